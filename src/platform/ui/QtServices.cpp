@@ -1,0 +1,72 @@
+#include "QtServices.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QMessageBox>
+
+namespace ui {
+
+namespace {
+Services* gInstalled = nullptr;
+
+QMessageBox::Icon iconFor(int style) {
+    switch (style & 0x70) {
+    case 16: return QMessageBox::Critical;
+    case 32: return QMessageBox::Question;
+    case 48: return QMessageBox::Warning;
+    case 64: return QMessageBox::Information;
+    default: return QMessageBox::NoIcon;
+    }
+}
+} // namespace
+
+Services& services() {
+    static QtServices qt;
+    return gInstalled ? *gInstalled : qt;
+}
+
+void install(Services* replacement) { gInstalled = replacement; }
+
+int QtServices::showMessage(const QString& text, int style) {
+    QMessageBox box(iconFor(style), QString::fromUtf8(kApplicationTitle), text, QMessageBox::NoButton,
+                    QApplication::activeWindow());
+    const bool yesNo = (style & 0x7) == 4;
+    if (yesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        // Style bit 256 makes the second button, No, the default.
+        box.setDefaultButton((style & 0x300) == 256 ? QMessageBox::No : QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Ok);
+    }
+    const int chosen = box.exec();
+    if (chosen == QMessageBox::Yes) {
+        return answer::Yes;
+    }
+    if (chosen == QMessageBox::No) {
+        return answer::No;
+    }
+    return answer::Ok;
+}
+
+void QtServices::setMousePointer(int value) {
+    pointer_ = value;
+    if (value == pointer::Default) {
+        while (QGuiApplication::overrideCursor()) {
+            QGuiApplication::restoreOverrideCursor();
+        }
+        return;
+    }
+    const QCursor cursor(value == pointer::Hourglass ? Qt::WaitCursor : Qt::ArrowCursor);
+    if (QGuiApplication::overrideCursor()) {
+        QGuiApplication::changeOverrideCursor(cursor);
+    } else {
+        QGuiApplication::setOverrideCursor(cursor);
+    }
+}
+
+void QtServices::processPendingEvents() { QCoreApplication::processEvents(); }
+
+} // namespace ui
