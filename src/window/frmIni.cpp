@@ -1,0 +1,140 @@
+#include "frmIni.h"
+
+#include "PasswordStyle.h"
+#include "Twips.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+using window::TwipRect;
+
+namespace {
+
+constexpr TwipRect kClientArea{0, 0, 7785, 6000};
+
+// Creates a control in its container at a place given in twips, named as
+// the window description names it.
+template <class Control>
+Control* makeControl(QWidget* container, const char* name, const TwipRect& where) {
+    auto* control = new Control(container);
+    control->setObjectName(QString::fromLatin1(name));
+    control->setAccessibleName(control->objectName());
+    const QScreen* screen = container->screen();
+    control->setGeometry(window::twipsToPixels(where, screen->logicalDotsPerInchX(),
+                                               screen->logicalDotsPerInchY()));
+    return control;
+}
+
+QLabel* makeLabel(QWidget* container, const char* name, const TwipRect& where,
+                  const QString& caption) {
+    auto* label = makeControl<QLabel>(container, name, where);
+    label->setText(caption);
+    return label;
+}
+
+// "MS Sans Serif" where the system has it, else the system's sans-serif face.
+QFont msSansSerif(qreal points) {
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+void setTextColour(QLabel* label, const QColor& colour) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+}
+
+void makeWarning(QLabel* label) {
+    setTextColour(label, QColor(255, 0, 0));
+    label->setFont(msSansSerif(9.75));
+}
+
+void maskWithAsterisks(QLineEdit* field) {
+    auto* style = new window::PasswordStyle(QApplication::style()->name());
+    style->setParent(field);
+    field->setStyle(style);
+    field->setEchoMode(QLineEdit::Password);
+}
+
+} // namespace
+
+frmIni::frmIni(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("frmIni"));
+    setAccessibleName(objectName());
+    setWindowTitle(QStringLiteral("Tarvelo"));
+    buildControls();
+    setTabOrder();
+    txtServerSQL->setFocus();
+    centreOnScreen();
+}
+
+void frmIni::buildControls() {
+    Frame3 = makeControl<QGroupBox>(this, "Frame3", {120, 4080, 7575, 975});
+    Frame3->setTitle(QStringLiteral("Estado"));
+    lblEstado = makeLabel(Frame3, "lblEstado", {1200, 360, 5655, 255}, {});
+    Label8 = makeLabel(Frame3, "Label8", {360, 360, 735, 255}, QStringLiteral("Estado"));
+
+    cmElimina = makeControl<QPushButton>(this, "cmElimina", {120, 5160, 7575, 735});
+    cmElimina->setText(QStringLiteral("Eliminar Base de Datos"));
+
+    Frame2 = makeControl<QGroupBox>(this, "Frame2", {120, 1920, 7575, 2055});
+    Frame2->setTitle(QStringLiteral("SQL Server"));
+    cmCargaBDSQL = makeControl<QPushButton>(Frame2, "cmCargaBDSQL", {1200, 1320, 2295, 495});
+    cmCargaBDSQL->setText(QStringLiteral("&Carga Bases de Datos"));
+
+    cmbBDSQL = makeControl<QComboBox>(Frame2, "cmbBDSQL", {5040, 360, 2295, 315});
+    cmbBDSQL->setEditable(true);
+    // The text field holds exactly what the user picked or typed: Enter adds
+    // nothing to the list, and no completion rewrites a typed name into
+    // another database's name.
+    cmbBDSQL->setInsertPolicy(QComboBox::NoInsert);
+    cmbBDSQL->setCompleter(nullptr);
+
+    txtPwdSQL = makeControl<QLineEdit>(Frame2, "txtPwdSQL", {1200, 960, 2295, 285});
+    maskWithAsterisks(txtPwdSQL);
+    txtUserSQL = makeControl<QLineEdit>(Frame2, "txtUserSQL", {1200, 660, 2295, 285});
+    txtServerSQL = makeControl<QLineEdit>(Frame2, "txtServerSQL", {1200, 360, 2295, 285});
+
+    Label6 = makeLabel(Frame2, "Label6", {3840, 360, 1215, 255}, QStringLiteral("Base de Datos"));
+    Label5 = makeLabel(Frame2, "Label5", {240, 990, 855, 255}, QStringLiteral("Contraseña"));
+    Label4 = makeLabel(Frame2, "Label4", {240, 690, 855, 255}, QStringLiteral("Usuario"));
+    Label3 = makeLabel(Frame2, "Label3", {240, 390, 735, 255}, QStringLiteral("Servidor"));
+
+    Label2 = makeLabel(this, "Label2", {120, 1320, 7575, 375},
+                       QStringLiteral("Esta herramienta elimina completamente la base de datos "
+                                      "SQL Server."));
+    makeWarning(Label2);
+    Label1 = makeLabel(this, "Label1", {120, 960, 7575, 375},
+                       QStringLiteral("Utilizar esta herramienta con mucha precaución."));
+    makeWarning(Label1);
+    Label7 = makeLabel(this, "Label7", {120, 240, 7575, 495},
+                       QStringLiteral("Eliminar base de datos SQL Server"));
+    Label7->setForegroundRole(QPalette::Highlight);
+    Label7->setFont(msSansSerif(18));
+
+    const QScreen* screen = this->screen();
+    setFixedSize(window::twipsToPixels(kClientArea, screen->logicalDotsPerInchX(),
+                                       screen->logicalDotsPerInchY())
+                     .size());
+}
+
+void frmIni::setTabOrder() {
+    QWidget::setTabOrder(txtServerSQL, txtUserSQL);
+    QWidget::setTabOrder(txtUserSQL, txtPwdSQL);
+    QWidget::setTabOrder(txtPwdSQL, cmCargaBDSQL);
+    QWidget::setTabOrder(cmCargaBDSQL, cmbBDSQL);
+    QWidget::setTabOrder(cmbBDSQL, cmElimina);
+}
+
+void frmIni::centreOnScreen() {
+    const QRect available = screen()->availableGeometry();
+    move(available.center() - rect().center());
+}
