@@ -1,0 +1,315 @@
+#include "FileOps.h"
+
+#include "FolderListing.h"
+#include "HostErrors.h"
+#include "HostPath.h"
+#include "Search.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace hostfs {
+
+namespace {
+
+bool isReadOnly(const struct stat& st) {
+    return S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
+}
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    // Closes now, so that a failed close (a full disk on some file systems)
+    // is seen; returns the errno value or 0.
+    int close() {
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result == 0 ? 0 : errno;
+    }
+
+private:
+    int fd_;
+};
+
+// Copies every byte of in to out; returns 0 or the errno value.
+int copyData(int in, int out) {
+    bool kernelCopy = true;
+    while (kernelCopy) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+        if (n == 0) {
+            return 0;
+        }
+        if (n < 0) {
+            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+                errno != EBADF) {
+                return errno;
+            }
+            kernelCopy = false;
+        }
+    }
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n == 0) {
+            return 0;
+        }
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t written = ::write(out, buffer + done, static_cast<size_t>(n - done));
+            if (written < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return errno;
+            }
+            done += written;
+        }
+    }
+}
+
+// Writes the copy into a file that did not exist, created here (exclusive).
+// A failure removes what was created; returns 0 or the errno value.
+int writeNewFile(int in, const struct stat& source, const QByteArray& target) {
+    Fd out(::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (out.get() < 0) {
+        return errno;
+    }
+    int error = copyData(in, out.get());
+    if (error == 0) {
+        const struct timespec times[2] = {source.st_atim, source.st_mtim};
+        ::futimens(out.get(), times);
+        if (::fchmod(out.get(), source.st_mode & 07777) != 0) {
+            error = errno;
+        }
+    }
+    if (const int closeError = out.close(); error == 0) {
+        error = closeError;
+    }
+    if (error != 0) {
+        ::unlink(target.constData());
+    }
+    return error;
+}
+
+void copyIntoNewFile(int in, const struct stat& source, const QByteArray& target) {
+    if (const int error = writeNewFile(in, source, target); error != 0) {
+        raiseHostError(error, Action::Write, target);
+    }
+}
+
+// Replaces an existing file: the copy goes to a temporary file beside it and
+// is renamed over it once complete.
+void replaceFile(int in, const struct stat& source, const QByteArray& target) {
+    const QByteArray folder = hostParentOf(target);
+    QByteArray temporary;
+    for (int attempt = 0;; ++attempt) {
+        temporary = folder + "/.~tarvelo-" + QByteArray::number(::getpid()) + "-" +
+                    QByteArray::number(attempt);
+        struct stat st {};
+        if (::lstat(temporary.constData(), &st) != 0) {
+            break;
+        }
+    }
+    copyIntoNewFile(in, source, temporary);
+    if (::rename(temporary.constData(), target.constData()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.constData());
+        raiseHostError(error, Action::Write, target);
+    }
+}
+
+// A device or pipe as destination is written in place, as any copy would.
+void writeIntoSpecialFile(int in, const QByteArray& target) {
+    Fd out(::open(target.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    if (out.get() < 0) {
+        raiseHostError(errno, Action::Write, target);
+    }
+    int error = copyData(in, out.get());
+    if (const int closeError = out.close(); error == 0) {
+        error = closeError;
+    }
+    if (error != 0) {
+        raiseHostError(error, Action::Write, target);
+    }
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+} // namespace
+
+bool folderExists(const QString& path) {
+    struct stat st {};
+    return ::lstat(resolve(path).path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void copyFile(const QString& from, const QString& to) {
+    const QByteArray source = resolve(from).path;
+    Fd in(::open(source.constData(), O_RDONLY | O_CLOEXEC));
+    struct stat sourceStat {};
+    if (in.get() < 0 || ::fstat(in.get(), &sourceStat) != 0) {
+        raiseHostError(errno, Action::Read, source);
+    }
+    if (!S_ISREG(sourceStat.st_mode)) {
+        raiseHostError(EISDIR, Action::Read, source);
+    }
+    const QByteArray target = resolve(to).path;
+    struct stat targetStat {};
+    if (::lstat(target.constData(), &targetStat) != 0) {
+        if (errno != ENOENT) {
+            raiseHostError(errno, Action::Write, target);
+        }
+        copyIntoNewFile(in.get(), sourceStat, target);
+        noteFolderChanged(hostParentOf(target));
+        return;
+    }
+    if (S_ISDIR(targetStat.st_mode)) {
+        raiseHostError(EISDIR, Action::Write, target);
+    }
+    // Copying a file onto itself would destroy it; the platform refuses.
+    if (isReadOnly(targetStat) || sameFile(sourceStat, targetStat)) {
+        raiseHostError(EACCES, Action::Write, target);
+    }
+    if (S_ISREG(targetStat.st_mode) || S_ISLNK(targetStat.st_mode)) {
+        replaceFile(in.get(), sourceStat, target);
+    } else {
+        writeIntoSpecialFile(in.get(), target);
+    }
+}
+
+void makeFolder(const QString& path) {
+    const QByteArray host = resolve(path).path;
+    if (::mkdir(host.constData(), 0777) != 0) {
+        raiseHostError(errno, Action::Write, host);
+    }
+    noteFolderChanged(hostParentOf(host));
+}
+
+void removeFolder(const QString& path) {
+    const QByteArray host = resolve(path).path;
+    if (::rmdir(host.constData()) != 0) {
+        raiseHostError(errno, Action::Remove, host);
+    }
+    noteFolderRemovedOrMoved(host);
+}
+
+void deleteFiles(const QString& pattern) {
+    const std::vector<FoundEntry> matches = findAll(pattern, attr::Normal);
+    if (matches.empty()) {
+        throw rt::RuntimeError(rt::err::FileNotFound);
+    }
+    for (const FoundEntry& entry : matches) {
+        struct stat st {};
+        if (::lstat(entry.hostPath.constData(), &st) != 0) {
+            raiseHostError(errno, Action::Remove, entry.hostPath);
+        }
+        if (isReadOnly(st)) {
+            raiseHostError(EACCES, Action::Remove, entry.hostPath);
+        }
+        if (::unlink(entry.hostPath.constData()) != 0) {
+            raiseHostError(errno, Action::Remove, entry.hostPath);
+        }
+        noteFolderChanged(hostParentOf(entry.hostPath));
+    }
+}
+
+namespace {
+
+// A move of a file to another file system: copy, then remove the original;
+// if the original cannot go, the copy goes instead.
+int moveFileAcross(const QByteArray& source, const QByteArray& target) {
+    Fd in(::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    struct stat st {};
+    if (in.get() < 0 || ::fstat(in.get(), &st) != 0) {
+        return errno;
+    }
+    if (const int error = writeNewFile(in.get(), st, target); error != 0) {
+        return error;
+    }
+    if (::unlink(source.constData()) != 0) {
+        const int error = errno;
+        ::unlink(target.constData());
+        return error;
+    }
+    return 0;
+}
+
+int renameNoReplace(const QByteArray& source, const QByteArray& target) {
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
+        0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return errno;
+    }
+    // A file system without the no-replace flag: test, then rename.
+    struct stat st {};
+    if (::lstat(target.constData(), &st) == 0) {
+        return EEXIST;
+    }
+    return ::rename(source.constData(), target.constData()) == 0 ? 0 : errno;
+}
+
+} // namespace
+
+int moveEntry(const QString& from, const QString& to) {
+    const QByteArray source = resolve(from).path;
+    struct stat sourceStat {};
+    if (::lstat(source.constData(), &sourceStat) != 0) {
+        return errno;
+    }
+    QByteArray target = resolve(to).path;
+    struct stat targetStat {};
+    if (::lstat(target.constData(), &targetStat) == 0) {
+        // The same entry under another letter case only changes the case:
+        // it takes the name as written.
+        const QByteArray written =
+            hostParentOf(target) + '/' + QFile::encodeName(resolveParent(to).name);
+        if (!sameFile(sourceStat, targetStat) || written == target) {
+            return EEXIST;
+        }
+        target = written;
+    }
+    int error = renameNoReplace(source, target);
+    if (error == EXDEV && S_ISREG(sourceStat.st_mode)) {
+        error = moveFileAcross(source, target);
+    }
+    if (error == 0) {
+        noteFolderRemovedOrMoved(source);
+        noteFolderChanged(hostParentOf(target));
+    }
+    return error;
+}
+
+std::int64_t fileLength(const QString& path) {
+    const QByteArray host = resolve(path).path;
+    struct stat st {};
+    if (::stat(host.constData(), &st) != 0) {
+        raiseHostError(errno, Action::Read, host);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        throw rt::RuntimeError(rt::err::FileNotFound);
+    }
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+} // namespace hostfs

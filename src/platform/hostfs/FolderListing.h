@@ -1,0 +1,53 @@
+#pragma once
+// The entries of one host folder, read in one pass, and the per-operation
+// cache that lets an operation read each folder listing (and resolve each
+// Windows folder path) once however many of its paths pass through it.
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace hostfs {
+
+struct FolderEntry {
+    QString name;        // as the host holds it
+    QString upperName;   // for matching and ordering without regard to case
+    QByteArray hostName; // the bytes on the host
+    bool folder = false; // a real directory; a symbolic link never is one
+    bool hidden = false; // the name begins with "."
+};
+using FolderEntries = std::vector<FolderEntry>;
+
+// Upper case by the platform's locale-aware rules.
+QString upperCase(const QString& text);
+
+// The entries of hostDir without "." and "..", in case-insensitive name
+// order.  With followLink false a symbolic link is never opened as a folder.
+// On failure returns null and sets error to the errno value.
+std::shared_ptr<const FolderEntries> readFolder(const QByteArray& hostDir, bool followLink,
+                                                int& error);
+
+// While one of these lives on the thread, listings and resolved folders are
+// kept and reused; the outermost one forgets them.  Operations that walk a
+// tree open one so that a tree is read once.
+class OperationScope {
+public:
+    OperationScope();
+    ~OperationScope();
+    OperationScope(const OperationScope&) = delete;
+    OperationScope& operator=(const OperationScope&) = delete;
+};
+
+// Changes made through this layer keep the cache true: an entry added to or
+// removed from hostDir, or a folder removed or moved (which may invalidate
+// any resolved folder path).
+void noteFolderChanged(const QByteArray& hostDir);
+void noteFolderRemovedOrMoved(const QByteArray& hostDir);
+
+// The resolved host folder of a Windows folder text, if the scope holds it.
+std::optional<QByteArray> cachedFolder(const QString& windowsFolder);
+void cacheFolder(const QString& windowsFolder, const QByteArray& hostFolder);
+
+} // namespace hostfs

@@ -1,0 +1,185 @@
+#include "HostPath.h"
+
+#include "FolderListing.h"
+
+#include <QFile>
+#include <QStringList>
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace hostfs {
+
+namespace {
+
+bool isSeparator(QChar c) {
+    return c == u'\\' || c == u'/';
+}
+
+// A Windows path taken apart: where it starts on the host and its components.
+struct ParsedPath {
+    QByteArray base;    // "/", the GVfs folder, or "" (the working folder)
+    bool share = false; // the first component is a share's mount folder
+    QStringList components;
+    bool trailingSeparator = false;
+};
+
+QStringList splitComponents(QStringView text) {
+    QStringList parts;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || isSeparator(text[i])) {
+            if (i > start) {
+                parts << text.mid(start, i - start).toString();
+            }
+            start = i + 1;
+        }
+    }
+    return parts;
+}
+
+ParsedPath parse(const QString& path) {
+    ParsedPath parsed;
+    parsed.trailingSeparator = !path.isEmpty() && isSeparator(path.back());
+    QStringView rest(path);
+    if (rest.size() >= 2 && isSeparator(rest[0]) && isSeparator(rest[1])) {
+        QStringList parts = splitComponents(rest.mid(2));
+        const QString server = parts.isEmpty() ? QString() : parts.takeFirst();
+        const QString shareName = parts.isEmpty() ? QString() : parts.takeFirst();
+        parsed.base = gvfsMountFolder();
+        parsed.share = true;
+        parsed.components << QStringLiteral("smb-share:server=%1,share=%2").arg(server, shareName);
+        parsed.components << parts;
+        return parsed;
+    }
+    if (rest.size() >= 2 && rest[1] == u':' && rest[0].isLetter()) {
+        rest = rest.mid(2);
+    }
+    parsed.base = (!rest.isEmpty() && isSeparator(rest[0])) ? QByteArrayLiteral("/") : QByteArray();
+    parsed.components = splitComponents(rest);
+    return parsed;
+}
+
+QByteArray join(const QByteArray& folder, const QByteArray& name) {
+    if (folder.isEmpty()) {
+        return name;
+    }
+    return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+bool entryExists(const QByteArray& hostPath) {
+    struct stat st {};
+    return ::lstat(hostPath.constData(), &st) == 0;
+}
+
+// The host name of component inside hostFolder: the exact one if it exists,
+// else the first entry equal to it without regard to case.
+std::optional<QByteArray> lookUp(const QByteArray& hostFolder, const QString& component) {
+    const QByteArray exact = QFile::encodeName(component);
+    if (entryExists(join(hostFolder, exact))) {
+        return exact;
+    }
+    int error = 0;
+    const auto entries =
+        readFolder(hostFolder.isEmpty() ? QByteArrayLiteral(".") : hostFolder, true, error);
+    if (!entries) {
+        return std::nullopt;
+    }
+    const QString wanted = upperCase(component);
+    for (const FolderEntry& entry : *entries) {
+        if (entry.upperName == wanted) {
+            return entry.hostName;
+        }
+    }
+    return std::nullopt;
+}
+
+// Walks the components [0, count) from the base.  Once one is missing the
+// rest are used as written.  allFound tells whether every one existed.
+QByteArray walk(const ParsedPath& parsed, qsizetype count, bool& allFound) {
+    QByteArray host = parsed.base;
+    allFound = true;
+    for (qsizetype i = 0; i < count; ++i) {
+        const QString& component = parsed.components[i];
+        if (allFound && component != u"." && component != u"..") {
+            if (std::optional<QByteArray> found = lookUp(host, component)) {
+                host = join(host, *found);
+                continue;
+            }
+            allFound = false;
+        }
+        host = join(host, QFile::encodeName(component));
+    }
+    return host;
+}
+
+bool isRootAt(const ParsedPath& parsed, qsizetype count) {
+    return parsed.share ? count == 1 : (parsed.base == "/" && count == 0);
+}
+
+HostPath folderOf(const ParsedPath& parsed, qsizetype count, const QString& cacheKey) {
+    HostPath folder;
+    folder.isDriveRoot = isRootAt(parsed, count);
+    if (std::optional<QByteArray> cached = cachedFolder(cacheKey)) {
+        folder.path = *cached;
+        return folder;
+    }
+    bool allFound = false;
+    folder.path = walk(parsed, count, allFound);
+    if (folder.path.isEmpty()) {
+        folder.path = QByteArrayLiteral(".");
+    }
+    if (allFound) {
+        cacheFolder(cacheKey, folder.path);
+    }
+    return folder;
+}
+
+// The text of path up to its last separator, as the key of its folder.
+QString folderKey(const QString& path) {
+    qsizetype i = path.size();
+    while (i > 0 && !isSeparator(path[i - 1])) {
+        --i;
+    }
+    return path.left(i);
+}
+
+} // namespace
+
+QByteArray gvfsMountFolder() {
+    QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (runtime.isEmpty()) {
+        runtime = "/run/user/" + QByteArray::number(::getuid());
+    }
+    return join(runtime, QByteArrayLiteral("gvfs"));
+}
+
+ParentAndName resolveParent(const QString& windowsPath) {
+    const ParsedPath parsed = parse(windowsPath);
+    const qsizetype n = parsed.components.size();
+    const bool named = n > 0 && !parsed.trailingSeparator && !isRootAt(parsed, n);
+    const qsizetype folderCount = named ? n - 1 : n;
+    ParentAndName result;
+    result.folder = folderOf(parsed, folderCount, named ? folderKey(windowsPath) : windowsPath);
+    if (named) {
+        result.name = parsed.components.back();
+    }
+    return result;
+}
+
+HostPath resolve(const QString& windowsPath) {
+    ParentAndName parent = resolveParent(windowsPath);
+    if (parent.name.isEmpty()) {
+        return parent.folder;
+    }
+    HostPath full;
+    if (parent.name == u"." || parent.name == u"..") {
+        full.path = join(parent.folder.path, QFile::encodeName(parent.name));
+        return full;
+    }
+    const std::optional<QByteArray> found = lookUp(parent.folder.path, parent.name);
+    full.path = join(parent.folder.path, found ? *found : QFile::encodeName(parent.name));
+    return full;
+}
+
+} // namespace hostfs

@@ -1,0 +1,45 @@
+#pragma once
+// The process-wide file-name search (first, then next) over Windows paths.
+//
+// A pattern is a path whose last component may hold "*" and "?" (an empty
+// last component means "*.*").  Entries without the hidden, system or folder
+// attributes are always admitted; the mask bits Hidden and Folder admit those
+// too (an entry must have each of its attributes admitted).  With Folder, a
+// folder other than a drive root also yields "." and ".." where the pattern
+// matches them.  Entries come in case-insensitive name order, "." and ".."
+// first.  A folder that does not exist has no entries; a folder that cannot
+// be read is a run-time error.
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+namespace hostfs {
+
+namespace attr {
+constexpr std::int32_t Normal = 0;
+constexpr std::int32_t ReadOnly = 1;
+constexpr std::int32_t Hidden = 2;
+constexpr std::int32_t System = 4;
+constexpr std::int32_t Folder = 16;
+constexpr std::int32_t Archive = 32;
+} // namespace attr
+
+struct FoundEntry {
+    QString name;        // the bare name
+    QByteArray hostPath; // where it is on the host
+    bool folder = false;
+};
+
+// Every entry that pattern and mask select, without touching the search in
+// progress.
+std::vector<FoundEntry> findAll(const QString& pattern, std::int32_t mask);
+
+// Starts a new search (abandoning the one in progress) and returns its first
+// name, or the empty text when nothing matches.
+QString findFirst(const QString& pattern, std::int32_t mask);
+// The next name of the search in progress; the empty text once exhausted.
+QString findNext();
+
+} // namespace hostfs
