@@ -7,7 +7,23 @@
 #include <QLocale>
 
 #include <limits>
+#include <string_view>
 #include <utility>
+
+namespace {
+
+// The position of the first character of s that occurs in separators, or -1.
+qsizetype firstSeparator(const QString& s, const QString& separators) {
+    if (separators.size() == 1) {
+        return s.indexOf(separators.front());
+    }
+    const std::u16string_view text(reinterpret_cast<const char16_t*>(s.utf16()), s.size());
+    const std::u16string_view set(reinterpret_cast<const char16_t*>(separators.utf16()), separators.size());
+    const std::size_t at = text.find_first_of(set);
+    return at == std::u16string_view::npos ? -1 : static_cast<qsizetype>(at);
+}
+
+} // namespace
 
 void zuListaTokens::setLista(QString sLista, const QString& sSep) {
     rt::withFailurePath(
@@ -65,19 +81,15 @@ QString zuListaTokens::getToken(QString& s, QString Sep) {
     QString token;
     rt::withFailurePath(
         [&] {
-            const QStringView separators(Sep);
-            const qsizetype n = s.size();
-            for (qsizetype i = 0; i < n; ++i) {
-                if (separators.contains(s.at(i))) {
-                    token = s.left(i);
-                    // Removing from the front of an unshared QString only
-                    // moves its start, so peeling a long text token by token
-                    // stays linear.
-                    s.remove(0, i + 1);
-                    return;
-                }
+            const qsizetype at = firstSeparator(s, Sep);
+            if (at < 0) {
+                token = std::exchange(s, QString());
+                return;
             }
-            token = std::exchange(s, QString());
+            token = s.left(at);
+            // Removing from the front of an unshared QString only moves its
+            // start, so peeling a long text token by token stays linear.
+            s.remove(0, at + 1);
         },
         [] { reportError(QStringLiteral("getToken")); });
     return token;
