@@ -1,0 +1,134 @@
+#include "Connection.h"
+
+#include "ConnectionString.h"
+#include "Errors.h"
+#include "platform/odbc/ConnectionString.h"
+#include "platform/odbc/Odbc.h"
+#include "platform/odbc/ServerName.h"
+
+namespace ado {
+
+namespace {
+
+SQLULEN odbcIsolation(int level) {
+    switch (level) {
+    case isolation::ReadUncommitted:
+        return SQL_TXN_READ_UNCOMMITTED;
+    case isolation::RepeatableRead:
+        return SQL_TXN_REPEATABLE_READ;
+    case isolation::Serializable:
+        return SQL_TXN_SERIALIZABLE;
+    default:
+        return SQL_TXN_READ_COMMITTED;
+    }
+}
+
+// DataTypeCompatibility and the other OLE DB properties need nothing here:
+// values come back as the classic types already.
+QString odbcConnectionString(const ConnectionProperties& properties) {
+    // The provider is settled first: without one nothing else is looked at.
+    const QString tdsVersion = tdsVersionFor(properties.provider);
+    odbc::ConnectionStringBuilder builder;
+    builder.add(QStringLiteral("DRIVER"), QStringLiteral("FreeTDS"));
+    odbc::addServerKeys(builder, odbc::parseServerName(properties.server));
+    if (!properties.database.isEmpty()) {
+        builder.add(QStringLiteral("DATABASE"), properties.database);
+    }
+    builder.add(QStringLiteral("UID"), properties.userId);
+    builder.add(QStringLiteral("PWD"), properties.password);
+    builder.add(QStringLiteral("TDS_Version"), tdsVersion);
+    builder.add(QStringLiteral("ClientCharset"), QStringLiteral("UTF-8"));
+    return builder.text();
+}
+
+} // namespace
+
+QString tdsVersionFor(const QString& provider) {
+    if (provider.compare(u"SQLNCLI10", Qt::CaseInsensitive) == 0) {
+        return QStringLiteral("7.3");
+    }
+    if (provider.compare(u"SQLNCLI", Qt::CaseInsensitive) == 0) {
+        return QStringLiteral("7.2");
+    }
+    throw err::failure(err::kProviderNotFound);
+}
+
+Connection::Connection() = default;
+
+Connection::~Connection() = default;
+
+void Connection::setConnectionString(const QString& value) {
+    if (State() == kStateOpen) {
+        throw err::failure(err::kObjectOpen);
+    }
+    connectionString_ = value;
+}
+
+void Connection::setIsolationLevel(int value) {
+    switch (value) {
+    case isolation::Unspecified:
+    case isolation::ReadUncommitted:
+    case isolation::ReadCommitted:
+    case isolation::RepeatableRead:
+    case isolation::Serializable:
+        isolationLevel_ = value;
+        return;
+    default:
+        throw err::failure(err::kInvalidArgument);
+    }
+}
+
+void Connection::setCursorLocation(int value) {
+    if (value != cursor::UseServer && value != cursor::UseClient) {
+        throw err::failure(err::kInvalidArgument);
+    }
+    cursorLocation_ = value;
+}
+
+void Connection::Open(const QString& connectionString, const QString& userId, const QString& password, int options) {
+    if (State() == kStateOpen) {
+        throw err::failure(err::kObjectOpen);
+    }
+    if (options != kOptionUnspecified && options != 0) {
+        throw err::failure(err::kInvalidArgument);
+    }
+    if (!connectionString.isEmpty()) {
+        connectionString_ = connectionString;
+    }
+    ConnectionProperties properties = connectionProperties(connectionString_);
+    if (!userId.isEmpty()) {
+        properties.userId = userId;
+    }
+    if (!password.isEmpty()) {
+        properties.password = password;
+    }
+    const QString text = odbcConnectionString(properties);
+    try {
+        auto link = std::make_unique<odbc::Connection>();
+        link->connect(text);
+        if (isolationLevel_ != isolation::Unspecified && isolationLevel_ != isolation::ReadCommitted) {
+            link->setAttribute(SQL_ATTR_TXN_ISOLATION, odbcIsolation(isolationLevel_));
+        }
+        link_ = std::move(link);
+    } catch (const odbc::Error& error) {
+        throw rt::RuntimeError(err::kUnspecified, error.description());
+    }
+}
+
+void Connection::Close() {
+    if (State() != kStateOpen) {
+        throw err::failure(err::kObjectClosed);
+    }
+    link_.reset();
+}
+
+int Connection::State() const { return link_ ? kStateOpen : kStateClosed; }
+
+odbc::Connection& Connection::openConnection() {
+    if (!link_) {
+        throw err::failure(err::kConnectionUnusable);
+    }
+    return *link_;
+}
+
+} // namespace ado

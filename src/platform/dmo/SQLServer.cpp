@@ -1,0 +1,150 @@
+#include "SQLServer.h"
+
+#include "Failure.h"
+#include "platform/odbc/ConnectionString.h"
+#include "platform/odbc/Odbc.h"
+#include "platform/odbc/ServerName.h"
+
+#include <QLocale>
+
+namespace dmo {
+
+namespace detail {
+// The one connection a SQLServer object holds, shared with the objects
+// taken from it.
+struct Session {
+    odbc::Connection connection;
+
+    odbc::Connection& connected() {
+        if (!connection.connected()) {
+            throw rt::RuntimeError(kNoServerMessage, QStringLiteral("[SQL-DMO]No hay conexión con el servidor."));
+        }
+        return connection;
+    }
+};
+} // namespace detail
+
+namespace {
+
+const QString kDatabasesQuery = QStringLiteral("SELECT name FROM master.dbo.sysdatabases ORDER BY name");
+const QString kVersionQuery = QStringLiteral("SELECT SERVERPROPERTY('ProductVersion')");
+
+QString bracketQuoted(QString name) { return u'[' + name.replace(u']', QStringLiteral("]]")) + u']'; }
+
+QString upper(const QString& text) { return QLocale::system().toUpper(text); }
+
+QString connectionString(const QString& serverName, bool integrated, const QString& login, const QString& password) {
+    odbc::ConnectionStringBuilder builder;
+    builder.add(QStringLiteral("DRIVER"), QStringLiteral("FreeTDS"));
+    odbc::addServerKeys(builder, odbc::parseServerName(serverName));
+    if (integrated) {
+        builder.add(QStringLiteral("Trusted_Connection"), QStringLiteral("Yes"));
+    } else {
+        builder.add(QStringLiteral("UID"), login);
+        builder.add(QStringLiteral("PWD"), password);
+    }
+    builder.add(QStringLiteral("TDS_Version"), QStringLiteral("7.3"));
+    builder.add(QStringLiteral("ClientCharset"), QStringLiteral("UTF-8"));
+    return builder.text();
+}
+
+} // namespace
+
+Database::Database(std::shared_ptr<detail::Session> session, QString name)
+    : session_(std::move(session)), name_(std::move(name)) {}
+
+void Database::Remove() {
+    guarded([&] {
+        odbc::Statement drop(session_->connected());
+        drop.execute(QStringLiteral("DROP DATABASE ") + bracketQuoted(name_));
+        drop.finishResults();
+    });
+}
+
+Databases::iterator::iterator(std::shared_ptr<detail::Session> session) : session_(std::move(session)) {
+    guarded([&] {
+        rows_ = std::make_unique<odbc::Statement>(session_->connected());
+        rows_->execute(kDatabasesQuery);
+    });
+    advance();
+}
+
+Databases::iterator::iterator(iterator&&) noexcept = default;
+Databases::iterator& Databases::iterator::operator=(iterator&&) noexcept = default;
+Databases::iterator::~iterator() = default;
+
+void Databases::iterator::advance() {
+    guarded([&] {
+        if (!rows_->fetch()) {
+            rows_.reset();
+            return;
+        }
+        current_ = rows_->text(1).value_or(QString());
+    });
+}
+
+Database Databases::iterator::operator*() const { return Database(session_, current_); }
+
+Databases::iterator& Databases::iterator::operator++() {
+    advance();
+    return *this;
+}
+
+Databases::Databases(std::shared_ptr<detail::Session> session) : session_(std::move(session)) {}
+
+Databases::iterator Databases::begin() const { return iterator(session_); }
+
+Database Databases::Item(const QString& name) const {
+    const QString wanted = upper(name);
+    std::optional<QString> sameButCase;
+    for (const Database& database : *this) {
+        if (database.Name() == name) {
+            return database;
+        }
+        if (!sameButCase && upper(database.Name()) == wanted) {
+            sameButCase = database.Name();
+        }
+    }
+    if (sameButCase) {
+        return Database(session_, *sameButCase);
+    }
+    throw rt::RuntimeError(kNoServerMessage,
+                           QStringLiteral("[SQL-DMO]No se encuentra '%1' en la colección Databases.").arg(name));
+}
+
+SQLServer::SQLServer() : session_(std::make_shared<detail::Session>()) {}
+
+SQLServer::~SQLServer() = default;
+
+void SQLServer::Connect(const QString& serverName, const std::optional<QString>& login,
+                        const std::optional<QString>& password) {
+    if (session_->connection.connected()) {
+        throw rt::RuntimeError(kNoServerMessage, QStringLiteral("[SQL-DMO]El objeto ya está conectado."));
+    }
+    guarded([&] {
+        session_->connection.connect(
+            connectionString(serverName, loginSecure_, login.value_or(login_), password.value_or(password_)));
+    });
+}
+
+std::int32_t SQLServer::VersionMajor() const {
+    return guarded([&] {
+        odbc::Statement query(session_->connected());
+        query.execute(kVersionQuery);
+        const QString version = query.fetch() ? query.text(1).value_or(QString()) : QString();
+        query.finishResults();
+        bool isNumber = false;
+        const int major = version.section(u'.', 0, 0).toInt(&isNumber);
+        if (!isNumber) {
+            throw rt::RuntimeError(kNoServerMessage,
+                                   QStringLiteral("[SQL-DMO]El servidor no ha dado una versión válida: '%1'.").arg(version));
+        }
+        return static_cast<std::int32_t>(major);
+    });
+}
+
+Databases SQLServer::Databases() const { return dmo::Databases(session_); }
+
+void SQLServer::DisConnect() { session_->connection.disconnect(); }
+
+} // namespace dmo

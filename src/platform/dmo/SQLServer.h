@@ -1,0 +1,110 @@
+#pragma once
+// The management object model over ODBC and FreeTDS: a SQLServer object
+// connects (SQL Server or integrated login), reports the server's major
+// version and gives its Databases, which enumerates the databases in name
+// order and finds one by name; a Database can remove itself.  Every failure
+// is a RuntimeError numbered as Failure.h says.  Releasing a connected
+// SQLServer closes its connection, unless a Database taken from it still
+// lives; then the connection closes with the last of them.
+
+#include <QString>
+
+#include <cstdint>
+#include <iterator>
+#include <memory>
+#include <optional>
+
+namespace odbc {
+class Statement;
+}
+
+namespace dmo {
+
+namespace detail {
+struct Session;
+}
+
+class Database {
+public:
+    const QString& Name() const { return name_; }
+    // Drops the database on the server.
+    void Remove();
+
+private:
+    friend class Databases;
+    Database(std::shared_ptr<detail::Session> session, QString name);
+
+    std::shared_ptr<detail::Session> session_;
+    QString name_;
+};
+
+class Databases {
+public:
+    // Walks the server's databases as the server sends them.
+    class iterator {
+    public:
+        using value_type = Database;
+        using difference_type = std::ptrdiff_t;
+
+        iterator(iterator&&) noexcept;
+        iterator& operator=(iterator&&) noexcept;
+        ~iterator();
+
+        Database operator*() const;
+        iterator& operator++();
+        void operator++(int) { ++*this; }
+        friend bool operator==(const iterator& it, std::default_sentinel_t) { return it.rows_ == nullptr; }
+
+    private:
+        friend class Databases;
+        explicit iterator(std::shared_ptr<detail::Session> session);
+        void advance();
+
+        std::shared_ptr<detail::Session> session_;
+        std::unique_ptr<odbc::Statement> rows_;
+        QString current_;
+    };
+
+    iterator begin() const;
+    std::default_sentinel_t end() const { return {}; }
+
+    // The database of exactly that name, else the one whose name equals it
+    // without regard to case; a run-time error when there is none.
+    Database Item(const QString& name) const;
+
+private:
+    friend class SQLServer;
+    explicit Databases(std::shared_ptr<detail::Session> session);
+
+    std::shared_ptr<detail::Session> session_;
+};
+
+class SQLServer {
+public:
+    SQLServer();
+    ~SQLServer();
+    SQLServer(const SQLServer&) = delete;
+    SQLServer& operator=(const SQLServer&) = delete;
+
+    // True: integrated (Windows) login; false: SQL Server login.
+    void setLoginSecure(bool value) { loginSecure_ = value; }
+    bool LoginSecure() const { return loginSecure_; }
+    void setLogin(const QString& value) { login_ = value; }
+    const QString& Login() const { return login_; }
+    void setPassword(const QString& value) { password_ = value; }
+
+    // Login and password given here take the place of Login and Password.
+    void Connect(const QString& serverName, const std::optional<QString>& login = std::nullopt,
+                 const std::optional<QString>& password = std::nullopt);
+    std::int32_t VersionMajor() const;
+    dmo::Databases Databases() const;
+    void DisConnect();
+
+private:
+    std::shared_ptr<detail::Session> session_;
+    bool loginSecure_ = false;
+    QString login_;
+    QString password_;
+};
+
+} // namespace dmo

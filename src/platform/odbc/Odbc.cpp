@@ -1,0 +1,224 @@
+#include "Odbc.h"
+
+#include <QStringList>
+
+#include <algorithm>
+
+namespace odbc {
+
+namespace {
+
+SQLWCHAR* wide(const QString& text) {
+    // unixODBC's SQLWCHAR is a UTF-16 code unit, as QChar is.
+    static_assert(sizeof(SQLWCHAR) == sizeof(QChar));
+    return reinterpret_cast<SQLWCHAR*>(const_cast<QChar*>(text.constData()));
+}
+
+QString fromWide(const SQLWCHAR* text, qsizetype length) {
+    return QString(reinterpret_cast<const QChar*>(text), length);
+}
+
+std::vector<DiagRecord> diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+    std::vector<DiagRecord> records;
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLWCHAR message[SQL_MAX_MESSAGE_LENGTH * 2] = {};
+        SQLSMALLINT length = 0;
+        const SQLRETURN rc = SQLGetDiagRecW(type, handle, i, state, &native, message,
+                                            SQL_MAX_MESSAGE_LENGTH * 2, &length);
+        if (!SQL_SUCCEEDED(rc)) {
+            break;
+        }
+        const qsizetype usable = std::min<qsizetype>(length, SQL_MAX_MESSAGE_LENGTH * 2 - 1);
+        records.push_back({fromWide(state, 5), native, fromWide(message, usable)});
+    }
+    return records;
+}
+
+QString joinTexts(const std::vector<DiagRecord>& records) {
+    QStringList lines;
+    for (const DiagRecord& record : records) {
+        // The driver repeats a message once per address it tried.
+        if (lines.isEmpty() || lines.back() != record.text) {
+            lines << record.text;
+        }
+    }
+    return lines.join(u'\n');
+}
+
+// FreeTDS numbers its own messages (cannot connect, read failed, character
+// conversion) in these ranges; everything else it reports came from the server.
+bool isDriverMessage(std::int32_t native) {
+    return native == 0 || (native >= 20000 && native < 21000) || (native >= 2400 && native < 2410);
+}
+
+} // namespace
+
+Error::Error(const QString& description) : rt::RuntimeError(kUnspecified, description) {}
+
+Error::Error(std::vector<DiagRecord> records)
+    : rt::RuntimeError(kUnspecified, records.empty()
+                                         ? QStringLiteral("El controlador ODBC no ha dado detalles del error.")
+                                         : joinTexts(records)),
+      records_(std::move(records)) {}
+
+std::optional<std::int32_t> Error::serverMessageNumber() const {
+    for (const DiagRecord& record : records_) {
+        if (!isDriverMessage(record.nativeError)) {
+            return record.nativeError;
+        }
+    }
+    return std::nullopt;
+}
+
+Handle::Handle(SQLSMALLINT type, SQLHANDLE parent) : type_(type) {
+    const SQLRETURN rc = SQLAllocHandle(type, parent, &handle_);
+    if (!SQL_SUCCEEDED(rc)) {
+        if (parent != SQL_NULL_HANDLE) {
+            throw Error(diagnostics(type == SQL_HANDLE_STMT ? SQL_HANDLE_DBC : SQL_HANDLE_ENV, parent));
+        }
+        throw Error(QStringLiteral("No se puede iniciar el administrador de controladores ODBC."));
+    }
+}
+
+Handle::~Handle() {
+    if (handle_ != SQL_NULL_HANDLE) {
+        SQLFreeHandle(type_, handle_);
+    }
+}
+
+void Handle::check(SQLRETURN rc) const {
+    if (!SQL_SUCCEEDED(rc)) {
+        throw Error(diagnostics(type_, handle_));
+    }
+}
+
+namespace {
+// The environment must declare ODBC 3 before a connection is allocated on it.
+SQLHANDLE odbc3(const Handle& environment) {
+    environment.check(
+        SQLSetEnvAttr(environment.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0));
+    return environment.get();
+}
+} // namespace
+
+Connection::Connection() : env_(SQL_HANDLE_ENV, SQL_NULL_HANDLE), dbc_(SQL_HANDLE_DBC, odbc3(env_)) {}
+
+Connection::~Connection() { disconnect(); }
+
+void Connection::connect(const QString& connectionString) {
+    dbc_.check(SQLDriverConnectW(dbc_.get(), nullptr, wide(connectionString), SQL_NTS, nullptr, 0,
+                                 nullptr, SQL_DRIVER_NOPROMPT));
+    connected_ = true;
+}
+
+void Connection::disconnect() noexcept {
+    if (connected_) {
+        SQLDisconnect(dbc_.get());
+        connected_ = false;
+    }
+}
+
+void Connection::setAttribute(SQLINTEGER attribute, SQLULEN value) {
+    dbc_.check(SQLSetConnectAttrW(dbc_.get(), attribute, reinterpret_cast<SQLPOINTER>(value), 0));
+}
+
+SQLULEN Connection::attribute(SQLINTEGER attribute) const {
+    SQLULEN value = 0;
+    dbc_.check(SQLGetConnectAttrW(dbc_.get(), attribute, &value, sizeof value, nullptr));
+    return value;
+}
+
+Statement::Statement(Connection& connection) : stmt_(SQL_HANDLE_STMT, connection.handle().get()) {}
+
+void Statement::execute(const QString& sql) {
+    const SQLRETURN rc = SQLExecDirectW(stmt_.get(), wide(sql), SQL_NTS);
+    if (rc != SQL_NO_DATA) {
+        stmt_.check(rc);
+    }
+}
+
+void Statement::finishResults() {
+    for (;;) {
+        const SQLRETURN rc = SQLMoreResults(stmt_.get());
+        if (rc == SQL_NO_DATA) {
+            return;
+        }
+        stmt_.check(rc);
+    }
+}
+
+bool Statement::fetch() {
+    const SQLRETURN rc = SQLFetch(stmt_.get());
+    if (rc == SQL_NO_DATA) {
+        return false;
+    }
+    stmt_.check(rc);
+    return true;
+}
+
+SQLSMALLINT Statement::columnCount() const {
+    SQLSMALLINT count = 0;
+    stmt_.check(SQLNumResultCols(stmt_.get(), &count));
+    return count;
+}
+
+ColumnInfo Statement::column(SQLUSMALLINT number) const {
+    SQLWCHAR name[256] = {};
+    SQLSMALLINT nameLength = 0;
+    SQLSMALLINT type = 0;
+    SQLULEN size = 0;
+    SQLSMALLINT digits = 0;
+    SQLSMALLINT nullable = 0;
+    stmt_.check(SQLDescribeColW(stmt_.get(), number, name, 256, &nameLength, &type, &size, &digits, &nullable));
+    return {fromWide(name, std::min<SQLSMALLINT>(nameLength, 255)), type};
+}
+
+std::optional<QString> Statement::text(SQLUSMALLINT number) {
+    constexpr SQLLEN kUnits = 512;
+    SQLWCHAR buffer[kUnits];
+    QString result;
+    for (;;) {
+        SQLLEN indicator = 0;
+        const SQLRETURN rc = SQLGetData(stmt_.get(), number, SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
+        if (rc == SQL_NO_DATA) {
+            return result;
+        }
+        stmt_.check(rc);
+        if (indicator == SQL_NULL_DATA) {
+            return std::nullopt;
+        }
+        // A longer value comes in pieces; each full piece ends in a terminator.
+        const bool truncated = indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof buffer);
+        result.append(reinterpret_cast<const QChar*>(buffer),
+                      truncated ? kUnits - 1 : indicator / static_cast<SQLLEN>(sizeof(SQLWCHAR)));
+        if (!truncated) {
+            return result;
+        }
+    }
+}
+
+template <typename T> std::optional<T> Statement::fixed(SQLUSMALLINT number, SQLSMALLINT cType) {
+    T value{};
+    SQLLEN indicator = 0;
+    stmt_.check(SQLGetData(stmt_.get(), number, cType, &value, sizeof value, &indicator));
+    if (indicator == SQL_NULL_DATA) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::int64_t> Statement::integer(SQLUSMALLINT number) {
+    return fixed<std::int64_t>(number, SQL_C_SBIGINT);
+}
+
+std::optional<double> Statement::real(SQLUSMALLINT number) { return fixed<double>(number, SQL_C_DOUBLE); }
+
+SQLULEN Statement::attribute(SQLINTEGER attribute) const {
+    SQLULEN value = 0;
+    stmt_.check(SQLGetStmtAttrW(stmt_.get(), attribute, &value, sizeof value, nullptr));
+    return value;
+}
+
+} // namespace odbc

@@ -1,0 +1,128 @@
+#pragma once
+// Thin RAII over unixODBC: an environment and a connection per Connection
+// object, statements on it, and failures as run-time errors that carry the
+// driver's diagnostic records.  All text crosses the ODBC boundary as UTF-16
+// (the wide entry points), so names in any script round-trip.
+//
+// Time-outs: none of our own, so the FreeTDS driver's defaults hold.  Its
+// login time-out (SQL_ATTR_LOGIN_TIMEOUT) and query time-out
+// (SQL_ATTR_QUERY_TIMEOUT) are 0, and freetds.conf sets neither "connect
+// timeout" nor "timeout": a call waits until the server answers or closes
+// the link (reaching the host at all is bounded by the system's TCP rules).
+
+#include "platform/runtime/RuntimeError.h"
+
+#include <QString>
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace odbc {
+
+struct DiagRecord {
+    QString sqlState;
+    std::int32_t nativeError = 0;
+    QString text;
+};
+
+// A failure of an ODBC call, or of this layer itself.  Its description joins
+// the texts of the diagnostic records, one per line.
+class Error : public rt::RuntimeError {
+public:
+    // The generic failure number (E_FAIL) that the object layers start from.
+    static constexpr std::int32_t kUnspecified = -2147467259;
+
+    explicit Error(const QString& description);
+    explicit Error(std::vector<DiagRecord> records);
+
+    const std::vector<DiagRecord>& records() const { return records_; }
+    // The number of the first message that came from the server, if any;
+    // the driver's own messages (it cannot connect, the link broke) have none.
+    std::optional<std::int32_t> serverMessageNumber() const;
+
+private:
+    std::vector<DiagRecord> records_;
+};
+
+// One ODBC handle, freed with its owner.
+class Handle {
+public:
+    Handle(SQLSMALLINT type, SQLHANDLE parent);
+    ~Handle();
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
+    SQLHANDLE get() const { return handle_; }
+    SQLSMALLINT type() const { return type_; }
+    // Throws the handle's diagnostics when rc is a failure.
+    void check(SQLRETURN rc) const;
+
+private:
+    SQLSMALLINT type_;
+    SQLHANDLE handle_ = SQL_NULL_HANDLE;
+};
+
+class Connection {
+public:
+    Connection();
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // A DSN-less connect with the complete connection string, no prompting.
+    void connect(const QString& connectionString);
+    // Closes the link; statements still open on it become unusable.
+    void disconnect() noexcept;
+    bool connected() const { return connected_; }
+
+    void setAttribute(SQLINTEGER attribute, SQLULEN value);
+    SQLULEN attribute(SQLINTEGER attribute) const;
+
+    const Handle& handle() const { return dbc_; }
+
+private:
+    Handle env_;
+    Handle dbc_;
+    bool connected_ = false;
+};
+
+struct ColumnInfo {
+    QString name;
+    SQLSMALLINT sqlType = SQL_UNKNOWN_TYPE;
+};
+
+// A statement on a connected Connection; it must end before the connection.
+class Statement {
+public:
+    explicit Statement(Connection& connection);
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    void execute(const QString& sql);
+    // Reads past every remaining result, so that an error the server sends
+    // after the first one is not lost.
+    void finishResults();
+
+    // Moves to the next row of the current result; false when none is left.
+    bool fetch();
+    SQLSMALLINT columnCount() const;
+    ColumnInfo column(SQLUSMALLINT number) const;
+
+    // The current row's value of a column (1-based); none for SQL NULL.
+    std::optional<QString> text(SQLUSMALLINT number);
+    std::optional<std::int64_t> integer(SQLUSMALLINT number);
+    std::optional<double> real(SQLUSMALLINT number);
+
+    SQLULEN attribute(SQLINTEGER attribute) const;
+
+private:
+    template <typename T> std::optional<T> fixed(SQLUSMALLINT number, SQLSMALLINT cType);
+
+    Handle stmt_;
+};
+
+} // namespace odbc

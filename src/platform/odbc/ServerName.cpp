@@ -1,0 +1,71 @@
+#include "ServerName.h"
+
+#include "Odbc.h"
+
+#include <algorithm>
+
+namespace odbc {
+
+namespace {
+
+[[noreturn]] void invalidServerName(const QString& typed) {
+    throw Error(QStringLiteral("El nombre de servidor '%1' no es válido.").arg(typed));
+}
+
+QString hostFor(const QString& typedHost) {
+    // "(local)" and "." name this machine; SQL Server listens on loopback.
+    if (typedHost == u"." || typedHost.compare(u"(local)", Qt::CaseInsensitive) == 0) {
+        return QStringLiteral("127.0.0.1");
+    }
+    return typedHost;
+}
+
+} // namespace
+
+ServerAddress parseServerName(const QString& typed) {
+    QString rest = typed.trimmed();
+    if (rest.startsWith(u"tcp:", Qt::CaseInsensitive)) {
+        rest = rest.mid(4).trimmed();
+    }
+    ServerAddress address;
+    const qsizetype comma = rest.lastIndexOf(u',');
+    if (comma >= 0) {
+        bool isNumber = false;
+        const QString portText = rest.mid(comma + 1).trimmed();
+        const int port = portText.toInt(&isNumber);
+        const bool digitsOnly = !portText.isEmpty() &&
+                                std::all_of(portText.begin(), portText.end(), [](QChar c) { return c.isDigit(); });
+        if (!isNumber || !digitsOnly || port < 1 || port > 65535) {
+            invalidServerName(typed);
+        }
+        address.port = port;
+        rest = rest.left(comma).trimmed();
+    }
+    const qsizetype backslash = rest.indexOf(u'\\');
+    if (backslash >= 0) {
+        address.instance = rest.mid(backslash + 1).trimmed();
+        rest = rest.left(backslash).trimmed();
+        if (address.instance.isEmpty()) {
+            invalidServerName(typed);
+        }
+    }
+    if (rest.isEmpty()) {
+        invalidServerName(typed);
+    }
+    address.host = hostFor(rest);
+    return address;
+}
+
+void addServerKeys(ConnectionStringBuilder& builder, const ServerAddress& address) {
+    if (address.port) {
+        builder.add(QStringLiteral("SERVER"), address.host);
+        builder.add(QStringLiteral("PORT"), QString::number(*address.port));
+    } else if (!address.instance.isEmpty()) {
+        // FreeTDS asks the SQL Server Browser of that host for the port.
+        builder.add(QStringLiteral("SERVER"), address.host + u'\\' + address.instance);
+    } else {
+        builder.add(QStringLiteral("SERVER"), address.host);
+    }
+}
+
+} // namespace odbc

@@ -1,0 +1,30 @@
+#pragma once
+// The server name as users type it in SQL Server tools, turned into what the
+// FreeTDS driver needs: "host", "host\instance", "host,port",
+// "tcp:host,port", "(local)" and "." (this machine).
+
+#include "ConnectionString.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace odbc {
+
+struct ServerAddress {
+    QString host;
+    QString instance;         // empty: the default instance
+    std::optional<int> port;  // none: the driver's default, or the instance's
+    friend bool operator==(const ServerAddress&, const ServerAddress&) = default;
+};
+
+// Throws a RuntimeError naming the server when the text cannot be a server
+// name (empty host, an instance or port left empty, a port that is no
+// number from 1 to 65535).
+ServerAddress parseServerName(const QString& typed);
+
+// Adds SERVER and, when known, PORT.  With a port the instance is left out:
+// the port already says where the server listens.
+void addServerKeys(ConnectionStringBuilder& builder, const ServerAddress& address);
+
+} // namespace odbc

@@ -1,0 +1,48 @@
+#include "ClosedPort.h"
+#include "QStringPrinter.h"
+#include "platform/dmo/Failure.h"
+#include "platform/dmo/SQLServer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(DmoFailure, ServerMessagesFoldIntoTheLibrarysNumberRange) {
+    EXPECT_EQ(dmo::foldedNumber(18456), static_cast<std::int32_t>(0x80044000u + 18456u));
+    EXPECT_EQ(dmo::foldedNumber(18456), -2147186664);
+    EXPECT_EQ(dmo::foldedNumber(3702), -2147201418);
+    EXPECT_EQ(dmo::foldedNumber(std::nullopt), -2147467259);
+}
+
+TEST(DmoFailure, DriverErrorsKeepTheirText) {
+    const odbc::Error error({{QStringLiteral("42000"), 3701, QStringLiteral("[FreeTDS][SQL Server]Cannot drop")}});
+    const rt::RuntimeError failure = dmo::failureFrom(error);
+    EXPECT_EQ(failure.number(), dmo::foldedNumber(3701));
+    EXPECT_EQ(failure.description(), QStringLiteral("[FreeTDS][SQL Server]Cannot drop"));
+}
+
+TEST(DmoServer, UnreachableServerIsAFailureWithoutServerNumber) {
+    dmo::SQLServer server;
+    try {
+        server.Connect(testing_support::unreachableServer(), QStringLiteral("sa"), QStringLiteral("pw"));
+        FAIL() << "connected";
+    } catch (const rt::RuntimeError& e) {
+        EXPECT_EQ(e.number(), dmo::kNoServerMessage);
+        EXPECT_TRUE(e.description().startsWith(QStringLiteral("[FreeTDS][SQL Server]Unable to connect")));
+    }
+}
+
+TEST(DmoServer, CallsNeedAConnection) {
+    dmo::SQLServer server;
+    EXPECT_THROW((void)server.VersionMajor(), rt::RuntimeError);
+    EXPECT_THROW((void)server.Databases().begin(), rt::RuntimeError);
+    EXPECT_THROW((void)server.Databases().Item(QStringLiteral("x")), rt::RuntimeError);
+}
+
+TEST(DmoServer, MalformedServerNameIsAFailureOfConnect) {
+    dmo::SQLServer server;
+    EXPECT_THROW(server.Connect(QStringLiteral("db1,notaport"), QStringLiteral("sa"), QStringLiteral("pw")),
+                 rt::RuntimeError);
+}
+
+} // namespace

@@ -1,0 +1,107 @@
+#include "ClosedPort.h"
+#include "QStringPrinter.h"
+#include "platform/odbc/ConnectionString.h"
+#include "platform/odbc/Odbc.h"
+#include "platform/odbc/ServerName.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using odbc::ServerAddress;
+
+TEST(OdbcQuoting, PlainValuesStandAsTheyAre) {
+    EXPECT_EQ(odbc::quoteValue(QStringLiteral("sa")), QStringLiteral("sa"));
+    EXPECT_EQ(odbc::quoteValue(QString()), QString());
+    EXPECT_EQ(odbc::quoteValue(QStringLiteral("Ñandú 1")), QStringLiteral("Ñandú 1"));
+}
+
+TEST(OdbcQuoting, SeparatorsAndBracesAreEnclosedWithClosingBracesDoubled) {
+    EXPECT_EQ(odbc::quoteValue(QStringLiteral("a;b")), QStringLiteral("{a;b}"));
+    EXPECT_EQ(odbc::quoteValue(QStringLiteral("a=b")), QStringLiteral("{a=b}"));
+    EXPECT_EQ(odbc::quoteValue(QStringLiteral("{x}")), QStringLiteral("{{x}}}"));
+    EXPECT_EQ(odbc::quoteValue(QStringLiteral("};PWD=y")), QStringLiteral("{}};PWD=y}"));
+    EXPECT_EQ(odbc::quoteValue(QStringLiteral(" pad ")), QStringLiteral("{ pad }"));
+}
+
+TEST(OdbcQuoting, BuilderJoinsPairs) {
+    odbc::ConnectionStringBuilder builder;
+    builder.add(QStringLiteral("UID"), QStringLiteral("sa")).add(QStringLiteral("PWD"), QStringLiteral("a;b=c\"d"));
+    EXPECT_EQ(builder.text(), QStringLiteral("UID=sa;PWD={a;b=c\"d}"));
+}
+
+TEST(ServerName, FormsUsersType) {
+    EXPECT_EQ(odbc::parseServerName(QStringLiteral("db1")), (ServerAddress{QStringLiteral("db1"), {}, {}}));
+    EXPECT_EQ(odbc::parseServerName(QStringLiteral("db1\\SQLEXPRESS")),
+              (ServerAddress{QStringLiteral("db1"), QStringLiteral("SQLEXPRESS"), {}}));
+    EXPECT_EQ(odbc::parseServerName(QStringLiteral("db1,1500")), (ServerAddress{QStringLiteral("db1"), {}, 1500}));
+    EXPECT_EQ(odbc::parseServerName(QStringLiteral("tcp:10.0.0.5,1433")),
+              (ServerAddress{QStringLiteral("10.0.0.5"), {}, 1433}));
+    EXPECT_EQ(odbc::parseServerName(QStringLiteral("TCP:db1")), (ServerAddress{QStringLiteral("db1"), {}, {}}));
+    EXPECT_EQ(odbc::parseServerName(QStringLiteral("(local)")), (ServerAddress{QStringLiteral("127.0.0.1"), {}, {}}));
+    EXPECT_EQ(odbc::parseServerName(QStringLiteral(".\\INST")),
+              (ServerAddress{QStringLiteral("127.0.0.1"), QStringLiteral("INST"), {}}));
+    EXPECT_EQ(odbc::parseServerName(QStringLiteral("db1\\INST,2000")),
+              (ServerAddress{QStringLiteral("db1"), QStringLiteral("INST"), 2000}));
+}
+
+TEST(ServerName, MalformedNamesAreRefusedNamingTheText) {
+    for (const QString& typed : {QString(), QStringLiteral(" "), QStringLiteral("db1,"), QStringLiteral("db1,0"),
+                                 QStringLiteral("db1,65536"), QStringLiteral("db1,14x"), QStringLiteral("db1,-5"),
+                                 QStringLiteral("db1\\"), QStringLiteral("\\INST"), QStringLiteral(",1433")}) {
+        try {
+            odbc::parseServerName(typed);
+            ADD_FAILURE() << "accepted: " << typed.toStdString();
+        } catch (const rt::RuntimeError& e) {
+            EXPECT_TRUE(e.description().contains(u'\'' + typed + u'\'')) << e.description().toStdString();
+        }
+    }
+}
+
+TEST(ServerName, KeysForTheDriver) {
+    auto keys = [](const QString& typed) {
+        odbc::ConnectionStringBuilder builder;
+        odbc::addServerKeys(builder, odbc::parseServerName(typed));
+        return builder.text();
+    };
+    EXPECT_EQ(keys(QStringLiteral("db1")), QStringLiteral("SERVER=db1"));
+    EXPECT_EQ(keys(QStringLiteral("db1\\INST")), QStringLiteral("SERVER=db1\\INST"));
+    EXPECT_EQ(keys(QStringLiteral("db1\\INST,2000")), QStringLiteral("SERVER=db1;PORT=2000"));
+    EXPECT_EQ(keys(QStringLiteral("tcp:db1,1433")), QStringLiteral("SERVER=db1;PORT=1433"));
+}
+
+TEST(OdbcError, JoinsRecordsOncePerTextAndFindsTheServerMessage) {
+    const odbc::Error driverOnly({{QStringLiteral("08S01"), 20009, QStringLiteral("A")},
+                                  {QStringLiteral("08S01"), 20009, QStringLiteral("A")},
+                                  {QStringLiteral("08001"), 0, QStringLiteral("B")}});
+    EXPECT_EQ(driverOnly.description(), QStringLiteral("A\nB"));
+    EXPECT_EQ(driverOnly.number(), odbc::Error::kUnspecified);
+    EXPECT_FALSE(driverOnly.serverMessageNumber());
+
+    const odbc::Error fromServer({{QStringLiteral("42000"), 3702, QStringLiteral("in use")},
+                                  {QStringLiteral("01000"), 5701, QStringLiteral("context")}});
+    EXPECT_EQ(fromServer.serverMessageNumber(), 3702);
+}
+
+TEST(OdbcConnection, RefusedConnectionCarriesTheDriversText) {
+    odbc::Connection connection;
+    const QString cs = QStringLiteral("DRIVER=FreeTDS;SERVER=127.0.0.1;PORT=%1;UID=sa;PWD=secret-pw;TDS_Version=7.3")
+                           .arg(testing_support::closedLoopbackPort());
+    try {
+        connection.connect(cs);
+        FAIL() << "connected to a closed port";
+    } catch (const odbc::Error& e) {
+        EXPECT_TRUE(e.description().startsWith(QStringLiteral("[FreeTDS][SQL Server]Unable to connect")))
+            << e.description().toStdString();
+        EXPECT_FALSE(e.description().contains(QStringLiteral("secret-pw")));
+        EXPECT_FALSE(e.serverMessageNumber());
+    }
+    EXPECT_FALSE(connection.connected());
+}
+
+TEST(OdbcConnection, UnknownDriverIsAFailureNotACrash) {
+    odbc::Connection connection;
+    EXPECT_THROW(connection.connect(QStringLiteral("DRIVER=NoSuchDriver;SERVER=x")), odbc::Error);
+}
+
+} // namespace
