@@ -5,7 +5,6 @@
 
 #include <QLocale>
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -26,10 +25,10 @@ struct Decimal {
 // The shortest scientific text that reads back to the value, as digits.
 template <typename Floating>
 Decimal decimalOf(Floating value) {
+    // 64 characters hold the longest of them ("-2.2250738585072014e-308").
     char buffer[64];
-    const auto [end, ec] = std::to_chars(std::begin(buffer), std::end(buffer), value,
-                                         std::chars_format::scientific);
-    const std::string text(buffer, ec == std::errc() ? end : buffer);
+    const char* end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific).ptr;
+    const std::string text(static_cast<const char*>(buffer), end);
     Decimal d;
     const std::size_t e = text.find('e');
     for (std::size_t i = 0; i < e; ++i) {

@@ -13,7 +13,7 @@
 namespace {
 
 // The position of the first character of s that occurs in separators, or -1.
-qsizetype firstSeparator(const QString& s, const QString& separators) {
+qsizetype firstSeparator(QStringView s, QStringView separators) {
     if (separators.size() == 1) {
         return s.indexOf(separators.front());
     }
@@ -21,6 +21,18 @@ qsizetype firstSeparator(const QString& s, const QString& separators) {
     const std::u16string_view set(reinterpret_cast<const char16_t*>(separators.utf16()), separators.size());
     const std::size_t at = text.find_first_of(set);
     return at == std::u16string_view::npos ? -1 : static_cast<qsizetype>(at);
+}
+
+// getToken's step on a view: the first token of rest, which then starts
+// after the separator that ended it (or is empty when none did).
+QStringView takeToken(QStringView& rest, QStringView separators) {
+    const qsizetype at = firstSeparator(rest, separators);
+    if (at < 0) {
+        return std::exchange(rest, QStringView());
+    }
+    const QStringView token = rest.first(at);
+    rest = rest.sliced(at + 1);
+    return token;
 }
 
 } // namespace
@@ -33,16 +45,18 @@ void zuListaTokens::setLista(QString sLista, const QString& sSep) {
             // Entries of an earlier list are dropped; the capacity stays, so
             // refilling a list of similar size allocates nothing.
             m_tokens.clear();
-            QString rest = sLista;
+            // The tokens getToken would take off a copy of the text, one by
+            // one, without copying the text: only stored tokens are copied.
+            QStringView rest(sLista);
             while (!rest.isEmpty()) {
-                QString token = getToken(rest, sSep);
+                const QStringView token = takeToken(rest, sSep);
                 if (token.isEmpty()) {
                     continue;
                 }
                 if (m_count == std::numeric_limits<std::int32_t>::max()) {
                     throw rt::RuntimeError(rt::err::Overflow);
                 }
-                m_tokens.append(std::move(token));
+                m_tokens.append(token.toString());
                 ++m_count;
             }
         },
@@ -81,15 +95,11 @@ QString zuListaTokens::getToken(QString& s, QString Sep) {
     QString token;
     rt::withFailurePath(
         [&] {
-            const qsizetype at = firstSeparator(s, Sep);
-            if (at < 0) {
-                token = std::exchange(s, QString());
-                return;
-            }
-            token = s.left(at);
+            QStringView rest(s);
+            token = takeToken(rest, Sep).toString();
             // Removing from the front of an unshared QString only moves its
             // start, so peeling a long text token by token stays linear.
-            s.remove(0, at + 1);
+            s.remove(0, s.size() - rest.size());
         },
         [] { reportError(QStringLiteral("getToken")); });
     return token;
