@@ -3,8 +3,9 @@
 // with a given count of integer places and decimals, optional grouping of the
 // integer digits in threes, and right ("D"), left (any other code) or no
 // alignment (the empty code).  The separators are the regional ones at the
-// time of the call, so the text reads back under the same settings to the
-// number it shows.
+// time of the call; dimeDoble reads the text back, under the same settings,
+// to the number it shows (QLocale::toDouble alone refuses some groupings
+// written here, such as "1.234" under Spanish settings).
 //
 // Widths are 16-bit: arithmetic on them beyond that range raises error 6.
 

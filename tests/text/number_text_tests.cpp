@@ -124,6 +124,7 @@ TEST(Converters, ReadTextWithTheRegionalSeparators) {
     {
         auto es = rt::ScopedRegionalSettings::spanish();
         EXPECT_DOUBLE_EQ(dimeDoble(Variant("1.234,56")), 1234.56);
+        EXPECT_DOUBLE_EQ(dimeDoble(Variant("       1.024")), 1024.0);
         EXPECT_DOUBLE_EQ(dimeDoble(Variant("1234,56")), 1234.56);
         EXPECT_DOUBLE_EQ(dimeDoble(Variant("  -12,5 ")), -12.5);
         EXPECT_DOUBLE_EQ(dimeDoble(Variant("123.456.789,5")), 123456789.5);
