@@ -1,0 +1,58 @@
+#pragma once
+// Starts build/bin/tarvelo-testserver on a free loopback port with a state
+// file of its own (in a temporary folder), and stops it when it goes.  For
+// tests of everything that talks to SQL Server.
+//
+//   testing_support::TestServer server;            // the default state below
+//   connect to server.serverName() ("127.0.0.1,PORT") as sa / Secreto.1
+//   server.readState() shows what a drop did; server.logLines() what arrived.
+//
+// Default state: version 10.50.6000.34; logins sa (password "Secreto.1",
+// sysadmin) and lector (password "lector", not sysadmin); user databases
+// Ventas, Compras and "Nóminas 2024".  Failures to start throw
+// std::runtime_error with the server's own message.
+
+#include <QJsonObject>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace testing_support {
+
+class TestServer {
+public:
+    explicit TestServer(const QJsonObject& state = defaultState());
+    ~TestServer();
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
+
+    static QJsonObject defaultState();
+
+    int port() const { return port_; }
+    QString serverName() const; // "127.0.0.1,PORT", as SQL Server tools take it
+    QString statePath() const;
+    QString logPath() const;
+    QJsonObject readState() const;
+    // The request log, one object per line; never holds a password.
+    QList<QJsonObject> logLines() const;
+
+    // Replaces the state file; takes effect at the next restart().
+    void writeState(const QJsonObject& state);
+    // Stops the server and starts it again on the same state file (and the
+    // same port when it is still free).
+    void restart();
+    void stop();
+
+private:
+    void start(int port);
+
+    QTemporaryDir dir_;
+    std::unique_ptr<QProcess> process_;
+    int port_ = 0;
+};
+
+} // namespace testing_support

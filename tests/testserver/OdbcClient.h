@@ -1,0 +1,51 @@
+#pragma once
+// A minimal ODBC client over unixODBC and the FreeTDS driver, for checking
+// the test server against the driver the tool itself uses.
+
+#include <QString>
+#include <QStringList>
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace odbc_check {
+
+struct Diagnostic {
+    QString state;
+    long native = 0;
+    QString text;
+};
+
+using Row = std::vector<std::optional<QString>>;
+
+class OdbcClient {
+public:
+    OdbcClient();
+    ~OdbcClient();
+    OdbcClient(const OdbcClient&) = delete;
+    OdbcClient& operator=(const OdbcClient&) = delete;
+
+    // Connects with DRIVER={FreeTDS}; values are {}-quoted.  Applies the
+    // isolation attribute first when asked.
+    bool connect(int port, const QString& uid, const QString& pwd, const QString& database = {},
+                 const QString& tdsVersion = QStringLiteral("7.3"), bool readUncommitted = false);
+    // Runs `sql` and fetches every row of the first result as text.
+    bool query(const QString& sql, std::vector<Row>& rows);
+    bool execute(const QString& sql);
+    const std::vector<Diagnostic>& diagnostics() const { return diags_; }
+    std::string lastMessages() const;
+
+private:
+    void collect(SQLSMALLINT type, SQLHANDLE h);
+
+    SQLHENV env_ = SQL_NULL_HENV;
+    SQLHDBC dbc_ = SQL_NULL_HDBC;
+    bool connected_ = false;
+    std::vector<Diagnostic> diags_;
+};
+
+} // namespace odbc_check

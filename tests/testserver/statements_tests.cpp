@@ -1,0 +1,118 @@
+// The statement recogniser: what it accepts, and SQL Server's syntax errors.
+#include "QStringPrinter.h"
+#include "sql/Statements.h"
+
+#include <gtest/gtest.h>
+
+using namespace sql;
+
+namespace {
+
+QStringList dropped(const QString& text) {
+    const Batch b = parseBatch(text);
+    EXPECT_FALSE(b.error) << text.toStdString() << ": " << b.error->text.toStdString();
+    QStringList names;
+    for (const Statement& s : b.statements) {
+        if (const auto* d = std::get_if<DropDatabase>(&s)) {
+            names += d->names;
+        }
+    }
+    return names;
+}
+
+SyntaxError errorOf(const QString& text) {
+    const Batch b = parseBatch(text);
+    EXPECT_TRUE(b.error) << text.toStdString();
+    EXPECT_TRUE(b.statements.isEmpty());
+    return b.error.value_or(SyntaxError{});
+}
+
+} // namespace
+
+TEST(Statements, DropDatabaseNamesInEveryQuoting) {
+    EXPECT_EQ(dropped("DROP DATABASE Ventas"), QStringList{"Ventas"});
+    EXPECT_EQ(dropped("drop  database\n[a]]b c;d'e]"), QStringList{"a]b c;d'e"});
+    EXPECT_EQ(dropped("DROP DATABASE \"x\"\"y\""), QStringList{"x\"y"});
+    EXPECT_EQ(dropped("DROP DATABASE [N\u00f3minas 2024];"), QStringList{"N\u00f3minas 2024"});
+    EXPECT_EQ(dropped("DROP DATABASE a, [b] , \"c\""), (QStringList{"a", "b", "c"}));
+    EXPECT_EQ(dropped("/* a /* nested */ comment */ DROP -- why\n DATABASE x ;;"),
+              QStringList{"x"});
+    EXPECT_EQ(dropped("DROP DATABASE [" + QString(128, u'n') + "]"), QStringList{QString(128, u'n')});
+}
+
+TEST(Statements, TheCatalogQueriesOfTheTool) {
+    const Batch b = parseBatch("SELECT name FROM master.dbo.sysdatabases ORDER BY name");
+    ASSERT_FALSE(b.error);
+    ASSERT_EQ(b.statements.size(), 1);
+    const auto& s = std::get<Select>(b.statements[0]);
+    ASSERT_TRUE(s.from);
+    EXPECT_EQ(s.from->parts, (QStringList{"master", "dbo", "sysdatabases"}));
+    ASSERT_EQ(s.orderBy.size(), 1);
+    EXPECT_EQ(s.orderBy[0].column, "name");
+
+    const Batch e = parseBatch("SELECT DB_NAME(dbid) AS DB_NAME FROM sysdatabases");
+    ASSERT_FALSE(e.error);
+    const auto& item = std::get<Select>(e.statements[0]).items.at(0);
+    EXPECT_EQ(item.expr.kind, Expr::Kind::DbName);
+    EXPECT_EQ(item.expr.argText, "dbid");
+    EXPECT_EQ(item.alias, QString("DB_NAME"));
+
+    const Batch m = parseBatch("select name from master..sysdatabases");
+    ASSERT_FALSE(m.error);
+    EXPECT_EQ(std::get<Select>(m.statements[0]).from->parts,
+              (QStringList{"master", "", "sysdatabases"}));
+}
+
+TEST(Statements, TheSetBatchesDriversSendWhenTheyConnect) {
+    const Batch b = parseBatch(
+        "set textsize 2147483647\nset quoted_identifier on\nset arithabort off\n"
+        "set numeric_roundabort off\nset ansi_warnings on\nset ansi_padding on\n"
+        "set ansi_nulls on\nset concat_null_yields_null on\nset cursor_close_on_commit off\n"
+        "set implicit_transactions off\nset language us_english\nset dateformat mdy\n"
+        "set datefirst 7\nset transaction isolation level read committed");
+    ASSERT_FALSE(b.error) << b.error->text.toStdString();
+    ASSERT_EQ(b.statements.size(), 14);
+    const auto& iso = std::get<Set>(b.statements.last());
+    EXPECT_EQ(iso.kind, Set::Kind::IsolationLevel);
+    EXPECT_EQ(iso.value, "READ COMMITTED");
+    EXPECT_EQ(std::get<Set>(parseBatch("SET ANSI_NULLS, QUOTED_IDENTIFIER ON").statements[0]).options,
+              (QStringList{"ANSI_NULLS", "QUOTED_IDENTIFIER"}));
+}
+
+TEST(Statements, SyntaxErrorsAsSqlServerWordsThem) {
+    SyntaxError e = errorOf("SELECT name FROM sysdatabases ORDER name");
+    EXPECT_EQ(e.number, 102);
+    EXPECT_EQ(e.severity, 15);
+    EXPECT_EQ(e.text, "Incorrect syntax near 'name'.");
+
+    e = errorOf("DROP DATABASE");
+    EXPECT_EQ(e.number, 156);
+    EXPECT_EQ(e.text, "Incorrect syntax near the keyword 'DATABASE'.");
+
+    e = errorOf("DROP DATABASE [abc");
+    EXPECT_EQ(e.number, 105);
+    EXPECT_EQ(e.text, "Unclosed quotation mark after the character string 'abc'.");
+
+    e = errorOf("SELECT 1 /* never closed");
+    EXPECT_EQ(e.number, 113);
+
+    e = errorOf("DROP DATABASE [" + QString(129, u'x') + "]");
+    EXPECT_EQ(e.number, 103);
+
+    e = errorOf("SELECT 1 SELECT 2 )");
+    EXPECT_EQ(e.text, "Incorrect syntax near ')'.");
+
+    e = errorOf("SET FOO ON");
+    EXPECT_EQ(e.number, 195);
+    EXPECT_EQ(e.text, "'FOO' is not a recognized SET option.");
+
+    e = errorOf("Ventas");
+    EXPECT_EQ(e.number, 2812);
+    EXPECT_EQ(e.text, "Could not find stored procedure 'Ventas'.");
+}
+
+TEST(Statements, ABatchWithAnErrorRunsNothing) {
+    const Batch b = parseBatch("DROP DATABASE Ventas; DROP DATABASE (");
+    EXPECT_TRUE(b.error);
+    EXPECT_TRUE(b.statements.isEmpty());
+}

@@ -1,0 +1,113 @@
+#include "Catalog.h"
+
+namespace engine {
+
+namespace {
+QString productName(int major, int minor) {
+    switch (major) {
+    case 8: return QStringLiteral("Microsoft SQL Server 2000");
+    case 9: return QStringLiteral("Microsoft SQL Server 2005");
+    case 10:
+        return minor >= 50 ? QStringLiteral("Microsoft SQL Server 2008 R2")
+                           : QStringLiteral("Microsoft SQL Server 2008");
+    case 11: return QStringLiteral("Microsoft SQL Server 2012");
+    case 12: return QStringLiteral("Microsoft SQL Server 2014");
+    case 13: return QStringLiteral("Microsoft SQL Server 2016");
+    case 14: return QStringLiteral("Microsoft SQL Server 2017");
+    case 15: return QStringLiteral("Microsoft SQL Server 2019");
+    case 16: return QStringLiteral("Microsoft SQL Server 2022");
+    default: return QStringLiteral("Microsoft SQL Server");
+    }
+}
+} // namespace
+
+bool sameName(const QString& a, const QString& b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+QString serverName() {
+    return QStringLiteral("TARVELO");
+}
+
+Product describeProduct(const QString& version) {
+    Product p;
+    p.version = version;
+    const QStringList parts = version.split(u'.');
+    p.parts.major = parts.value(0).toInt();
+    p.parts.minor = parts.value(1).toInt();
+    p.parts.build = parts.value(2).toInt();
+    p.parts.revision = parts.value(3).toInt();
+    p.name = productName(p.parts.major, p.parts.minor);
+    p.versionText = QStringLiteral("%1 - %2 (X64) \n\tJan  1 2024 00:00:00 \n\tCopyright (c) "
+                                   "Microsoft Corporation\n\tDeveloper Edition (64-bit) on "
+                                   "Linux (Debian GNU/Linux 12)\n")
+                        .arg(p.name, version);
+    p.microsoftVersion = (p.parts.major << 24) | ((p.parts.minor & 0xFF) << 16) |
+                         (p.parts.build & 0xFFFF);
+    return p;
+}
+
+Catalog::Catalog(state::ServerState s, QString statePath)
+    : state_(std::move(s)), path_(std::move(statePath)), product_(describeProduct(state_.version)) {
+    int id = 1;
+    for (const QString& name : state::systemDatabases()) {
+        entries_.append(DatabaseEntry{name, id++, true, false});
+    }
+    for (const state::Database& d : state_.databases) {
+        entries_.append(DatabaseEntry{d.name, id++, false, d.inUse});
+    }
+}
+
+const DatabaseEntry* Catalog::find(const QString& name) const {
+    for (const DatabaseEntry& e : entries_) {
+        if (sameName(e.name, name)) {
+            return &e;
+        }
+    }
+    return nullptr;
+}
+
+const DatabaseEntry* Catalog::findById(int id) const {
+    for (const DatabaseEntry& e : entries_) {
+        if (e.id == id) {
+            return &e;
+        }
+    }
+    return nullptr;
+}
+
+const state::Login* Catalog::login(const QString& name) const {
+    for (const state::Login& l : state_.logins) {
+        if (sameName(l.name, name)) {
+            return &l;
+        }
+    }
+    return nullptr;
+}
+
+bool Catalog::isSystemName(const QString& name) const {
+    for (const QString& s : state::systemDatabases()) {
+        if (sameName(s, name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Catalog::drop(const QString& name, QString& error) {
+    state::ServerState next = state_;
+    const auto removed = next.databases.removeIf(
+        [&](const state::Database& d) { return sameName(d.name, name); });
+    if (removed == 0) {
+        error = QStringLiteral("no such user database");
+        return false;
+    }
+    if (!state::saveState(path_, next, error)) {
+        return false;
+    }
+    state_ = std::move(next);
+    entries_.removeIf([&](const DatabaseEntry& e) { return !e.system && sameName(e.name, name); });
+    return true;
+}
+
+} // namespace engine

@@ -1,0 +1,64 @@
+#pragma once
+// The server's catalog at run time: the product it claims to be, its logins
+// and its databases (the four system databases with ids 1 to 4, the user
+// databases from 5 in state-file order).  A drop is written through to the
+// state file before it counts.
+
+#include "protocol/Prelogin.h"
+#include "state/ServerState.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace engine {
+
+struct Product {
+    QString version; // as in the state file, e.g. "10.50.6000.34"
+    tds::ProductVersion parts;
+    QString name; // e.g. "Microsoft SQL Server 2008 R2"
+    QString versionText; // @@VERSION
+    qint32 microsoftVersion = 0; // @@MICROSOFTVERSION
+};
+
+Product describeProduct(const QString& version);
+
+// The name this server goes by in messages and server properties.
+QString serverName();
+
+struct DatabaseEntry {
+    QString name;
+    int id = 0;
+    bool system = false;
+    bool inUse = false; // held outside this server, from the state file
+};
+
+class Catalog {
+public:
+    Catalog(state::ServerState s, QString statePath);
+
+    const Product& product() const { return product_; }
+    const state::ServerState& state() const { return state_; }
+    // In id order.
+    const QList<DatabaseEntry>& databases() const { return entries_; }
+    // Names compare without regard to case, as under the server's collation.
+    const DatabaseEntry* find(const QString& name) const;
+    const DatabaseEntry* findById(int id) const;
+    const state::Login* login(const QString& name) const;
+    bool isSystemName(const QString& name) const;
+
+    // Removes a user database and saves the state; on a failed save nothing
+    // changes and `error` says why.
+    bool drop(const QString& name, QString& error);
+
+private:
+    state::ServerState state_;
+    QString path_;
+    Product product_;
+    QList<DatabaseEntry> entries_;
+};
+
+bool sameName(const QString& a, const QString& b);
+
+} // namespace engine

@@ -1,0 +1,39 @@
+#pragma once
+// Runs a recognised batch for one session against the catalog and writes
+// SQL Server's answer as tokens: result sets, ENVCHANGE and INFO for USE
+// and SET LANGUAGE, ERROR messages with SQL Server's numbers and texts, and
+// one DONE per statement (the last one final).
+
+#include "Catalog.h"
+#include "protocol/TokenWriter.h"
+#include "sql/Statements.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace engine {
+
+struct SessionState {
+    int spid = 0;
+    QString login;
+    bool sysadmin = false;
+    QStringList deny;
+    QString database = QStringLiteral("master");
+    QString isolationLevel = QStringLiteral("READ COMMITTED");
+    QString language = QStringLiteral("us_english");
+    bool noCount = false;
+};
+
+// Whether any session, this one included, or a holder outside the server
+// has the database in use.
+using InUse = std::function<bool(const DatabaseEntry&)>;
+
+void runBatch(const sql::Batch& batch, SessionState& session, Catalog& catalog,
+              const InUse& inUse, tds::TokenWriter& out);
+
+// A message as this server sends it (its name, state 1, line 1).
+tds::ServerMessage serverMessage(int number, int severity, const QString& text, int state = 1);
+
+} // namespace engine

@@ -1,0 +1,59 @@
+#include "Server.h"
+
+namespace server {
+
+Server::Server(engine::Catalog catalog, const QString& logPath, bool timing)
+    : catalog_(std::move(catalog)), log_(logPath), timing_(timing) {
+    connect(&listener_, &QTcpServer::newConnection, this, &Server::onNewConnection);
+}
+
+bool Server::listen(quint16 port, QString& error) {
+    if (!listener_.listen(QHostAddress::LocalHost, port)) {
+        error = listener_.errorString();
+        return false;
+    }
+    port_ = listener_.serverPort();
+    return true;
+}
+
+void Server::applyListenerFaults() {
+    for (const state::Fault& f : catalog_.state().faults) {
+        if (f.stage == QLatin1String("connect") && f.action == QLatin1String("refuse")) {
+            listener_.close();
+            log_.write(QJsonObject{{"request", "connect"}, {"fault", "refuse"}});
+            return;
+        }
+    }
+}
+
+bool Server::inUse(const engine::DatabaseEntry& db) const {
+    if (db.inUse) {
+        return true;
+    }
+    for (const Session* s : sessions_) {
+        if (s->loggedIn() && engine::sameName(s->database(), db.name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Server::onNewConnection() {
+    while (QTcpSocket* socket = listener_.nextPendingConnection()) {
+        auto* session = new Session(socket, nextSpid_++, *this, this);
+        if (nextSpid_ > 32767) {
+            nextSpid_ = 51;
+        }
+        sessions_.append(session);
+        connect(session, &Session::finished, this, &Server::onSessionFinished);
+        session->start();
+    }
+}
+
+void Server::onSessionFinished(Session* s) {
+    if (sessions_.removeOne(s)) {
+        s->deleteLater();
+    }
+}
+
+} // namespace server

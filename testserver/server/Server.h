@@ -1,0 +1,46 @@
+#pragma once
+// The listener: accepts connections on 127.0.0.1 only, gives each a session
+// with its own SPID (from 51, as SQL Server numbers user sessions), and
+// knows which databases the sessions hold in use.
+
+#include "RequestLog.h"
+#include "Session.h"
+#include "engine/Catalog.h"
+
+#include <QList>
+#include <QObject>
+#include <QTcpServer>
+
+namespace server {
+
+class Server : public QObject, public SessionHost {
+    Q_OBJECT
+public:
+    Server(engine::Catalog catalog, const QString& logPath, bool timing);
+
+    // Binds 127.0.0.1:port (0: any free port); false with `error` set.
+    bool listen(quint16 port, QString& error);
+    quint16 port() const { return port_; }
+    // Stops accepting, so that connection attempts are refused, when the
+    // state asks for it.  Called once the port has been announced.
+    void applyListenerFaults();
+
+    engine::Catalog& catalog() override { return catalog_; }
+    RequestLog& log() override { return log_; }
+    bool inUse(const engine::DatabaseEntry& db) const override;
+    bool timing() const override { return timing_; }
+
+private:
+    void onNewConnection();
+    void onSessionFinished(Session* s);
+
+    engine::Catalog catalog_;
+    RequestLog log_;
+    bool timing_;
+    QTcpServer listener_;
+    quint16 port_ = 0;
+    int nextSpid_ = 51;
+    QList<Session*> sessions_;
+};
+
+} // namespace server

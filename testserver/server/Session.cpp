@@ -1,0 +1,455 @@
+#include "Session.h"
+
+#include "RequestLog.h"
+#include "engine/Executor.h"
+#include "protocol/Login7.h"
+#include "protocol/Prelogin.h"
+#include "protocol/Requests.h"
+#include "protocol/TdsVersion.h"
+#include "protocol/TokenWriter.h"
+#include "sql/Statements.h"
+
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace server {
+
+namespace {
+constexpr std::size_t InitialPacketSize = 4096;
+
+// Bytes no TDS client can read as a token stream: an unknown token first.
+const tds::Bytes GarbageTokens = {0x5A, 0x5A, 0x5A, 0x5A, 0x00, 0xFF, 0x13, 0x37, 0x00, 0x01};
+
+QString hexVersion(std::uint32_t v) {
+    return QStringLiteral("0x%1").arg(v, 8, 16, QLatin1Char('0'));
+}
+
+QByteArray asByteArray(const tds::Bytes& b, std::size_t from = 0,
+                       std::size_t to = static_cast<std::size_t>(-1)) {
+    to = std::min(to, b.size());
+    return QByteArray(reinterpret_cast<const char*>(b.data() + from),
+                      static_cast<qsizetype>(to - from));
+}
+
+QString fromU16(const std::u16string& s) {
+    return QString::fromStdU16String(s);
+}
+} // namespace
+
+Session::Session(QTcpSocket* socket, int spid, SessionHost& host, QObject* parent)
+    : QObject(parent), socket_(socket), host_(host) {
+    socket->setParent(this);
+    state_.spid = spid;
+    connect(socket, &QTcpSocket::readyRead, this, &Session::onReadyRead);
+    connect(socket, &QTcpSocket::bytesWritten, this, &Session::onBytesWritten);
+    connect(socket, &QTcpSocket::disconnected, this, [this] {
+        stage_ = Stage::Closed;
+        emit finished(this);
+    });
+}
+
+void Session::start() {
+    QJsonObject entry = baseEntry(QStringLiteral("connect"));
+    const bool now = applyFault(QStringLiteral("connect"),
+                                [this] {
+                                    paused_ = false;
+                                    onReadyRead();
+                                },
+                                entry);
+    if (entry.contains("fault")) {
+        host_.log().write(entry);
+    }
+    if (now) {
+        onReadyRead();
+    }
+}
+
+QJsonObject Session::baseEntry(const QString& kind) const {
+    return QJsonObject{{"session", state_.spid},
+                       {"login", state_.login},
+                       {"database", state_.database},
+                       {"request", kind}};
+}
+
+void Session::logRequest(const QString& kind, QJsonObject extra) {
+    QJsonObject entry = baseEntry(kind);
+    for (auto it = extra.begin(); it != extra.end(); ++it) {
+        entry.insert(it.key(), it.value());
+    }
+    host_.log().write(entry);
+}
+
+void Session::onReadyRead() {
+    if (paused_ || !socket_ || stage_ == Stage::Closed) {
+        return;
+    }
+    const QByteArray data = socket_->readAll();
+    assembler_.feed(tds::ByteView(reinterpret_cast<const std::uint8_t*>(data.constData()),
+                                  static_cast<std::size_t>(data.size())));
+    processMessages();
+}
+
+void Session::processMessages() {
+    while (!paused_ && stage_ != Stage::Closed) {
+        std::optional<tds::Message> m = assembler_.next();
+        if (!m) {
+            break;
+        }
+        handle(*m);
+    }
+    if (!paused_ && stage_ != Stage::Closed && assembler_.failed()) {
+        rejectInput(QString::fromStdString(assembler_.error()));
+    }
+}
+
+void Session::handle(const tds::Message& m) {
+    startTiming(QString::number(m.type));
+    if (m.type == tds::packet::Attention) {
+        handleAttention();
+        return;
+    }
+    switch (stage_) {
+    case Stage::Prelogin:
+        if (m.type == tds::packet::Prelogin) {
+            handlePrelogin(m);
+            return;
+        }
+        [[fallthrough]];
+    case Stage::Login:
+        if (m.type == tds::packet::Login7) {
+            handleLogin(m);
+            return;
+        }
+        if (m.type == tds::packet::PreTds7Login) {
+            rejectInput(QStringLiteral("TDS 4.2 and 5.0 logins are not served"));
+            return;
+        }
+        break;
+    case Stage::LoggedIn:
+        if (m.type == tds::packet::SqlBatch) {
+            handleBatch(m);
+            return;
+        }
+        if (m.type == tds::packet::Rpc) {
+            handleRpc(m);
+            return;
+        }
+        break;
+    case Stage::Closed:
+        return;
+    }
+    rejectInput(QStringLiteral("packet type %1 not expected here").arg(m.type));
+}
+
+const state::Fault* Session::faultFor(const QString& stage, const QString& login) const {
+    for (const state::Fault& f : host_.catalog().state().faults) {
+        if (f.stage == stage && (!f.login || engine::sameName(*f.login, login))) {
+            return &f;
+        }
+    }
+    return nullptr;
+}
+
+bool Session::applyFault(const QString& stage, const std::function<void()>& resume,
+                         QJsonObject& entry) {
+    const state::Fault* f = faultFor(stage, state_.login);
+    if (!f || stage == QLatin1String("rows")) {
+        return true;
+    }
+    entry.insert("fault", f->action);
+    if (f->action == QLatin1String("close")) {
+        closeGracefully();
+        return false;
+    }
+    if (f->action == QLatin1String("garbage")) {
+        sendGarbage();
+        return false;
+    }
+    if (f->action == QLatin1String("delay")) {
+        paused_ = true;
+        QPointer<Session> self(this);
+        QTimer::singleShot(f->ms, this, [self, resume] {
+            if (!self || self->stage_ == Stage::Closed) {
+                return;
+            }
+            self->paused_ = false;
+            resume();
+            self->processMessages();
+        });
+        return false;
+    }
+    return true; // "refuse" is the listener's business
+}
+
+void Session::handlePrelogin(const tds::Message& m) {
+    std::string why;
+    const auto req = tds::parsePrelogin(m.payload, why);
+    if (!req) {
+        rejectInput(QString::fromStdString(why));
+        return;
+    }
+    QJsonObject entry = baseEntry(QStringLiteral("prelogin"));
+    entry.insert("instance", QString::fromStdString(req->instance));
+    if (req->encryption) {
+        entry.insert("encryption", *req->encryption);
+    }
+    const QString instance = QString::fromStdString(req->instance);
+    auto respond = [this, instance] {
+        const bool matches =
+            instance.isEmpty() || engine::sameName(instance, QStringLiteral("MSSQLServer"));
+        const tds::Bytes body = tds::preloginResponse(host_.catalog().product().parts, matches);
+        socket_->write(asByteArray(
+            tds::packetize(tds::packet::TabularResult, body, InitialPacketSize, 0)));
+        stage_ = Stage::Login;
+    };
+    const bool now = applyFault(QStringLiteral("prelogin"), respond, entry);
+    host_.log().write(entry);
+    if (now) {
+        respond();
+    }
+}
+
+void Session::handleLogin(const tds::Message& m) {
+    std::string why;
+    const auto login = tds::parseLogin7(m.payload, why);
+    if (!login) {
+        rejectInput(QString::fromStdString(why));
+        return;
+    }
+    QJsonObject entry = baseEntry(QStringLiteral("login"));
+    entry.insert("login", fromU16(login->userName));
+    entry.insert("application", fromU16(login->appName));
+    entry.insert("host", fromU16(login->hostName));
+    entry.insert("server", fromU16(login->serverName));
+    entry.insert("library", fromU16(login->libraryName));
+    entry.insert("requestedDatabase", fromU16(login->database));
+    entry.insert("tdsVersion", hexVersion(login->tdsVersion));
+    entry.insert("integrated", login->integratedSecurity);
+    const QString user = fromU16(login->userName);
+    auto respond = [this, login = *login] {
+        const engine::Catalog& catalog = host_.catalog();
+        const engine::Product& product = catalog.product();
+        const std::uint32_t version =
+            tds::negotiateVersion(login.tdsVersion, tds::serverMaxVersion(product.parts.major));
+        if (version == 0) {
+            rejectInput(QStringLiteral("TDS version %1 is not served").arg(hexVersion(login.tdsVersion)));
+            return;
+        }
+        tdsVersion_ = version;
+        tds::TokenWriter w(version);
+        const QString name = fromU16(login.userName);
+        auto refuse = [&](int number, const QString& text) {
+            w.message(engine::serverMessage(number, 14, text));
+            w.done(tds::done::Error, 0, 0);
+            sendResult(w.take());
+            closeGracefully();
+        };
+        if (login.integratedSecurity) {
+            refuse(18452, QStringLiteral("Login failed. The login is from an untrusted domain and "
+                                         "cannot be used with Integrated authentication."));
+            return;
+        }
+        const state::Login* account = catalog.login(name);
+        if (!account || account->password != fromU16(login.password)) {
+            refuse(18456, QStringLiteral("Login failed for user '%1'.").arg(name));
+            return;
+        }
+        const QString wanted =
+            login.database.empty() ? QStringLiteral("master") : fromU16(login.database);
+        const engine::DatabaseEntry* db = catalog.find(wanted);
+        if (!db) {
+            w.message(engine::serverMessage(4060, 11,
+                                            QStringLiteral("Cannot open database \"%1\" requested "
+                                                           "by the login. The login failed.")
+                                                .arg(wanted)));
+            refuse(18456, QStringLiteral("Login failed for user '%1'.").arg(name));
+            return;
+        }
+        state_.login = account->name;
+        state_.sysadmin = account->sysadmin;
+        state_.deny = account->deny;
+        state_.database = db->name;
+        packetSize_ = login.packetSize == 0
+                          ? InitialPacketSize
+                          : std::clamp<std::size_t>(login.packetSize, 512, tds::packet::MaxPacketSize);
+        w.envChange(tds::envchange::Database, db->name.toStdU16String(), u"master");
+        w.message(engine::serverMessage(
+            5701, 0, QStringLiteral("Changed database context to '%1'.").arg(db->name), 2));
+        w.envChangeCollation();
+        w.envChange(tds::envchange::Language, u"us_english", u"");
+        w.message(engine::serverMessage(5703, 0,
+                                        QStringLiteral("Changed language setting to us_english.")));
+        w.loginAck(version, u"Microsoft SQL Server", product.parts.major, product.parts.minor,
+                   product.parts.build);
+        w.envChange(tds::envchange::PacketSize, QString::number(packetSize_).toStdU16String(),
+                    QString::number(InitialPacketSize).toStdU16String());
+        w.done(tds::done::Final, 0, 0);
+        stage_ = Stage::LoggedIn;
+        socket_->write(asByteArray(
+            tds::packetize(tds::packet::TabularResult, w.bytes(), InitialPacketSize, 0)));
+    };
+    // A login-scoped fault of this stage matches the login being attempted.
+    const QString previous = state_.login;
+    state_.login = user;
+    const bool now = applyFault(QStringLiteral("login"), respond, entry);
+    state_.login = previous;
+    host_.log().write(entry);
+    if (now) {
+        respond();
+    }
+}
+
+void Session::handleBatch(const tds::Message& m) {
+    std::string why;
+    const auto text = tds::parseSqlBatch(m.payload, tdsVersion_, why);
+    if (!text) {
+        rejectInput(QString::fromStdString(why));
+        return;
+    }
+    const QString sql = fromU16(*text);
+    QJsonObject entry = baseEntry(QStringLiteral("batch"));
+    entry.insert("statement", sql);
+    auto respond = [this, sql] {
+        const sql::Batch batch = sql::parseBatch(sql);
+        tds::TokenWriter w(tdsVersion_);
+        engine::runBatch(
+            batch, state_, host_.catalog(),
+            [this](const engine::DatabaseEntry& db) { return host_.inUse(db); }, w);
+        sendRows(w);
+    };
+    const bool now = applyFault(QStringLiteral("query"), respond, entry);
+    host_.log().write(entry);
+    if (now) {
+        respond();
+    }
+}
+
+void Session::handleRpc(const tds::Message& m) {
+    std::string why;
+    const auto name = tds::parseRpcName(m.payload, tdsVersion_, why);
+    if (!name) {
+        rejectInput(QString::fromStdString(why));
+        return;
+    }
+    logRequest(QStringLiteral("rpc"), {{"procedure", fromU16(*name)}});
+    tds::TokenWriter w(tdsVersion_);
+    // Procedures are not served; the client hears it as SQL Server says it.
+    w.message(engine::serverMessage(
+        2812, 16, QStringLiteral("Could not find stored procedure '%1'.").arg(fromU16(*name))));
+    w.done(tds::done::Error, 0, 0);
+    sendResult(w.take());
+}
+
+void Session::handleAttention() {
+    logRequest(QStringLiteral("attention"));
+    tds::TokenWriter w(tdsVersion_ ? tdsVersion_ : tds::version::V7_1);
+    w.done(tds::done::Attention, 0, 0);
+    sendResult(w.take());
+}
+
+void Session::sendResult(const tds::Bytes& tokens) {
+    if (socket_) {
+        socket_->write(asByteArray(tds::packetize(tds::packet::TabularResult, tokens, packetSize_,
+                                                  static_cast<std::uint16_t>(state_.spid))));
+    }
+}
+
+// Sends a response, applying a "rows" fault: after K rows the server closes,
+// waits, or turns to garbage, as a dying server or network would.
+void Session::sendRows(const tds::TokenWriter& w) {
+    const state::Fault* f = faultFor(QStringLiteral("rows"), state_.login);
+    const auto& rows = w.rowStarts();
+    if (!f || rows.empty() || static_cast<std::size_t>(f->after) >= rows.size()) {
+        sendResult(w.bytes());
+        return;
+    }
+    logRequest(QStringLiteral("rows"), {{"fault", f->action}, {"after", f->after}});
+    const std::size_t cut = rows[static_cast<std::size_t>(f->after)];
+    if (f->action == QLatin1String("garbage")) {
+        tds::Bytes body(w.bytes().begin(), w.bytes().begin() + static_cast<std::ptrdiff_t>(cut));
+        body.insert(body.end(), GarbageTokens.begin(), GarbageTokens.end());
+        sendResult(body);
+        closeGracefully();
+        return;
+    }
+    // Cut the packet stream itself, so the client sees a packet that never ends.
+    const tds::Bytes stream = tds::packetize(tds::packet::TabularResult, w.bytes(), packetSize_,
+                                             static_cast<std::uint16_t>(state_.spid));
+    const std::size_t chunk = packetSize_ - tds::packet::HeaderSize;
+    const std::size_t at = cut + (cut / chunk + 1) * tds::packet::HeaderSize;
+    socket_->write(asByteArray(stream, 0, at));
+    if (f->action == QLatin1String("close")) {
+        closeGracefully();
+        return;
+    }
+    paused_ = true;
+    QPointer<Session> self(this);
+    QTimer::singleShot(f->ms, this, [self, stream, at] {
+        if (!self || !self->socket_ || self->stage_ == Stage::Closed) {
+            return;
+        }
+        self->socket_->write(asByteArray(stream, at));
+        self->paused_ = false;
+        self->processMessages();
+    });
+}
+
+void Session::sendGarbage() {
+    if (socket_) {
+        socket_->write(asByteArray(tds::packetize(tds::packet::TabularResult, GarbageTokens,
+                                                  InitialPacketSize, 0)));
+    }
+    closeGracefully();
+}
+
+void Session::rejectInput(const QString& why) {
+    host_.log().write(QJsonObject{{"session", state_.spid},
+                                  {"login", state_.login},
+                                  {"database", state_.database},
+                                  {"request", "bad"},
+                                  {"error", why}});
+    stage_ = Stage::Closed;
+    if (socket_) {
+        socket_->abort();
+    }
+    emit finished(this);
+}
+
+void Session::closeGracefully() {
+    if (stage_ == Stage::Closed) {
+        return;
+    }
+    stage_ = Stage::Closed;
+    if (socket_) {
+        socket_->disconnectFromHost(); // sends what is queued first
+        if (socket_->state() == QAbstractSocket::UnconnectedState) {
+            emit finished(this);
+        }
+    }
+}
+
+void Session::startTiming(const QString& kind) {
+    if (host_.timing()) {
+        timer_.start();
+        timedKind_ = kind;
+        timedBytes_ = 0;
+    }
+}
+
+void Session::onBytesWritten(qint64 bytes) {
+    if (!timer_.isValid()) {
+        return;
+    }
+    timedBytes_ += bytes;
+    if (socket_ && socket_->bytesToWrite() == 0) {
+        std::fprintf(stderr, "timing session=%d packet_type=%s bytes=%lld elapsed_us=%lld\n",
+                     state_.spid, qPrintable(timedKind_), static_cast<long long>(timedBytes_),
+                     static_cast<long long>(timer_.nsecsElapsed() / 1000));
+        std::fflush(stderr);
+        timer_.invalidate();
+    }
+}
+
+} // namespace server

@@ -1,0 +1,89 @@
+#pragma once
+// One client connection: PRELOGIN, LOGIN7, then SQL batches, RPC requests
+// and attentions, answered in packets of the negotiated size.  It applies
+// the faults of the state file at each stage, and closes the connection
+// (with one log line) on input a SQL Server would not take.
+
+#include "engine/Executor.h"
+#include "protocol/Packets.h"
+#include "state/ServerState.h"
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QTcpSocket>
+
+#include <functional>
+#include <optional>
+
+namespace server {
+
+class RequestLog;
+
+// What a session needs from the server around it.
+class SessionHost {
+public:
+    virtual ~SessionHost() = default;
+    virtual engine::Catalog& catalog() = 0;
+    virtual RequestLog& log() = 0;
+    virtual bool inUse(const engine::DatabaseEntry& db) const = 0;
+    virtual bool timing() const = 0;
+};
+
+class Session : public QObject {
+    Q_OBJECT
+public:
+    Session(QTcpSocket* socket, int spid, SessionHost& host, QObject* parent = nullptr);
+
+    int spid() const { return state_.spid; }
+    bool loggedIn() const { return stage_ == Stage::LoggedIn; }
+    const QString& database() const { return state_.database; }
+    // Starts serving, after the connect-stage faults have been applied.
+    void start();
+
+signals:
+    void finished(Session* self);
+
+private:
+    enum class Stage { Prelogin, Login, LoggedIn, Closed };
+
+    void onReadyRead();
+    void processMessages();
+    void handle(const tds::Message& m);
+    void handlePrelogin(const tds::Message& m);
+    void handleLogin(const tds::Message& m);
+    void handleBatch(const tds::Message& m);
+    void handleRpc(const tds::Message& m);
+    void handleAttention();
+
+    // Applies the first fault of `stage` that touches this connection.
+    // Returns true when the request goes on now; false when the connection
+    // was closed or `resume` was scheduled for later.
+    bool applyFault(const QString& stage, const std::function<void()>& resume,
+                    QJsonObject& logEntry);
+    const state::Fault* faultFor(const QString& stage, const QString& login) const;
+    void sendResult(const tds::Bytes& tokens);
+    void sendRows(const tds::TokenWriter& w);
+    void sendGarbage();
+    void rejectInput(const QString& why);
+    void closeGracefully();
+    void logRequest(const QString& kind, QJsonObject extra = {});
+    QJsonObject baseEntry(const QString& kind) const;
+    void startTiming(const QString& kind);
+    void onBytesWritten(qint64 bytes);
+
+    QPointer<QTcpSocket> socket_;
+    SessionHost& host_;
+    tds::MessageAssembler assembler_;
+    Stage stage_ = Stage::Prelogin;
+    engine::SessionState state_;
+    std::uint32_t tdsVersion_ = 0;
+    std::size_t packetSize_ = 4096;
+    bool paused_ = false; // a delay fault holds the requests back
+    QElapsedTimer timer_;
+    QString timedKind_;
+    qint64 timedBytes_ = 0;
+};
+
+} // namespace server

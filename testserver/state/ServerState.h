@@ -1,0 +1,54 @@
+#pragma once
+// The test server's state file: product version, logins, user databases
+// and faults.  parseState() validates a file strictly (a typo is an error,
+// never a silent default); saveState() rewrites it atomically (temporary
+// file, fsync, rename, fsync of the folder) so a crash leaves either the old
+// or the new state on disk.
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace state {
+
+struct Login {
+    QString name;
+    QString password;
+    bool sysadmin = false;
+    QStringList deny; // catalog views whose SELECT is denied
+};
+
+struct Database {
+    QString name;
+    bool inUse = false; // held by a session outside this server
+};
+
+struct Fault {
+    QString stage;  // connect, prelogin, login, query, rows
+    QString action; // refuse, close, delay, garbage
+    int ms = 0;
+    int after = 0;
+    std::optional<QString> login; // only this login's connections
+};
+
+struct ServerState {
+    QString version;
+    QList<Login> logins;
+    QList<Database> databases;
+    QList<Fault> faults;
+};
+
+constexpr int MaxNameLength = 128;
+
+// The system databases, which always exist with ids 1 to 4.
+const QStringList& systemDatabases();
+
+std::optional<ServerState> parseState(const QByteArray& json, QString& error);
+QByteArray serializeState(const ServerState& s);
+
+std::optional<ServerState> loadState(const QString& path, QString& error);
+bool saveState(const QString& path, const ServerState& s, QString& error);
+
+} // namespace state
