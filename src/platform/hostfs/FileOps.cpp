@@ -159,7 +159,7 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 
 bool folderExists(const QString& path) {
     struct stat st {};
-    return ::lstat(resolve(path).path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    return ::stat(resolve(path).path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 void copyFile(const QString& from, const QString& to) {

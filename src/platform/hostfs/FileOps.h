@@ -10,7 +10,8 @@
 
 namespace hostfs {
 
-// Whether path names an existing real folder (a link to one is not).
+// Whether path names an existing folder; a path given through a linked
+// folder counts, as it does for the user who typed it.
 bool folderExists(const QString& path);
 
 // Copies the file from onto to, replacing an existing file unless it is

@@ -154,6 +154,22 @@ QByteArray gvfsMountFolder() {
     return join(runtime, QByteArrayLiteral("gvfs"));
 }
 
+QString windowsPathOf(const QString& hostPath) {
+    const QString mounts =
+        QFile::decodeName(gvfsMountFolder()) + QStringLiteral("/smb-share:server=");
+    if (hostPath.startsWith(mounts)) {
+        const qsizetype end = hostPath.indexOf(u'/', mounts.size());
+        const QString mount = hostPath.mid(mounts.size(), end < 0 ? -1 : end - mounts.size());
+        const qsizetype comma = mount.indexOf(QStringLiteral(",share="));
+        if (comma > 0) {
+            const QString rest = end < 0 ? QString() : hostPath.mid(end);
+            return QStringLiteral("\\\\") + mount.left(comma) + u'\\' + mount.mid(comma + 7) +
+                   QString(rest).replace(u'/', u'\\');
+        }
+    }
+    return QStringLiteral("C:") + QString(hostPath).replace(u'/', u'\\');
+}
+
 ParentAndName resolveParent(const QString& windowsPath) {
     const ParsedPath parsed = parse(windowsPath);
     const qsizetype n = parsed.components.size();

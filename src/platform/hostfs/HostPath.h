@@ -32,6 +32,10 @@ struct ParentAndName {
 };
 ParentAndName resolveParent(const QString& windowsPath);
 
+// An absolute host path in Windows notation: a share's mount as
+// \\server\share\rest, anything else as C:\rest.
+QString windowsPathOf(const QString& hostPath);
+
 // The folder under which GVfs mounts network shares.
 QByteArray gvfsMountFolder();
 
