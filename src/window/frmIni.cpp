@@ -72,6 +72,8 @@ frmIni::frmIni(QWidget* parent) : QWidget(parent) {
     setWindowTitle(QStringLiteral("Tarvelo"));
     buildControls();
     setTabOrder();
+    connect(cmCargaBDSQL, &QPushButton::clicked, this, &frmIni::cmCargaBDSQL_Click);
+    connect(cmElimina, &QPushButton::clicked, this, &frmIni::cmElimina_Click);
     txtServerSQL->setFocus();
     centreOnScreen();
 }

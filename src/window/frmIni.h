@@ -1,7 +1,8 @@
 #pragma once
 // frmIni: the tool's one window.  It collects the server name, login and
 // password, loads the server's database names into a drop-down list and
-// removes the database named there once the user has confirmed.  Every
+// removes the database named there once the user has confirmed.  All the
+// work happens in the Click handlers of its two buttons.  Every
 // control carries its name as object name and accessible name.
 
 #include <QWidget>
@@ -18,6 +19,13 @@ public:
     explicit frmIni(QWidget* parent = nullptr);
 
 private:
+    // The load command: checks the three connection fields, then fills the
+    // list through CargaBBDD and selects its first name.
+    void cmCargaBDSQL_Click();
+    // The removal command: confirms, then removes the database named in the
+    // list through BorraDBSQL and reports the outcome in the status line.
+    void cmElimina_Click();
+
     void buildControls();
     void setTabOrder();
     void centreOnScreen();

@@ -1,6 +1,7 @@
 // The window's controls against the table that lays them out: names, kinds,
 // containers, captions, places, focus order, the password character, the
 // colours and fonts, and the window's own size and place.
+#include "RecordingUi.h"
 #include "window/Twips.h"
 #include "window/frmIni.h"
 
@@ -11,7 +12,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -87,6 +87,8 @@ protected:
     qreal dpiX() const { return form.screen()->logicalDotsPerInchX(); }
     qreal dpiY() const { return form.screen()->logicalDotsPerInchY(); }
 
+    // Any message box fails the test instead of waiting for a user.
+    testing_support::RecordingUi ui;
     frmIni form;
 };
 
@@ -157,12 +159,14 @@ TEST_F(WindowLayout, LabelsAndFramesNeverTakeTheFocus) {
     }
 }
 
-TEST_F(WindowLayout, AltCClicksTheLoadButton) {
+TEST_F(WindowLayout, AltCRunsTheLoadCommand) {
     showActive();
-    QSignalSpy clicks(control<QPushButton>("cmCargaBDSQL"), &QPushButton::clicked);
+    ui.allow(1);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::AltModifier);
-    // A mnemonic presses the button visibly, so the click comes a moment later.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return clicks.count() == 1; }, 2000));
+    // A mnemonic presses the button visibly, so the click comes a moment later;
+    // with the fields empty the command answers with its warning.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ui.messages().size() == 1; }, 2000));
+    EXPECT_EQ(ui.messages().at(0).style, 48);
 }
 
 TEST_F(WindowLayout, PasswordIsMaskedWithAsterisks) {

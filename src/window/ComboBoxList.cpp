@@ -1,0 +1,27 @@
+#include "ComboBoxList.h"
+
+#include <QComboBox>
+
+namespace window {
+
+void ComboBoxList::Clear() {
+    combo_.clear();
+    combo_.clearEditText();
+}
+
+void ComboBoxList::AddItem(const QString& sNombre) {
+    // Qt selects the first entry added to an empty list and copies it into
+    // the text field; a list that is only being filled must not change what
+    // the text field says.
+    const int selected = combo_.currentIndex();
+    const QString text = combo_.currentText();
+    combo_.addItem(sNombre);
+    if (combo_.currentIndex() != selected) {
+        combo_.setCurrentIndex(selected);
+        combo_.setEditText(text);
+    }
+}
+
+int ComboBoxList::ListCount() const { return combo_.count(); }
+
+} // namespace window
