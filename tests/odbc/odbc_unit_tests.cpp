@@ -13,21 +13,30 @@ using odbc::ServerAddress;
 TEST(OdbcQuoting, PlainValuesStandAsTheyAre) {
     EXPECT_EQ(odbc::quoteValue(QStringLiteral("sa")), QStringLiteral("sa"));
     EXPECT_EQ(odbc::quoteValue(QString()), QString());
-    EXPECT_EQ(odbc::quoteValue(QStringLiteral("Ñandú 1")), QStringLiteral("Ñandú 1"));
+    EXPECT_EQ(odbc::quoteValue(QStringLiteral(" Ñandú 1 ")), QStringLiteral(" Ñandú 1 "));
 }
 
-TEST(OdbcQuoting, SeparatorsAndBracesAreEnclosedWithClosingBracesDoubled) {
+TEST(OdbcQuoting, SeparatorsAndBracesAreEnclosedAsFreeTdsReadsThem) {
     EXPECT_EQ(odbc::quoteValue(QStringLiteral("a;b")), QStringLiteral("{a;b}"));
     EXPECT_EQ(odbc::quoteValue(QStringLiteral("a=b")), QStringLiteral("{a=b}"));
-    EXPECT_EQ(odbc::quoteValue(QStringLiteral("{x}")), QStringLiteral("{{x}}}"));
-    EXPECT_EQ(odbc::quoteValue(QStringLiteral("};PWD=y")), QStringLiteral("{}};PWD=y}"));
-    EXPECT_EQ(odbc::quoteValue(QStringLiteral(" pad ")), QStringLiteral("{ pad }"));
+    EXPECT_EQ(odbc::quoteValue(QStringLiteral("{x}")), QStringLiteral("{{x}}"));
+    EXPECT_EQ(odbc::quoteValue(QStringLiteral("x}")), QStringLiteral("{x}}"));
 }
 
-TEST(OdbcQuoting, BuilderJoinsPairs) {
+TEST(OdbcQuoting, ValueThatWouldEndTheBracesIsRefused) {
+    try {
+        odbc::quoteValue(QStringLiteral("p};UID=sa"));
+        FAIL();
+    } catch (const rt::RuntimeError& e) {
+        EXPECT_TRUE(e.description().contains(QStringLiteral("\"};\"")));
+        EXPECT_FALSE(e.description().contains(QStringLiteral("UID=sa")));
+    }
+}
+
+TEST(OdbcQuoting, BuilderEndsEveryPair) {
     odbc::ConnectionStringBuilder builder;
     builder.add(QStringLiteral("UID"), QStringLiteral("sa")).add(QStringLiteral("PWD"), QStringLiteral("a;b=c\"d"));
-    EXPECT_EQ(builder.text(), QStringLiteral("UID=sa;PWD={a;b=c\"d}"));
+    EXPECT_EQ(builder.text(), QStringLiteral("UID=sa;PWD={a;b=c\"d};"));
 }
 
 TEST(ServerName, FormsUsersType) {
@@ -64,17 +73,17 @@ TEST(ServerName, KeysForTheDriver) {
         odbc::addServerKeys(builder, odbc::parseServerName(typed));
         return builder.text();
     };
-    EXPECT_EQ(keys(QStringLiteral("db1")), QStringLiteral("SERVER=db1"));
-    EXPECT_EQ(keys(QStringLiteral("db1\\INST")), QStringLiteral("SERVER=db1\\INST"));
-    EXPECT_EQ(keys(QStringLiteral("db1\\INST,2000")), QStringLiteral("SERVER=db1;PORT=2000"));
-    EXPECT_EQ(keys(QStringLiteral("tcp:db1,1433")), QStringLiteral("SERVER=db1;PORT=1433"));
+    EXPECT_EQ(keys(QStringLiteral("db1")), QStringLiteral("SERVER=db1;"));
+    EXPECT_EQ(keys(QStringLiteral("db1\\INST")), QStringLiteral("SERVER=db1\\INST;"));
+    EXPECT_EQ(keys(QStringLiteral("db1\\INST,2000")), QStringLiteral("SERVER=db1;PORT=2000;"));
+    EXPECT_EQ(keys(QStringLiteral("tcp:db1,1433")), QStringLiteral("SERVER=db1;PORT=1433;"));
 }
 
 TEST(OdbcError, JoinsRecordsOncePerTextAndFindsTheServerMessage) {
     const odbc::Error driverOnly({{QStringLiteral("08S01"), 20009, QStringLiteral("A")},
                                   {QStringLiteral("08S01"), 20009, QStringLiteral("A")},
                                   {QStringLiteral("08001"), 0, QStringLiteral("B")}});
-    EXPECT_EQ(driverOnly.description(), QStringLiteral("A\nB"));
+    EXPECT_EQ(driverOnly.description(), QStringLiteral("A"));
     EXPECT_EQ(driverOnly.number(), odbc::Error::kUnspecified);
     EXPECT_FALSE(driverOnly.serverMessageNumber());
 

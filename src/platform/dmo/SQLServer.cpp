@@ -6,6 +6,7 @@
 #include "platform/odbc/ServerName.h"
 
 #include <QLocale>
+#include <QStringList>
 
 namespace dmo {
 
@@ -96,20 +97,26 @@ Databases::iterator Databases::begin() const { return iterator(session_); }
 
 Database Databases::Item(const QString& name) const {
     const QString wanted = upper(name);
-    std::optional<QString> sameButCase;
+    QStringList sameButCase;
     for (const Database& database : *this) {
         if (database.Name() == name) {
             return database;
         }
-        if (!sameButCase && upper(database.Name()) == wanted) {
-            sameButCase = database.Name();
+        if (upper(database.Name()) == wanted) {
+            sameButCase << database.Name();
         }
     }
-    if (sameButCase) {
-        return Database(session_, *sameButCase);
+    if (sameButCase.size() == 1) {
+        return Database(session_, sameButCase.front());
     }
-    throw rt::RuntimeError(kNoServerMessage,
-                           QStringLiteral("[SQL-DMO]No se encuentra '%1' en la colección Databases.").arg(name));
+    if (sameButCase.isEmpty()) {
+        throw rt::RuntimeError(kNoServerMessage,
+                               QStringLiteral("[SQL-DMO]No se encuentra '%1' en la colección Databases.").arg(name));
+    }
+    // Guessing between them could remove the wrong database.
+    throw rt::RuntimeError(kNoServerMessage, QStringLiteral("[SQL-DMO]'%1' puede ser cualquiera de estas bases de "
+                                                            "datos: %2.")
+                                                 .arg(name, sameButCase.join(QStringLiteral(", "))));
 }
 
 SQLServer::SQLServer() : session_(std::make_shared<detail::Session>()) {}

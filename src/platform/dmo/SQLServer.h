@@ -69,7 +69,8 @@ public:
     std::default_sentinel_t end() const { return {}; }
 
     // The database of exactly that name, else the one whose name equals it
-    // without regard to case; a run-time error when there is none.
+    // without regard to case; a run-time error when there is none, or when
+    // several equal it only without regard to case.
     Database Item(const QString& name) const;
 
 private:

@@ -1,15 +1,11 @@
 #include "ConnectionString.h"
 
+#include "Odbc.h"
+
 namespace odbc {
 
 namespace {
 bool needsBraces(const QString& value) {
-    if (value.isEmpty()) {
-        return false;
-    }
-    if (value.front().isSpace() || value.back().isSpace()) {
-        return true;
-    }
     for (QChar c : value) {
         if (c == u';' || c == u'{' || c == u'}' || c == u'=') {
             return true;
@@ -23,16 +19,15 @@ QString quoteValue(const QString& value) {
     if (!needsBraces(value)) {
         return value;
     }
-    QString doubled = value;
-    doubled.replace(u'}', QStringLiteral("}}"));
-    return u'{' + doubled + u'}';
+    if (value.contains(QStringLiteral("};"))) {
+        throw Error(QStringLiteral("El controlador FreeTDS no admite la secuencia \"};\" en un valor de conexión "
+                                   "(nombre de servidor, usuario o contraseña)."));
+    }
+    return u'{' + value + u'}';
 }
 
 ConnectionStringBuilder& ConnectionStringBuilder::add(const QString& key, const QString& value) {
-    if (!text_.isEmpty()) {
-        text_ += u';';
-    }
-    text_ += key + u'=' + quoteValue(value);
+    text_ += key + u'=' + quoteValue(value) + u';';
     return *this;
 }
 

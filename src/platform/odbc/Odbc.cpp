@@ -37,8 +37,15 @@ std::vector<DiagRecord> diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
 }
 
 QString joinTexts(const std::vector<DiagRecord>& records) {
+    // Beside a numbered message, FreeTDS's unnumbered summary ("Unable to
+    // connect to data source") only repeats that the call failed.
+    const bool anyNumbered = std::any_of(records.begin(), records.end(),
+                                         [](const DiagRecord& r) { return r.nativeError != 0; });
     QStringList lines;
     for (const DiagRecord& record : records) {
+        if (anyNumbered && record.nativeError == 0) {
+            continue;
+        }
         // The driver repeats a message once per address it tried.
         if (lines.isEmpty() || lines.back() != record.text) {
             lines << record.text;

@@ -5,10 +5,11 @@
 // (the wide entry points), so names in any script round-trip.
 //
 // Time-outs: none of our own, so the FreeTDS driver's defaults hold.  Its
-// login time-out (SQL_ATTR_LOGIN_TIMEOUT) and query time-out
-// (SQL_ATTR_QUERY_TIMEOUT) are 0, and freetds.conf sets neither "connect
-// timeout" nor "timeout": a call waits until the server answers or closes
-// the link (reaching the host at all is bounded by the system's TCP rules).
+// login time-out (SQL_ATTR_LOGIN_TIMEOUT) is 0, and its query time-out
+// (SQL_ATTR_QUERY_TIMEOUT) is left unset (it reports 4294967295), which
+// defers to freetds.conf; that sets neither "connect timeout" nor "timeout",
+// so a call waits until the server answers or closes the link (reaching the
+// host at all is bounded by the system's TCP rules).
 
 #include "platform/runtime/RuntimeError.h"
 
