@@ -1,6 +1,7 @@
 #include "ClosedPort.h"
 #include "QStringPrinter.h"
 #include "platform/dmo/Failure.h"
+#include "platform/dmo/NameMatch.h"
 #include "platform/dmo/SQLServer.h"
 
 #include <gtest/gtest.h>
@@ -43,6 +44,33 @@ TEST(DmoServer, MalformedServerNameIsAFailureOfConnect) {
     dmo::SQLServer server;
     EXPECT_THROW(server.Connect(QStringLiteral("db1,notaport"), QStringLiteral("sa"), QStringLiteral("pw")),
                  rt::RuntimeError);
+}
+
+} // namespace
+
+namespace {
+
+TEST(DmoItem, ExactNameFirstThenTheOnlyOneEqualWithoutRegardToCase) {
+    const QStringList names = {QStringLiteral("Caso"), QStringLiteral("CASO"), QStringLiteral("Única"),
+                               QStringLiteral("x]; DROP DATABASE [Ventas")};
+    EXPECT_EQ(dmo::matchingName(names, QStringLiteral("CASO")), QStringLiteral("CASO"));
+    EXPECT_EQ(dmo::matchingName(names, QStringLiteral("Caso")), QStringLiteral("Caso"));
+    EXPECT_EQ(dmo::matchingName(names, QStringLiteral("ÚNICA")), QStringLiteral("Única"));
+    EXPECT_EQ(dmo::matchingName(names, QStringLiteral("X]; drop database [ventas")),
+              QStringLiteral("x]; DROP DATABASE [Ventas"));
+}
+
+TEST(DmoItem, NoneOrSeveralCandidatesAreErrorsNamingTheRequest) {
+    const QStringList names = {QStringLiteral("Caso"), QStringLiteral("CASO"), QStringLiteral("Ventas")};
+    for (const QString& wanted : {QStringLiteral("caso"), QStringLiteral("Ventas "), QStringLiteral("Vent")}) {
+        try {
+            dmo::matchingName(names, wanted);
+            ADD_FAILURE() << wanted.toStdString();
+        } catch (const rt::RuntimeError& e) {
+            EXPECT_EQ(e.number(), dmo::kNoServerMessage);
+            EXPECT_TRUE(e.description().contains(u'\'' + wanted + u'\'')) << e.description().toStdString();
+        }
+    }
 }
 
 } // namespace

@@ -1,11 +1,11 @@
 #include "SQLServer.h"
 
 #include "Failure.h"
+#include "NameMatch.h"
 #include "platform/odbc/ConnectionString.h"
 #include "platform/odbc/Odbc.h"
 #include "platform/odbc/ServerName.h"
 
-#include <QLocale>
 #include <QStringList>
 
 namespace dmo {
@@ -31,8 +31,6 @@ const QString kDatabasesQuery = QStringLiteral("SELECT name FROM master.dbo.sysd
 const QString kVersionQuery = QStringLiteral("SELECT SERVERPROPERTY('ProductVersion')");
 
 QString bracketQuoted(QString name) { return u'[' + name.replace(u']', QStringLiteral("]]")) + u']'; }
-
-QString upper(const QString& text) { return QLocale::system().toUpper(text); }
 
 QString connectionString(const QString& serverName, bool integrated, const QString& login, const QString& password) {
     odbc::ConnectionStringBuilder builder;
@@ -96,27 +94,11 @@ Databases::Databases(std::shared_ptr<detail::Session> session) : session_(std::m
 Databases::iterator Databases::begin() const { return iterator(session_); }
 
 Database Databases::Item(const QString& name) const {
-    const QString wanted = upper(name);
-    QStringList sameButCase;
+    QStringList names;
     for (const Database& database : *this) {
-        if (database.Name() == name) {
-            return database;
-        }
-        if (upper(database.Name()) == wanted) {
-            sameButCase << database.Name();
-        }
+        names << database.Name();
     }
-    if (sameButCase.size() == 1) {
-        return Database(session_, sameButCase.front());
-    }
-    if (sameButCase.isEmpty()) {
-        throw rt::RuntimeError(kNoServerMessage,
-                               QStringLiteral("[SQL-DMO]No se encuentra '%1' en la colección Databases.").arg(name));
-    }
-    // Guessing between them could remove the wrong database.
-    throw rt::RuntimeError(kNoServerMessage, QStringLiteral("[SQL-DMO]'%1' puede ser cualquiera de estas bases de "
-                                                            "datos: %2.")
-                                                 .arg(name, sameButCase.join(QStringLiteral(", "))));
+    return Database(session_, matchingName(names, name));
 }
 
 SQLServer::SQLServer() : session_(std::make_shared<detail::Session>()) {}

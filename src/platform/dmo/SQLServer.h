@@ -68,9 +68,7 @@ public:
     iterator begin() const;
     std::default_sentinel_t end() const { return {}; }
 
-    // The database of exactly that name, else the one whose name equals it
-    // without regard to case; a run-time error when there is none, or when
-    // several equal it only without regard to case.
+    // The database of that name, matched as NameMatch.h says.
     Database Item(const QString& name) const;
 
 private:

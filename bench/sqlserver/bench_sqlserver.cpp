@@ -1,0 +1,155 @@
+// CargaBBDD of 32767 names, and BorraDBSQL end to end, each beside FreeTDS's
+// tsql doing the same work against the same test server in the same run.
+// The figure to read is the ratio of each pair of times.
+#include "ServerStates.h"
+#include "TestList.h"
+#include "TestServer.h"
+#include "platform/ui/Services.h"
+#include "sqlserver/Varios.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+using namespace testing_support;
+
+// The benchmarks must run quietly: any message box means a failed run.
+class SilentUi final : public ui::Services {
+public:
+    int showMessage(const QString& text, int) override {
+        std::fprintf(stderr, "unexpected message: %s\n", qPrintable(text));
+        std::abort();
+    }
+    void setMousePointer(int value) override { pointer_ = value; }
+    int mousePointer() const override { return pointer_; }
+    void processPendingEvents() override {}
+
+private:
+    int pointer_ = 0;
+};
+
+constexpr int kListed = 32767;
+constexpr int kRemovals = 60;
+
+QStringList numberedNames(const QString& prefix, int count) {
+    QStringList names;
+    for (int i = 0; i < count; ++i) {
+        names << prefix + QString::number(i).rightJustified(5, u'0');
+    }
+    return names;
+}
+
+// Started on first use and stopped before the application object goes.
+std::unique_ptr<TestServer> gListing;
+std::unique_ptr<TestServer> gRemoval;
+
+// The 32767 names: the four system databases and the rest user ones.
+TestServer& listingServer() {
+    if (!gListing) {
+        gListing = std::make_unique<TestServer>(
+            withDatabases(TestServer::defaultState(), numberedNames(QStringLiteral("db"), kListed - 4)));
+    }
+    return *gListing;
+}
+
+TestServer& removalServer() {
+    if (!gRemoval) {
+        gRemoval = std::make_unique<TestServer>(withDatabases(
+            TestServer::defaultState(),
+            numberedNames(QStringLiteral("ours"), kRemovals) + numberedNames(QStringLiteral("tsql"), kRemovals)));
+    }
+    return *gRemoval;
+}
+
+// One tsql session: logs in, sends the batches, logs out.  The password goes
+// through stdin, where tsql asks for it, never on its command line.
+QByteArray tsql(const TestServer& server, const QStringList& batches) {
+    QProcess process;
+    process.start(QStringLiteral("tsql"), {QStringLiteral("-H"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                                           QString::number(server.port()), QStringLiteral("-U"), kSa});
+    QByteArray input = kSaPassword.toUtf8() + '\n';
+    for (const QString& batch : batches) {
+        input += batch.toUtf8() + "\ngo\n";
+    }
+    input += "exit\n";
+    process.write(input);
+    process.closeWriteChannel();
+    process.waitForFinished(-1);
+    return process.readAllStandardOutput();
+}
+
+void CargaBBDD_32767(benchmark::State& state) {
+    TestServer& server = listingServer();
+    TestList list;
+    for (auto _ : state) {
+        CargaBBDD(list, server.serverName(), kSa, kSaPassword);
+    }
+    if (list.ListCount() != kListed) {
+        state.SkipWithError("the list is short");
+    }
+}
+
+void Tsql_32767(benchmark::State& state) {
+    TestServer& server = listingServer();
+    qsizetype lines = 0;
+    for (auto _ : state) {
+        const QByteArray out = tsql(server, {QStringLiteral("SELECT name FROM master.dbo.sysdatabases ORDER BY name")});
+        lines = out.count('\n');
+    }
+    if (lines < kListed) {
+        state.SkipWithError("tsql read fewer names");
+    }
+}
+
+void BorraDBSQL_EndToEnd(benchmark::State& state) {
+    TestServer& server = removalServer();
+    int next = 0;
+    for (auto _ : state) {
+        const QString name = QStringLiteral("ours") + QString::number(next++).rightJustified(5, u'0');
+        if (!BorraDBSQL(server.serverName(), name, kSa, kSaPassword)) {
+            state.SkipWithError("a removal failed");
+            break;
+        }
+    }
+}
+
+// What BorraDBSQL sends, on three logins of its own.
+void Tsql_ThreeLogins(benchmark::State& state) {
+    TestServer& server = removalServer();
+    int next = 0;
+    for (auto _ : state) {
+        const QString name = QStringLiteral("tsql") + QString::number(next++).rightJustified(5, u'0');
+        tsql(server, {QStringLiteral("SELECT SERVERPROPERTY('ProductVersion')")});
+        tsql(server, {QStringLiteral("SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED"),
+                      QStringLiteral("SELECT DB_NAME(dbid) AS DB_NAME FROM sysdatabases")});
+        tsql(server, {QStringLiteral("SELECT name FROM master.dbo.sysdatabases ORDER BY name"),
+                      QStringLiteral("DROP DATABASE [%1]").arg(name)});
+    }
+}
+
+BENCHMARK(CargaBBDD_32767)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(Tsql_32767)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BorraDBSQL_EndToEnd)->Unit(benchmark::kMillisecond)->Iterations(kRemovals);
+BENCHMARK(Tsql_ThreeLogins)->Unit(benchmark::kMillisecond)->Iterations(kRemovals);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    SilentUi silent;
+    ui::install(&silent);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    gListing.reset();
+    gRemoval.reset();
+    ui::install(nullptr);
+    return 0;
+}

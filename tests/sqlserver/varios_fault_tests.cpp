@@ -1,0 +1,142 @@
+// Faults the test server injects (refused, closed during login, closed in
+// the middle of the rows, garbage, delayed): each gives the messages of its
+// failure path and the neutral result, and never loses a database.
+#include "RecordingUi.h"
+#include "ServerStates.h"
+#include "TestList.h"
+#include "TestServer.h"
+#include "sqlserver/Varios.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace testing_support;
+
+const QString kMissing = QStringLiteral("La Base de Datos a borrar no existe.");
+const QString kNoProvider =
+    QStringLiteral("conectaDSN: No se encuentra el proveedor. Es posible que no esté instalado correctamente.");
+
+QJsonObject fault(const char* stage, const char* action, int ms = 0, int after = 0) {
+    QJsonObject f{{"stage", stage}, {"action", action}};
+    if (ms) {
+        f.insert("ms", ms);
+    }
+    if (after) {
+        f.insert("after", after);
+    }
+    return f;
+}
+
+QJsonObject faulty(const QJsonObject& f) { return withFault(TestServer::defaultState(), f); }
+
+struct ListFault {
+    const char* name;
+    QJsonObject fault;
+};
+
+class CargaBBDDFault : public ::testing::TestWithParam<ListFault> {};
+
+TEST_P(CargaBBDDFault, ReportsAndKeepsOnlyTheNamesReadBeforeIt) {
+    TestServer server(faulty(GetParam().fault));
+    RecordingUi ui;
+    ui.allow();
+    TestList list;
+    list.items = {QStringLiteral("vieja")};
+    CargaBBDD(list, server.serverName(), kSa, kSaPassword);
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("CargaBBDD: "))) << ui.messages()[0].text.toStdString();
+    EXPECT_EQ(ui.messages()[0].style, 0);
+    EXPECT_FALSE(list.items.contains(QStringLiteral("vieja")));
+    EXPECT_LT(list.ListCount(), 7);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, CargaBBDDFault,
+                         ::testing::Values(ListFault{"ConnectionRefused", fault("connect", "refuse")},
+                                           ListFault{"ClosedBeforeLogin", fault("prelogin", "close")},
+                                           ListFault{"ClosedDuringLogin", fault("login", "close")},
+                                           ListFault{"GarbageAtLogin", fault("login", "garbage")},
+                                           ListFault{"ClosedInTheRows", fault("rows", "close", 0, 2)},
+                                           ListFault{"GarbageInTheRows", fault("rows", "garbage", 0, 2)},
+                                           ListFault{"ClosedAtTheQuery", fault("query", "close")}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CargaBBDDFaults, RowsReadBeforeALostLinkStayInTheList) {
+    TestServer server(faulty(fault("rows", "close", 0, 3)));
+    RecordingUi ui;
+    ui.allow();
+    TestList list;
+    CargaBBDD(list, server.serverName(), kSa, kSaPassword);
+    EXPECT_LE(list.ListCount(), 3);
+    EXPECT_EQ(ui.messages().size(), 1u);
+}
+
+TEST(CargaBBDDFaults, DelayedAnswersOnlyTakeLonger) {
+    TestServer server(faulty(fault("query", "delay", 300)));
+    RecordingUi ui;
+    TestList list;
+    CargaBBDD(list, server.serverName(), kSa, kSaPassword);
+    EXPECT_EQ(list.ListCount(), 7);
+    EXPECT_TRUE(ui.messages().empty());
+}
+
+TEST(DimeTipoSQLFaults, GarbageDuringTheProbeIsReportedAndLeavesTheArrow) {
+    TestServer server(faulty(fault("query", "garbage")));
+    RecordingUi ui;
+    ui.allow();
+    EXPECT_EQ(dimeTipoSQL(server.serverName(), kSa, kSaPassword, false), 0);
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("zuConexionUtil.dimeTipoSQL. Error ")));
+    EXPECT_EQ(ui.pointers(), (std::vector<int>{11, 1}));
+}
+
+class BorraDBSQLFault : public ::testing::TestWithParam<ListFault> {};
+
+// Whatever breaks, the database stays and the user has been told.
+TEST_P(BorraDBSQLFault, NothingIsLostAndTheUserIsTold) {
+    TestServer server(faulty(GetParam().fault));
+    const QJsonObject before = server.readState();
+    RecordingUi ui;
+    ui.allow(3);
+    EXPECT_FALSE(BorraDBSQL(server.serverName(), QStringLiteral("Ventas"), kSa, kSaPassword));
+    EXPECT_FALSE(ui.messages().empty());
+    EXPECT_EQ(server.readState(), before);
+    EXPECT_EQ(ui.mousePointer(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, BorraDBSQLFault,
+                         ::testing::Values(ListFault{"ConnectionRefused", fault("connect", "refuse")},
+                                           ListFault{"ClosedDuringLogin", fault("login", "close")},
+                                           ListFault{"GarbageAtLogin", fault("login", "garbage")},
+                                           ListFault{"ClosedInTheRows", fault("rows", "close", 0, 1)},
+                                           ListFault{"GarbageInTheRows", fault("rows", "garbage", 0, 1)}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BorraDBSQLFaults, RefusedConnectionGivesTheThreeMessages) {
+    TestServer server(faulty(fault("connect", "refuse")));
+    RecordingUi ui;
+    ui.allow(3);
+    EXPECT_FALSE(BorraDBSQL(server.serverName(), QStringLiteral("Ventas"), kSa, kSaPassword));
+    ASSERT_EQ(ui.messages().size(), 3u);
+    EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("zuConexionUtil.dimeTipoSQL. Error -2147467259: ")));
+    EXPECT_EQ(ui.messages()[1].text, kNoProvider);
+    EXPECT_EQ(ui.messages()[2], (Message{kMissing, 16}));
+}
+
+TEST(BorraDBSQLFaults, LostLinkInTheExistenceRowsOnlySaysMissing) {
+    TestServer server(faulty(fault("rows", "close", 0, 1)));
+    RecordingUi ui;
+    ui.allow();
+    EXPECT_FALSE(BorraDBSQL(server.serverName(), QStringLiteral("Ventas"), kSa, kSaPassword));
+    EXPECT_EQ(ui.messages(), (std::vector<Message>{{kMissing, 16}}));
+}
+
+TEST(BorraDBSQLFaults, DelayedAnswersStillRemove) {
+    TestServer server(faulty(fault("query", "delay", 200)));
+    RecordingUi ui;
+    EXPECT_TRUE(BorraDBSQL(server.serverName(), QStringLiteral("Ventas"), kSa, kSaPassword));
+    EXPECT_FALSE(userDatabases(server.readState()).contains(QStringLiteral("Ventas")));
+    EXPECT_TRUE(ui.messages().empty());
+}
+
+} // namespace

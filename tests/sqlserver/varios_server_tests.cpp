@@ -1,0 +1,366 @@
+// The Varios procedures against the test server, through the real FreeTDS
+// driver: messages, pointer, results, and what reached the server.
+#include "RecordingUi.h"
+#include "ServerStates.h"
+#include "TestList.h"
+#include "TestServer.h"
+#include "sqlserver/Varios.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace testing_support;
+
+const QString kNoProvider =
+    QStringLiteral("conectaDSN: No se encuentra el proveedor. Es posible que no esté instalado correctamente.");
+const QString kMissing = QStringLiteral("La Base de Datos a borrar no existe.");
+const QString kRemovalFailed = QStringLiteral("BorraDBSQL: Error borrando la Base de Datos (SQL Server).\r\n");
+const QString kExistenceQuery = QStringLiteral("SELECT DB_NAME(dbid) AS DB_NAME FROM sysdatabases");
+const QStringList kSystem = {QStringLiteral("master"), QStringLiteral("model"), QStringLiteral("msdb"),
+                             QStringLiteral("tempdb")};
+
+QStringList batchesOf(const TestServer& server) {
+    QStringList texts;
+    for (const QJsonObject& line : server.logLines()) {
+        if (line.value("request").toString() == QLatin1String("batch")) {
+            texts << line.value("statement").toString();
+        }
+    }
+    return texts;
+}
+
+QList<QJsonObject> loginsOf(const TestServer& server) {
+    QList<QJsonObject> logins;
+    for (const QJsonObject& line : server.logLines()) {
+        if (line.value("request").toString() == QLatin1String("login")) {
+            logins << line;
+        }
+    }
+    return logins;
+}
+
+// No SQL Server login was tried: the probe went the integrated way.
+void expectNoSqlServerLogin(const TestServer& server) {
+    for (const QJsonObject& login : loginsOf(server)) {
+        EXPECT_TRUE(login.value("integrated").toBool()) << login.value("login").toString().toStdString();
+    }
+}
+
+QList<int> sessionsOf(const TestServer& server) {
+    QList<int> sessions;
+    for (const QJsonObject& line : server.logLines()) {
+        const int session = line.value("session").toInt();
+        if (session != 0 && !sessions.contains(session)) {
+            sessions << session;
+        }
+    }
+    return sessions;
+}
+
+// --- provider choice -------------------------------------------------------
+
+TEST(ProviderChoice, MajorVersionTenHasItsOwnProviderAndTheRestShareOne) {
+    const std::pair<const char*, const char*> cases[] = {{"10.50.6000.34", "SQLNCLI10"}, {"10.0.1600.22", "SQLNCLI10"},
+                                                         {"8.00.2039", "SQLNCLI"},        {"9.00.5000.00", "SQLNCLI"},
+                                                         {"11.0.7001.0", "SQLNCLI"},      {"16.0.1000.6", "SQLNCLI"}};
+    for (const auto& [version, provider] : cases) {
+        TestServer server(withVersion(TestServer::defaultState(), QString::fromLatin1(version)));
+        RecordingUi ui;
+        EXPECT_EQ(dimeProviderSQL(dimeTipoSQL(server.serverName(), kSa, kSaPassword, false)),
+                  QString::fromLatin1(provider))
+            << version;
+        EXPECT_EQ(ui.pointers(), (std::vector<int>{11, 1}));
+        EXPECT_TRUE(ui.messages().empty());
+    }
+}
+
+TEST(ProviderChoice, WrongPasswordReportsTheProbeThenTheConnection) {
+    TestServer server;
+    RecordingUi ui;
+    ui.allow(2);
+    ui.setMousePointer(11);
+    ado::Connection cn;
+    EXPECT_FALSE(conectaDSN(server.serverName(), cn, kSa, QStringLiteral("wrong")));
+    ASSERT_EQ(ui.messages().size(), 2u);
+    EXPECT_EQ(ui.messages()[0].text, QStringLiteral("zuConexionUtil.dimeTipoSQL. Error -2147186664: "
+                                                    "[FreeTDS][SQL Server]Login failed for user 'sa'."));
+    EXPECT_EQ(ui.messages()[1], (Message{kNoProvider, 0}));
+    EXPECT_EQ(ui.mousePointer(), 1);
+    EXPECT_EQ(cn.State(), ado::kStateClosed);
+}
+
+TEST(ProviderChoice, EmptyLoginProbesWithTheIntegratedLogin) {
+    TestServer server;
+    RecordingUi ui;
+    ui.allow();
+    EXPECT_EQ(dimeTipoSQL(server.serverName(), QString(), QStringLiteral("typed"), false), 0);
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("zuConexionUtil.dimeTipoSQL. Error -2147467259: ")));
+    expectNoSqlServerLogin(server);
+    EXPECT_EQ(ui.mousePointer(), 1);
+}
+
+TEST(ConectaDSN, TheProviderSetsTheDataConnectionsTdsVersion) {
+    for (const auto& [version, tds] : {std::pair{"10.50.6000.34", "0x730b0003"}, std::pair{"9.00.5000.00", "0x72090002"}}) {
+        TestServer server(withVersion(TestServer::defaultState(), QString::fromLatin1(version)));
+        RecordingUi ui;
+        ado::Connection cn;
+        ASSERT_TRUE(conectaDSN(server.serverName(), cn, kSa, kSaPassword));
+        const QList<QJsonObject> logins = loginsOf(server);
+        ASSERT_EQ(logins.size(), 2);
+        EXPECT_EQ(logins.back().value("tdsVersion").toString(), QString::fromLatin1(tds)) << version;
+        EXPECT_EQ(logins.back().value("database").toString().toUpper(), QStringLiteral("MASTER"));
+    }
+}
+
+TEST(ConectaDSN, OpensMasterWithReadUncommittedOnThatConnection) {
+    TestServer server;
+    RecordingUi ui;
+    {
+        ado::Connection cn;
+        ASSERT_TRUE(conectaDSN(server.serverName(), cn, kSa, kSaPassword));
+        EXPECT_EQ(cn.State(), ado::kStateOpen);
+    }
+    const QList<QJsonObject> lines = server.logLines();
+    int isolationSession = 0;
+    for (const QJsonObject& line : lines) {
+        if (line.value("statement").toString() == QLatin1String("SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED")) {
+            isolationSession = line.value("session").toInt();
+            EXPECT_EQ(line.value("database").toString().toUpper(), QStringLiteral("MASTER"));
+        }
+    }
+    EXPECT_NE(isolationSession, 0);
+    EXPECT_TRUE(ui.messages().empty());
+}
+
+// --- the database list -----------------------------------------------------
+
+TEST(CargaBBDD, ListsEveryDatabaseSystemOnesIncludedInTheServersOrder) {
+    TestServer server;
+    RecordingUi ui;
+    TestList list;
+    list.items = {QStringLiteral("vieja")};
+    CargaBBDD(list, server.serverName(), kSa, kSaPassword);
+    // The server sorts as SQL Server's default collation does, ignoring case.
+    QStringList expected = kSystem + userDatabases(TestServer::defaultState());
+    expected.sort(Qt::CaseInsensitive);
+    EXPECT_EQ(list.items, expected);
+    EXPECT_EQ(list.clears, 1);
+    EXPECT_TRUE(ui.messages().empty());
+}
+
+TEST(CargaBBDD, RefusedLoginEmptiesTheListAndSaysWhy) {
+    TestServer server;
+    RecordingUi ui;
+    ui.allow();
+    TestList list;
+    list.items = {QStringLiteral("vieja")};
+    CargaBBDD(list, server.serverName(), kSa, QStringLiteral("wrong"));
+    EXPECT_EQ(list.ListCount(), 0);
+    EXPECT_EQ(ui.messageTexts(), QStringList{QStringLiteral("CargaBBDD: [FreeTDS][SQL Server]Login failed for user 'sa'.")});
+}
+
+TEST(CargaBBDD, EmptyLoginTakesTheIntegratedPath) {
+    TestServer server;
+    RecordingUi ui;
+    ui.allow();
+    TestList list;
+    CargaBBDD(list, server.serverName(), QString(), QStringLiteral("typed"));
+    EXPECT_EQ(list.ListCount(), 0);
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("CargaBBDD: [FreeTDS][SQL Server]")));
+    expectNoSqlServerLogin(server);
+}
+
+TEST(CargaBBDD, PasswordWithSeparatorsAndQuotesLogsIn) {
+    const QString password = QStringLiteral("a;b=c\"d");
+    TestServer server(withLogin(TestServer::defaultState(),
+                                QJsonObject{{"name", "raro"}, {"password", password}, {"sysadmin", true}}));
+    RecordingUi ui;
+    TestList list;
+    CargaBBDD(list, server.serverName(), QStringLiteral("raro"), password);
+    EXPECT_TRUE(list.items.contains(QStringLiteral("Ventas")));
+    EXPECT_TRUE(ui.messages().empty()) << ui.messageTexts().join(u'|').toStdString();
+}
+
+// --- the existence check ---------------------------------------------------
+
+TEST(BExisteDBSQL, IgnoresCaseButNotBlanks) {
+    TestServer server;
+    RecordingUi ui;
+    EXPECT_TRUE(bExisteDBSQL(server.serverName(), QStringLiteral("VENTAS"), kSa, kSaPassword));
+    EXPECT_TRUE(bExisteDBSQL(server.serverName(), QStringLiteral("nóminas 2024"), kSa, kSaPassword));
+    EXPECT_TRUE(bExisteDBSQL(server.serverName(), QStringLiteral("master"), kSa, kSaPassword));
+    EXPECT_FALSE(bExisteDBSQL(server.serverName(), QStringLiteral("Ventas "), kSa, kSaPassword));
+    EXPECT_FALSE(bExisteDBSQL(server.serverName(), QStringLiteral("Vent"), kSa, kSaPassword));
+    EXPECT_TRUE(ui.messages().empty());
+}
+
+TEST(BExisteDBSQL, SendsTheQueryUnchangedOnTheReadUncommittedConnection) {
+    TestServer server;
+    RecordingUi ui;
+    bExisteDBSQL(server.serverName(), QStringLiteral("Ventas"), kSa, kSaPassword);
+    int isolationSession = -1;
+    int querySession = -2;
+    for (const QJsonObject& line : server.logLines()) {
+        const QString text = line.value("statement").toString();
+        if (text == QLatin1String("SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED")) {
+            isolationSession = line.value("session").toInt();
+        }
+        if (text == kExistenceQuery) {
+            querySession = line.value("session").toInt();
+        }
+    }
+    EXPECT_EQ(isolationSession, querySession);
+}
+
+TEST(BExisteDBSQL, DeniedQueryIsFalseWithoutAMessage) {
+    TestServer server(withLogin(TestServer::defaultState(),
+                                QJsonObject{{"name", "vetado"}, {"password", "vetado"}, {"deny", QJsonArray{"sysdatabases"}}}));
+    RecordingUi ui;
+    EXPECT_FALSE(bExisteDBSQL(server.serverName(), QStringLiteral("Ventas"), QStringLiteral("vetado"),
+                              QStringLiteral("vetado")));
+    EXPECT_TRUE(ui.messages().empty()) << ui.messageTexts().join(u'|').toStdString();
+}
+
+// --- the removal -----------------------------------------------------------
+
+class Removal : public ::testing::Test {
+protected:
+    void start(const QJsonObject& state) {
+        server_ = std::make_unique<TestServer>(state);
+        before_ = server_->readState();
+    }
+    bool remove(const QString& name, const QString& login = kSa, const QString& password = kSaPassword) {
+        return BorraDBSQL(server_->serverName(), name, login, password);
+    }
+    void expectUnchanged() const { EXPECT_EQ(server_->readState(), before_); }
+    void expectOnlyGone(const QString& name) const {
+        QStringList expected = userDatabases(before_);
+        ASSERT_TRUE(expected.removeOne(name)) << name.toStdString();
+        EXPECT_EQ(userDatabases(server_->readState()), expected);
+    }
+
+    RecordingUi ui_;
+    std::unique_ptr<TestServer> server_;
+    QJsonObject before_;
+};
+
+TEST_F(Removal, DropsExactlyTheNamedDatabaseOverThreeConnections) {
+    start(TestServer::defaultState());
+    EXPECT_TRUE(remove(QStringLiteral("Compras")));
+    EXPECT_TRUE(ui_.messages().empty());
+    expectOnlyGone(QStringLiteral("Compras"));
+    EXPECT_EQ(sessionsOf(*server_).size(), 3);
+    EXPECT_TRUE(batchesOf(*server_).contains(kExistenceQuery));
+    EXPECT_TRUE(batchesOf(*server_).contains(QStringLiteral("DROP DATABASE [Compras]")));
+}
+
+TEST_F(Removal, OddNamesAreDroppedExactlyAndAlone) {
+    const QStringList odd = {QStringLiteral("a]b"),
+                             QStringLiteral("x]; DROP DATABASE [Ventas"),
+                             QStringLiteral("O'Brien"),
+                             QStringLiteral("\"q\""),
+                             QStringLiteral("uno;dos"),
+                             QStringLiteral("con blancos dentro"),
+                             QStringLiteral("blanco al final "),
+                             QStringLiteral("Ñandú"),
+                             QString(128, u'x')};
+    start(withDatabases(TestServer::defaultState(), QStringList{QStringLiteral("Ventas")} + odd));
+    for (const QString& name : odd) {
+        const QJsonObject state = server_->readState();
+        EXPECT_TRUE(remove(name)) << name.toStdString() << ": " << ui_.messageTexts().join(u'|').toStdString();
+        before_ = state;
+        expectOnlyGone(name);
+    }
+    EXPECT_TRUE(ui_.messages().empty());
+    EXPECT_EQ(userDatabases(server_->readState()), QStringList{QStringLiteral("Ventas")});
+}
+
+TEST_F(Removal, CaseDifferenceAloneStillFindsTheDatabase) {
+    start(TestServer::defaultState());
+    EXPECT_TRUE(remove(QStringLiteral("ventas")));
+    expectOnlyGone(QStringLiteral("Ventas"));
+}
+
+TEST_F(Removal, MissingDatabaseSaysSoAndChangesNothing) {
+    start(TestServer::defaultState());
+    ui_.allow();
+    EXPECT_FALSE(remove(QStringLiteral("Ventas ")));
+    EXPECT_EQ(ui_.messages(), (std::vector<Message>{{kMissing, 16}}));
+    expectUnchanged();
+    EXPECT_FALSE(batchesOf(*server_).join(u'\n').contains(QStringLiteral("DROP")));
+}
+
+TEST_F(Removal, RefusedLoginGivesThreeMessages) {
+    start(TestServer::defaultState());
+    ui_.allow(3);
+    EXPECT_FALSE(remove(QStringLiteral("Ventas"), kSa, QStringLiteral("wrong")));
+    ASSERT_EQ(ui_.messages().size(), 3u);
+    EXPECT_TRUE(ui_.messages()[0].text.startsWith(QStringLiteral("zuConexionUtil.dimeTipoSQL. Error ")));
+    EXPECT_EQ(ui_.messages()[1], (Message{kNoProvider, 0}));
+    EXPECT_EQ(ui_.messages()[2], (Message{kMissing, 16}));
+    expectUnchanged();
+}
+
+TEST_F(Removal, EmptyLoginAttemptsNoRemoval) {
+    start(TestServer::defaultState());
+    ui_.allow(3);
+    EXPECT_FALSE(remove(QStringLiteral("Ventas"), QString(), kSaPassword));
+    ASSERT_EQ(ui_.messages().size(), 3u);
+    EXPECT_EQ(ui_.messages()[1], (Message{kNoProvider, 0}));
+    EXPECT_EQ(ui_.messages()[2], (Message{kMissing, 16}));
+    expectNoSqlServerLogin(*server_);
+    expectUnchanged();
+}
+
+TEST_F(Removal, DeniedExistenceQueryOnlySaysMissing) {
+    start(withLogin(TestServer::defaultState(),
+                    QJsonObject{{"name", "vetado"}, {"password", "vetado"}, {"sysadmin", true},
+                                {"deny", QJsonArray{"sysdatabases"}}}));
+    ui_.allow();
+    EXPECT_FALSE(remove(QStringLiteral("Ventas"), QStringLiteral("vetado"), QStringLiteral("vetado")));
+    EXPECT_EQ(ui_.messages(), (std::vector<Message>{{kMissing, 16}}));
+    expectUnchanged();
+}
+
+TEST_F(Removal, DatabaseInUseStaysWithTheServersReason) {
+    start(withDatabaseInUse(TestServer::defaultState(), QStringLiteral("Ocupada")));
+    ui_.allow();
+    EXPECT_FALSE(remove(QStringLiteral("Ocupada")));
+    ASSERT_EQ(ui_.messages().size(), 1u);
+    EXPECT_EQ(ui_.messages()[0].style, 0);
+    EXPECT_TRUE(ui_.messages()[0].text.startsWith(kRemovalFailed + QStringLiteral("[FreeTDS][SQL Server]")))
+        << ui_.messages()[0].text.toStdString();
+    EXPECT_TRUE(ui_.messages()[0].text.contains(QStringLiteral("in use"))) << ui_.messages()[0].text.toStdString();
+    expectUnchanged();
+}
+
+TEST_F(Removal, LoginWithoutTheRightToDropChangesNothing) {
+    start(TestServer::defaultState());
+    ui_.allow();
+    EXPECT_FALSE(remove(QStringLiteral("Ventas"), QStringLiteral("lector"), QStringLiteral("lector")));
+    ASSERT_EQ(ui_.messages().size(), 1u);
+    EXPECT_TRUE(ui_.messages()[0].text.startsWith(kRemovalFailed));
+    expectUnchanged();
+}
+
+TEST_F(Removal, SystemDatabaseIsRefusedByTheServer) {
+    start(TestServer::defaultState());
+    ui_.allow();
+    EXPECT_FALSE(remove(QStringLiteral("master")));
+    ASSERT_EQ(ui_.messages().size(), 1u);
+    EXPECT_TRUE(ui_.messages()[0].text.startsWith(kRemovalFailed));
+    expectUnchanged();
+}
+
+TEST_F(Removal, PasswordWithSeparatorsAndQuotesRemoves) {
+    const QString password = QStringLiteral("a;b=c\"d");
+    start(withLogin(TestServer::defaultState(), QJsonObject{{"name", "raro"}, {"password", password}, {"sysadmin", true}}));
+    EXPECT_TRUE(remove(QStringLiteral("Ventas"), QStringLiteral("raro"), password))
+        << ui_.messageTexts().join(u'|').toStdString();
+    expectOnlyGone(QStringLiteral("Ventas"));
+}
+
+} // namespace
