@@ -45,6 +45,10 @@ Session::Session(QTcpSocket* socket, int spid, SessionHost& host, QObject* paren
     connect(socket, &QTcpSocket::readyRead, this, &Session::onReadyRead);
     connect(socket, &QTcpSocket::bytesWritten, this, &Session::onBytesWritten);
     connect(socket, &QTcpSocket::disconnected, this, [this] {
+        if (stage_ != Stage::Closed && assembler_.midMessage()) {
+            rejectInput(QStringLiteral("connection closed inside a request"));
+            return;
+        }
         stage_ = Stage::Closed;
         emit finished(this);
     });
@@ -58,9 +62,6 @@ void Session::start() {
                                     onReadyRead();
                                 },
                                 entry);
-    if (entry.contains("fault")) {
-        host_.log().write(entry);
-    }
     if (now) {
         onReadyRead();
     }
@@ -154,11 +155,18 @@ const state::Fault* Session::faultFor(const QString& stage, const QString& login
 
 bool Session::applyFault(const QString& stage, const std::function<void()>& resume,
                          QJsonObject& entry) {
-    const state::Fault* f = faultFor(stage, state_.login);
-    if (!f || stage == QLatin1String("rows")) {
+    const state::Fault* f = stage == QLatin1String("rows") ? nullptr : faultFor(stage, state_.login);
+    if (f) {
+        entry.insert("fault", f->action);
+    }
+    // The line goes out before the fault acts, so it is there when the client
+    // notices.  A connection is not a request: it is logged only when faulted.
+    if (f || stage != QLatin1String("connect")) {
+        host_.log().write(entry);
+    }
+    if (!f) {
         return true;
     }
-    entry.insert("fault", f->action);
     if (f->action == QLatin1String("close")) {
         closeGracefully();
         return false;
@@ -205,7 +213,6 @@ void Session::handlePrelogin(const tds::Message& m) {
         stage_ = Stage::Login;
     };
     const bool now = applyFault(QStringLiteral("prelogin"), respond, entry);
-    host_.log().write(entry);
     if (now) {
         respond();
     }
@@ -295,7 +302,6 @@ void Session::handleLogin(const tds::Message& m) {
     state_.login = user;
     const bool now = applyFault(QStringLiteral("login"), respond, entry);
     state_.login = previous;
-    host_.log().write(entry);
     if (now) {
         respond();
     }
@@ -320,7 +326,6 @@ void Session::handleBatch(const tds::Message& m) {
         sendRows(w);
     };
     const bool now = applyFault(QStringLiteral("query"), respond, entry);
-    host_.log().write(entry);
     if (now) {
         respond();
     }

@@ -57,9 +57,9 @@ private:
     void handleRpc(const tds::Message& m);
     void handleAttention();
 
-    // Applies the first fault of `stage` that touches this connection.
-    // Returns true when the request goes on now; false when the connection
-    // was closed or `resume` was scheduled for later.
+    // Writes the request's log line and applies the first fault of `stage`
+    // that touches this connection.  Returns true when the request goes on
+    // now; false when the connection was closed or `resume` was scheduled.
     bool applyFault(const QString& stage, const std::function<void()>& resume,
                     QJsonObject& logEntry);
     const state::Fault* faultFor(const QString& stage, const QString& login) const;

@@ -127,7 +127,7 @@ private:
         if (isReserved(at)) {
             throw ParseFailure{SyntaxError{
                 156, 15,
-                QStringLiteral("Incorrect syntax near the keyword '%1'.").arg(at.text.toUpper())}};
+                QStringLiteral("Incorrect syntax near the keyword '%1'.").arg(at.text)}};
         }
         throw ParseFailure{
             SyntaxError{102, 15, QStringLiteral("Incorrect syntax near '%1'.").arg(at.text)}};

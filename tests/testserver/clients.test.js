@@ -1,0 +1,160 @@
+// The test server through a real, independent TDS client: tsql (FreeTDS)
+// or tedious (node), chosen by the CLIENT environment variable.
+'use strict';
+const { describe, it, beforeEach, afterEach } = require('node:test');
+const assert = require('node:assert/strict');
+const { startServer, defaultState, ODD_NAMES } = require('./harness');
+const { CLIENTS } = require('./clients');
+
+const client = CLIENTS[process.env.CLIENT];
+if (!client) throw new Error('CLIENT must be one of ' + Object.keys(CLIENTS).join(', '));
+
+const SA = ['sa', 'Secreto.1'];
+const SYSTEM = ['master', 'tempdb', 'model', 'msdb'];
+
+function errors(result) {
+  return result.messages.filter((m) => m.severity > 10).map((m) => [m.number, m.severity, m.text]);
+}
+
+function bracket(name) {
+  return '[' + name.replaceAll(']', ']]') + ']';
+}
+
+describe(`${client.name} against the test server`, () => {
+  let server;
+  beforeEach(async () => {
+    server = await startServer();
+  });
+  afterEach(async () => {
+    await server.stop();
+    server.cleanup();
+  });
+
+  it('logs in and reads the product version', async () => {
+    const r = await client.run(server.port, ...SA, ["SELECT SERVERPROPERTY('ProductVersion')"]);
+    assert.ok(r.connected, r.stderr || String(r.error));
+    assert.deepEqual(r.rows, [['10.50.6000.34']]);
+    assert.deepEqual(errors(r), []);
+    const login = server.logLines().find((l) => l.request === 'login');
+    assert.equal(login.login, 'sa');
+    assert.ok(!JSON.stringify(server.logLines()).includes('Secreto.1'), 'the log holds no password');
+  });
+
+  it('refuses wrong passwords, unknown logins and integrated logins as SQL Server does', async () => {
+    const wrong = await client.run(server.port, 'sa', 'secreto.1', ['SELECT 1']);
+    assert.equal(wrong.connected, false);
+    assert.deepEqual(errors(wrong), [[18456, 14, "Login failed for user 'sa'."]]);
+
+    const unknown = await client.run(server.port, 'nadie', 'x', ['SELECT 1']);
+    assert.deepEqual(errors(unknown), [[18456, 14, "Login failed for user 'nadie'."]]);
+
+    const integrated = await client.run(server.port, 'usuario', 'x', ['SELECT 1'], { integrated: true });
+    assert.equal(integrated.connected, false);
+    assert.deepEqual(errors(integrated), [
+      [18452, 14, 'Login failed. The login is from an untrusted domain and cannot be used with Integrated authentication.'],
+    ]);
+  });
+
+  it('lists every database, system ones first by id, or by name on request', async () => {
+    const byId = await client.run(server.port, ...SA, ['SELECT DB_NAME(dbid) AS DB_NAME FROM sysdatabases']);
+    assert.deepEqual(byId.columns, [['DB_NAME']]);
+    assert.deepEqual(byId.rows.flat(), [...SYSTEM, 'Ventas', 'Compras', 'Nóminas 2024']);
+
+    const byName = await client.run(server.port, ...SA, ['SELECT name FROM master.dbo.sysdatabases ORDER BY name']);
+    assert.deepEqual(byName.rows.flat(), ['Compras', 'master', 'model', 'msdb', 'Nóminas 2024', 'tempdb', 'Ventas']);
+
+    const sysDatabases = await client.run(server.port, ...SA, ['select NAME, database_id from sys.databases order by 2 desc']);
+    assert.deepEqual(sysDatabases.columns, [['name', 'database_id']]);
+    assert.deepEqual(sysDatabases.rows[0], ['Nóminas 2024', '7']);
+    assert.equal(sysDatabases.rows.length, 7);
+  });
+
+  it('drops a database and nothing else, durably', async () => {
+    const before = server.readState();
+    const r = await client.run(server.port, ...SA, ['DROP DATABASE [Ventas]']);
+    assert.deepEqual(errors(r), []);
+    assert.equal(r.failed, false);
+    const after = server.readState();
+    assert.deepEqual(after.databases.map((d) => d.name), ['Compras', 'Nóminas 2024']);
+    assert.deepEqual(after.logins, before.logins);
+    assert.equal(after.version, before.version);
+
+    await server.restart();
+    const list = await client.run(server.port, ...SA, ['SELECT name FROM master.dbo.sysdatabases ORDER BY name']);
+    assert.deepEqual(list.rows.flat(), ['Compras', 'master', 'model', 'msdb', 'Nóminas 2024', 'tempdb']);
+  });
+
+  it('explains every drop it refuses, with SQL Server numbers and texts', async () => {
+    const cases = [
+      [...SA, 'DROP DATABASE NoExiste', [3701, 11, "Cannot drop the database 'NoExiste', because it does not exist or you do not have permission."]],
+      ['lector', 'lector', 'DROP DATABASE Ventas', [3701, 11, "Cannot drop the database 'Ventas', because it does not exist or you do not have permission."]],
+      [...SA, 'DROP DATABASE [Nóminas 2024]', [3702, 16, 'Cannot drop database "Nóminas 2024" because it is currently in use.']],
+      [...SA, 'DROP DATABASE MSDB', [3708, 16, "Cannot drop the database 'MSDB' because it is a system database."]],
+    ];
+    for (const [user, password, sql, expected] of cases) {
+      const r = await client.run(server.port, user, password, [sql]);
+      assert.ok(r.connected);
+      assert.deepEqual(errors(r), [expected], sql);
+    }
+    assert.deepEqual(server.databaseNames(), defaultState().databases.map((d) => d.name));
+  });
+
+  it('refuses to drop a database that another client has in use, until it lets go', async () => {
+    const holder = await client.hold(server, ...SA, 'USE Compras');
+    try {
+      const r = await client.run(server.port, ...SA, ['DROP DATABASE Compras']);
+      assert.deepEqual(errors(r), [[3702, 16, 'Cannot drop database "Compras" because it is currently in use.']]);
+    } finally {
+      await holder.release();
+    }
+    // The server notices the holder's disconnection before the next login.
+    let r;
+    for (let i = 0; i < 50; i++) {
+      r = await client.run(server.port, ...SA, ['DROP DATABASE Compras']);
+      if (errors(r).length === 0) break;
+      await new Promise((res) => setTimeout(res, 50));
+    }
+    assert.deepEqual(errors(r), []);
+    assert.ok(!server.databaseNames().includes('Compras'));
+  });
+
+  it('round-trips names with brackets, quotes, semicolons and non-ASCII letters', async () => {
+    await server.stop();
+    const state = defaultState();
+    state.databases = ODD_NAMES.map((name) => ({ name }));
+    server.writeState(state);
+    await server.start();
+
+    const list = await client.run(server.port, ...SA, ['SELECT name FROM master.dbo.sysdatabases']);
+    assert.deepEqual(list.rows.flat(), [...SYSTEM, ...ODD_NAMES]);
+
+    const drops = ODD_NAMES.map((n, i) => (i % 2 ? 'DROP DATABASE "' + n.replaceAll('"', '""') + '"' : 'DROP DATABASE ' + bracket(n)));
+    const r = await client.run(server.port, ...SA, drops);
+    assert.deepEqual(errors(r), []);
+    assert.deepEqual(server.databaseNames(), []);
+  });
+
+  it('denies a catalog view to a login without the right', async () => {
+    const r = await client.run(server.port, 'lector', 'lector', ['SELECT name FROM master.dbo.sysdatabases ORDER BY name']);
+    assert.deepEqual(errors(r), [
+      [229, 14, "The SELECT permission was denied on the object 'sysdatabases', database 'mssqlsystemresource', schema 'sys'."],
+    ]);
+    assert.deepEqual(r.rows, []);
+  });
+
+  it('answers what it does not know with an error, never a silent success', async () => {
+    const r = await client.run(server.port, ...SA, ['SELECT name FROM master.dbo.sysobjects', 'SELECT FROM sysdatabases', 'SELECT @@SPID, DB_NAME()']);
+    assert.deepEqual(errors(r), [
+      [208, 16, "Invalid object name 'master.dbo.sysobjects'."],
+      [156, 15, "Incorrect syntax near the keyword 'FROM'."],
+    ]);
+    assert.deepEqual(r.rows.at(-1), [String(server.logLines().find((l) => l.request === 'login').session), 'master']);
+  });
+
+  it('serves several connections at once, each with its own database', async () => {
+    const results = await Promise.all(
+      ['Ventas', 'Compras', 'master'].map((db) => client.run(server.port, ...SA, [`USE [${db}]`, 'SELECT DB_NAME()'])),
+    );
+    assert.deepEqual(results.map((r) => r.rows.at(-1)), [['Ventas'], ['Compras'], ['master']]);
+  });
+});
