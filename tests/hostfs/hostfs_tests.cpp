@@ -182,6 +182,23 @@ TEST_F(Search, TheCacheOfAnOperationSeesItsOwnChanges) {
     EXPECT_FALSE(searchAll(tree.win("d\\*.*"), 16).contains("Sub"));
 }
 
+TEST(OperationScope, ResolutionsFollowTheOperationsOwnChanges) {
+    HostTree tree;
+    tree.file("d/Sub/a.txt", "a");
+    hostfs::OperationScope scope;
+    EXPECT_EQ(hostOf(tree.win("D\\SUB\\A.TXT")), tree.host("d/Sub/a.txt"));
+    EXPECT_EQ(hostOf(tree.win("d\\sub\\NUEVO.txt")), tree.host("d/Sub/NUEVO.txt"));
+    hostfs::copyFile(tree.win("d\\sub\\a.txt"), tree.win("d\\sub\\Nuevo.txt"));
+    EXPECT_EQ(hostOf(tree.win("d\\sub\\NUEVO.txt")), tree.host("d/Sub/Nuevo.txt"));
+    // A moved folder takes its cached paths with it.
+    EXPECT_EQ(hostfs::moveEntry(tree.win("d\\sub"), tree.win("d\\Otra")), 0);
+    EXPECT_EQ(hostOf(tree.win("d\\sub\\a.txt")), tree.host("d/sub/a.txt"));
+    EXPECT_EQ(hostOf(tree.win("d\\OTRA\\a.txt")), tree.host("d/Otra/a.txt"));
+    EXPECT_FALSE(hostfs::folderExists(tree.win("d\\sub")));
+    hostfs::makeFolder(tree.win("d\\sub"));
+    EXPECT_TRUE(hostfs::folderExists(tree.win("d\\SUB")));
+}
+
 TEST(CopyFile, ReplacesAndKeepsModeButNeverOverwritesReadOnlyOrItself) {
     HostTree tree;
     tree.file("a.txt", "nuevo");

@@ -17,6 +17,10 @@ namespace hostfs {
 
 namespace {
 
+QByteArray baseNameOf(const QByteArray& hostPath) {
+    return hostPath.mid(hostPath.lastIndexOf('/') + 1);
+}
+
 bool isReadOnly(const struct stat& st) {
     return S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
 }
@@ -44,12 +48,17 @@ private:
     int fd_;
 };
 
-// Copies every byte of in to out; returns 0 or the errno value.
-int copyData(int in, int out) {
+// Copies every byte of in to out; returns 0 or the errno value.  The length
+// known at the start saves the call that would only find the end.
+int copyData(int in, int out, off_t knownLength) {
     bool kernelCopy = true;
+    off_t copied = 0;
     while (kernelCopy) {
         const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
         if (n == 0) {
+            return 0;
+        }
+        if (n > 0 && (copied += n) == knownLength) {
             return 0;
         }
         if (n < 0) {
@@ -88,17 +97,15 @@ int copyData(int in, int out) {
 // Writes the copy into a file that did not exist, created here (exclusive).
 // A failure removes what was created; returns 0 or the errno value.
 int writeNewFile(int in, const struct stat& source, const QByteArray& target) {
-    Fd out(::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    Fd out(::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                  source.st_mode & 07777));
     if (out.get() < 0) {
         return errno;
     }
-    int error = copyData(in, out.get());
+    int error = copyData(in, out.get(), source.st_size);
     if (error == 0) {
         const struct timespec times[2] = {source.st_atim, source.st_mtim};
         ::futimens(out.get(), times);
-        if (::fchmod(out.get(), source.st_mode & 07777) != 0) {
-            error = errno;
-        }
     }
     if (const int closeError = out.close(); error == 0) {
         error = closeError;
@@ -142,7 +149,7 @@ void writeIntoSpecialFile(int in, const QByteArray& target) {
     if (out.get() < 0) {
         raiseHostError(errno, Action::Write, target);
     }
-    int error = copyData(in, out.get());
+    int error = copyData(in, out.get(), -1);
     if (const int closeError = out.close(); error == 0) {
         error = closeError;
     }
@@ -158,28 +165,49 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 } // namespace
 
 bool folderExists(const QString& path) {
+    const QByteArray host = resolve(path).path;
+    if (isKnownFolder(host)) {
+        return true;
+    }
     struct stat st {};
-    return ::stat(resolve(path).path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (::stat(host.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return false;
+    }
+    noteKnownFolder(host);
+    return true;
 }
 
 void copyFile(const QString& from, const QString& to) {
-    const QByteArray source = resolve(from).path;
+    const HostPath resolvedSource = resolve(from);
+    const QByteArray& source = resolvedSource.path;
     Fd in(::open(source.constData(), O_RDONLY | O_CLOEXEC));
     struct stat sourceStat {};
-    if (in.get() < 0 || ::fstat(in.get(), &sourceStat) != 0) {
+    if (in.get() < 0) {
+        raiseHostError(errno, Action::Read, source);
+    }
+    // A plain file's lstat is its stat; a link's target needs its own.
+    if (resolvedSource.entryKnown && S_ISREG(resolvedSource.entry.st_mode)) {
+        sourceStat = resolvedSource.entry;
+    } else if (::fstat(in.get(), &sourceStat) != 0) {
         raiseHostError(errno, Action::Read, source);
     }
     if (!S_ISREG(sourceStat.st_mode)) {
         raiseHostError(EISDIR, Action::Read, source);
     }
-    const QByteArray target = resolve(to).path;
-    struct stat targetStat {};
-    if (::lstat(target.constData(), &targetStat) != 0) {
-        if (errno != ENOENT) {
+    const HostPath resolvedTarget = resolve(to);
+    const QByteArray& target = resolvedTarget.path;
+    struct stat targetStat = resolvedTarget.entry;
+    bool targetExists = resolvedTarget.entryKnown;
+    // Found under another letter case: its attributes are still to be read.
+    if (!targetExists && !resolvedTarget.missing) {
+        targetExists = ::lstat(target.constData(), &targetStat) == 0;
+        if (!targetExists && errno != ENOENT) {
             raiseHostError(errno, Action::Write, target);
         }
+    }
+    if (!targetExists) {
         copyIntoNewFile(in.get(), sourceStat, target);
-        noteFolderChanged(hostParentOf(target));
+        noteEntryAdded(hostParentOf(target), baseNameOf(target));
         return;
     }
     if (S_ISDIR(targetStat.st_mode)) {
@@ -201,7 +229,8 @@ void makeFolder(const QString& path) {
     if (::mkdir(host.constData(), 0777) != 0) {
         raiseHostError(errno, Action::Write, host);
     }
-    noteFolderChanged(hostParentOf(host));
+    noteEntryAdded(hostParentOf(host), baseNameOf(host));
+    noteKnownFolder(host);
 }
 
 void removeFolder(const QString& path) {
@@ -209,7 +238,7 @@ void removeFolder(const QString& path) {
     if (::rmdir(host.constData()) != 0) {
         raiseHostError(errno, Action::Remove, host);
     }
-    noteFolderRemovedOrMoved(host);
+    noteFolderGone(host);
 }
 
 void deleteFiles(const QString& pattern) {
@@ -218,17 +247,21 @@ void deleteFiles(const QString& pattern) {
         throw rt::RuntimeError(rt::err::FileNotFound);
     }
     for (const FoundEntry& entry : matches) {
-        struct stat st {};
-        if (::lstat(entry.hostPath.constData(), &st) != 0) {
-            raiseHostError(errno, Action::Remove, entry.hostPath);
+        bool readOnly = entry.readOnly;
+        if (!entry.modeKnown) {
+            struct stat st {};
+            if (::lstat(entry.hostPath.constData(), &st) != 0) {
+                raiseHostError(errno, Action::Remove, entry.hostPath);
+            }
+            readOnly = isReadOnly(st);
         }
-        if (isReadOnly(st)) {
+        if (readOnly) {
             raiseHostError(EACCES, Action::Remove, entry.hostPath);
         }
         if (::unlink(entry.hostPath.constData()) != 0) {
             raiseHostError(errno, Action::Remove, entry.hostPath);
         }
-        noteFolderChanged(hostParentOf(entry.hostPath));
+        noteEntryRemoved(hostParentOf(entry.hostPath));
     }
 }
 
@@ -294,8 +327,8 @@ int moveEntry(const QString& from, const QString& to) {
         error = moveFileAcross(source, target);
     }
     if (error == 0) {
-        noteFolderRemovedOrMoved(source);
-        noteFolderChanged(hostParentOf(target));
+        noteFolderGone(source);
+        noteEntryAdded(hostParentOf(target), baseNameOf(target));
     }
     return error;
 }

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QHash>
 #include <QLocale>
+#include <QSet>
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
@@ -18,14 +19,30 @@ namespace {
 
 struct OperationCache {
     int depth = 0;
+    // Listings of real folders by host path; those read through a symbolic
+    // link carry a marker byte after the path.
     QHash<QByteArray, std::shared_ptr<const FolderEntries>> listings;
-    QHash<QString, QByteArray> folders;
+    // Per folder: upper-case name -> host name, for lookups without case.
+    QHash<QByteArray, QHash<QString, QByteArray>> names;
+    QHash<QString, CachedFolder> folders;
+    QSet<QByteArray> knownFolders;
 };
 
 thread_local OperationCache tCache;
 
-QByteArray listingKey(const QByteArray& hostDir, bool followLink) {
-    return followLink ? hostDir + '\x01' : hostDir;
+QByteArray throughLinkKey(const QByteArray& hostDir) {
+    return hostDir + '\x01';
+}
+
+bool isUnder(const QByteArray& path, const QByteArray& folder) {
+    return path == folder || (path.startsWith(folder) && path.size() > folder.size() &&
+                              (folder.endsWith('/') || path[folder.size()] == '/'));
+}
+
+template <typename Map> void eraseUnder(Map& map, const QByteArray& folder) {
+    for (auto it = map.begin(); it != map.end();) {
+        it = isUnder(it.key(), folder) ? map.erase(it) : std::next(it);
+    }
 }
 
 bool isSpecial(const char* name) {
@@ -88,15 +105,51 @@ std::shared_ptr<const FolderEntries> readFolder(const QByteArray& hostDir, bool 
     if (tCache.depth == 0) {
         return readFromHost(hostDir, followLink, error);
     }
-    const QByteArray key = listingKey(hostDir, followLink);
+    if (auto found = tCache.listings.constFind(hostDir); found != tCache.listings.constEnd()) {
+        return *found;
+    }
+    // A real folder is read once, whether or not links may be followed.
+    if (std::shared_ptr<const FolderEntries> entries = readFromHost(hostDir, false, error)) {
+        tCache.listings.insert(hostDir, entries);
+        return entries;
+    }
+    if (!followLink || (error != ELOOP && error != ENOTDIR)) {
+        return nullptr;
+    }
+    const QByteArray key = throughLinkKey(hostDir);
     if (auto found = tCache.listings.constFind(key); found != tCache.listings.constEnd()) {
         return *found;
     }
-    std::shared_ptr<const FolderEntries> entries = readFromHost(hostDir, followLink, error);
+    std::shared_ptr<const FolderEntries> entries = readFromHost(hostDir, true, error);
     if (entries) {
         tCache.listings.insert(key, entries);
     }
     return entries;
+}
+
+std::optional<QByteArray> findWithoutCase(const QByteArray& hostDir, const QString& upperName) {
+    const QByteArray dir = hostDir.isEmpty() ? QByteArrayLiteral(".") : hostDir;
+    auto index = tCache.names.find(dir);
+    if (index == tCache.names.end()) {
+        int error = 0;
+        const auto entries = readFolder(dir, true, error);
+        if (!entries) {
+            return std::nullopt;
+        }
+        QHash<QString, QByteArray> built;
+        for (const FolderEntry& entry : *entries) {
+            if (!built.contains(entry.upperName)) {
+                built.insert(entry.upperName, entry.hostName); // the first in name order
+            }
+        }
+        if (tCache.depth == 0) {
+            auto found = built.constFind(upperName);
+            return found == built.constEnd() ? std::nullopt : std::optional<QByteArray>(*found);
+        }
+        index = tCache.names.insert(dir, std::move(built));
+    }
+    auto found = index->constFind(upperName);
+    return found == index->constEnd() ? std::nullopt : std::optional<QByteArray>(*found);
 }
 
 OperationScope::OperationScope() {
@@ -105,30 +158,61 @@ OperationScope::OperationScope() {
 
 OperationScope::~OperationScope() {
     if (--tCache.depth == 0) {
-        tCache.listings.clear();
-        tCache.folders.clear();
+        tCache = OperationCache{};
     }
 }
 
-void noteFolderChanged(const QByteArray& hostDir) {
+void noteEntryAdded(const QByteArray& hostDir, const QByteArray& hostName) {
     if (tCache.depth == 0) {
         return;
     }
-    tCache.listings.remove(listingKey(hostDir, false));
-    tCache.listings.remove(listingKey(hostDir, true));
+    tCache.listings.remove(hostDir);
+    tCache.listings.remove(throughLinkKey(hostDir));
+    if (auto index = tCache.names.find(hostDir); index != tCache.names.end()) {
+        const QString upper = upperCase(QFile::decodeName(hostName));
+        if (!index->contains(upper)) {
+            index->insert(upper, hostName);
+        }
+    }
 }
 
-void noteFolderRemovedOrMoved(const QByteArray& hostDir) {
+void noteEntryRemoved(const QByteArray& hostDir) {
     if (tCache.depth == 0) {
         return;
     }
-    noteFolderChanged(hostParentOf(hostDir));
-    tCache.listings.remove(listingKey(hostDir, false));
-    tCache.listings.remove(listingKey(hostDir, true));
-    tCache.folders.clear();
+    tCache.listings.remove(hostDir);
+    tCache.listings.remove(throughLinkKey(hostDir));
+    // Another entry may differ from the removed one by letter case only:
+    // the index is rebuilt when next needed.
+    tCache.names.remove(hostDir);
 }
 
-std::optional<QByteArray> cachedFolder(const QString& windowsFolder) {
+void noteFolderGone(const QByteArray& hostFolder) {
+    if (tCache.depth == 0) {
+        return;
+    }
+    noteEntryRemoved(hostParentOf(hostFolder));
+    eraseUnder(tCache.listings, hostFolder);
+    eraseUnder(tCache.names, hostFolder);
+    for (auto it = tCache.folders.begin(); it != tCache.folders.end();) {
+        it = isUnder(it.value().path, hostFolder) ? tCache.folders.erase(it) : std::next(it);
+    }
+    for (auto it = tCache.knownFolders.begin(); it != tCache.knownFolders.end();) {
+        it = isUnder(*it, hostFolder) ? tCache.knownFolders.erase(it) : std::next(it);
+    }
+}
+
+bool isKnownFolder(const QByteArray& hostPath) {
+    return tCache.depth > 0 && tCache.knownFolders.contains(hostPath);
+}
+
+void noteKnownFolder(const QByteArray& hostPath) {
+    if (tCache.depth > 0) {
+        tCache.knownFolders.insert(hostPath);
+    }
+}
+
+std::optional<CachedFolder> cachedFolder(const QString& windowsFolder) {
     if (tCache.depth == 0) {
         return std::nullopt;
     }
@@ -138,9 +222,9 @@ std::optional<QByteArray> cachedFolder(const QString& windowsFolder) {
     return std::nullopt;
 }
 
-void cacheFolder(const QString& windowsFolder, const QByteArray& hostFolder) {
+void cacheFolder(const QString& windowsFolder, const CachedFolder& folder) {
     if (tCache.depth > 0) {
-        tCache.folders.insert(windowsFolder, hostFolder);
+        tCache.folders.insert(windowsFolder, folder);
     }
 }
 

@@ -40,14 +40,27 @@ public:
     OperationScope& operator=(const OperationScope&) = delete;
 };
 
-// Changes made through this layer keep the cache true: an entry added to or
-// removed from hostDir, or a folder removed or moved (which may invalidate
-// any resolved folder path).
-void noteFolderChanged(const QByteArray& hostDir);
-void noteFolderRemovedOrMoved(const QByteArray& hostDir);
+// The host name in hostDir equal to upperName without regard to case, if
+// any (within a scope from an index kept up to date, else from a listing).
+std::optional<QByteArray> findWithoutCase(const QByteArray& hostDir, const QString& upperName);
+
+// Changes made through this layer keep the cache true: an entry created in
+// or removed from hostDir, and a folder removed or moved away (which takes
+// with it everything cached for the paths under it).
+void noteEntryAdded(const QByteArray& hostDir, const QByteArray& hostName);
+void noteEntryRemoved(const QByteArray& hostDir);
+void noteFolderGone(const QByteArray& hostFolder);
+
+// Host folders the scope has seen to exist (or made).
+bool isKnownFolder(const QByteArray& hostPath);
+void noteKnownFolder(const QByteArray& hostPath);
 
 // The resolved host folder of a Windows folder text, if the scope holds it.
-std::optional<QByteArray> cachedFolder(const QString& windowsFolder);
-void cacheFolder(const QString& windowsFolder, const QByteArray& hostFolder);
+struct CachedFolder {
+    QByteArray path;
+    bool isDriveRoot = false;
+};
+std::optional<CachedFolder> cachedFolder(const QString& windowsFolder);
+void cacheFolder(const QString& windowsFolder, const CachedFolder& folder);
 
 } // namespace hostfs

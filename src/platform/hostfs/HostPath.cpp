@@ -67,31 +67,24 @@ QByteArray join(const QByteArray& folder, const QByteArray& name) {
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
 }
 
-bool entryExists(const QByteArray& hostPath) {
-    struct stat st {};
-    return ::lstat(hostPath.constData(), &st) == 0;
+bool entryExists(const QByteArray& hostPath, struct stat* st = nullptr) {
+    struct stat ignored {};
+    return ::lstat(hostPath.constData(), st ? st : &ignored) == 0;
 }
 
 // The host name of component inside hostFolder: the exact one if it exists,
-// else the first entry equal to it without regard to case.
-std::optional<QByteArray> lookUp(const QByteArray& hostFolder, const QString& component) {
-    const QByteArray exact = QFile::encodeName(component);
-    if (entryExists(join(hostFolder, exact))) {
-        return exact;
-    }
-    int error = 0;
-    const auto entries =
-        readFolder(hostFolder.isEmpty() ? QByteArrayLiteral(".") : hostFolder, true, error);
-    if (!entries) {
-        return std::nullopt;
-    }
-    const QString wanted = upperCase(component);
-    for (const FolderEntry& entry : *entries) {
-        if (entry.upperName == wanted) {
-            return entry.hostName;
+// else the first entry equal to it without regard to case.  st receives the
+// entry's lstat when it is found exactly.
+std::optional<QByteArray> lookUp(const QByteArray& hostFolder, const QString& component,
+                                 struct stat* st = nullptr, bool* exact = nullptr) {
+    const QByteArray asWritten = QFile::encodeName(component);
+    if (entryExists(join(hostFolder, asWritten), st)) {
+        if (exact) {
+            *exact = true;
         }
+        return asWritten;
     }
-    return std::nullopt;
+    return findWithoutCase(hostFolder, upperCase(component));
 }
 
 // Walks the components [0, count) from the base.  Once one is missing the
@@ -120,17 +113,13 @@ bool isRootAt(const ParsedPath& parsed, qsizetype count) {
 HostPath folderOf(const ParsedPath& parsed, qsizetype count, const QString& cacheKey) {
     HostPath folder;
     folder.isDriveRoot = isRootAt(parsed, count);
-    if (std::optional<QByteArray> cached = cachedFolder(cacheKey)) {
-        folder.path = *cached;
-        return folder;
-    }
     bool allFound = false;
     folder.path = walk(parsed, count, allFound);
     if (folder.path.isEmpty()) {
         folder.path = QByteArrayLiteral(".");
     }
     if (allFound) {
-        cacheFolder(cacheKey, folder.path);
+        cacheFolder(cacheKey, {folder.path, folder.isDriveRoot});
     }
     return folder;
 }
@@ -170,7 +159,27 @@ QString windowsPathOf(const QString& hostPath) {
     return QStringLiteral("C:") + QString(hostPath).replace(u'/', u'\\');
 }
 
+// A folder the operation has resolved before is not parsed again.  Shares
+// always take the long way: their first components are no folders.
+std::optional<ParentAndName> resolveFromCache(const QString& windowsPath) {
+    if (windowsPath.size() >= 2 && isSeparator(windowsPath[0]) && isSeparator(windowsPath[1])) {
+        return std::nullopt;
+    }
+    const QString key = folderKey(windowsPath);
+    if (key.isEmpty()) {
+        return std::nullopt;
+    }
+    const std::optional<CachedFolder> cached = cachedFolder(key);
+    if (!cached) {
+        return std::nullopt;
+    }
+    return ParentAndName{{cached->path, cached->isDriveRoot}, windowsPath.mid(key.size())};
+}
+
 ParentAndName resolveParent(const QString& windowsPath) {
+    if (std::optional<ParentAndName> cached = resolveFromCache(windowsPath)) {
+        return *cached;
+    }
     const ParsedPath parsed = parse(windowsPath);
     const qsizetype n = parsed.components.size();
     const bool named = n > 0 && !parsed.trailingSeparator && !isRootAt(parsed, n);
@@ -193,7 +202,11 @@ HostPath resolve(const QString& windowsPath) {
         full.path = join(parent.folder.path, QFile::encodeName(parent.name));
         return full;
     }
-    const std::optional<QByteArray> found = lookUp(parent.folder.path, parent.name);
+    bool exact = false;
+    const std::optional<QByteArray> found =
+        lookUp(parent.folder.path, parent.name, &full.entry, &exact);
+    full.entryKnown = exact;
+    full.missing = !found;
     full.path = join(parent.folder.path, found ? *found : QFile::encodeName(parent.name));
     return full;
 }

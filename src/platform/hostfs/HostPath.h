@@ -12,12 +12,19 @@
 
 #include <QByteArray>
 #include <QString>
+#include <sys/stat.h>
 
 namespace hostfs {
 
 struct HostPath {
     QByteArray path;          // "/" separated; relative paths stay relative
     bool isDriveRoot = false; // the root of a drive or of a share
+    // When the last component was found as written, its lstat (so that a
+    // caller need not ask the host again).
+    bool entryKnown = false;
+    struct stat entry {};
+    // The last component matched nothing (it was looked up and is missing).
+    bool missing = false;
 };
 
 // The host path that windowsPath names.

@@ -41,7 +41,8 @@ void addSpecials(const HostPath& folder, const QString& upperPattern, std::int32
     }
     for (const QString& special : {QStringLiteral("."), QStringLiteral("..")}) {
         if (matchesUpper(special, upperPattern)) {
-            found.push_back({special, joinHost(folder.path, QFile::encodeName(special)), true});
+            found.push_back(
+                {special, joinHost(folder.path, QFile::encodeName(special)), true, false, false});
         }
     }
 }
@@ -58,7 +59,8 @@ bool findExact(const ParentAndName& target, std::int32_t mask, std::vector<Found
     }
     const bool folder = S_ISDIR(st.st_mode);
     if (admitted(folder, target.name.startsWith(u'.'), mask)) {
-        found.push_back({target.name, hostPath, folder});
+        found.push_back(
+            {target.name, hostPath, folder, true, S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)});
     }
     return true;
 }

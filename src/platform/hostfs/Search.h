@@ -30,6 +30,9 @@ struct FoundEntry {
     QString name;        // the bare name
     QByteArray hostPath; // where it is on the host
     bool folder = false;
+    // Whether the entry's permission bits were read, and what they say.
+    bool modeKnown = false;
+    bool readOnly = false;
 };
 
 // Every entry that pattern and mask select, without touching the search in
