@@ -9,6 +9,8 @@
 #include "text/Formato.h"
 #include "text/NumberText.h"
 
+#include <cmath>
+
 namespace {
 
 bool removeFolderQuietly(const QString& path) {
@@ -75,5 +77,12 @@ double cArch::TamFichero(const QString& sFich, std::int32_t UnidadMedida) {
     const double value = static_cast<double>(hostfs::fileLength(sFich)) / unit.divisor;
     const QString text =
         formateaCampo(rt::Variant(value), 11, unit.decimals, QStringLiteral("D"), true);
-    return text::readNumber(text);
+    const double shown = text::readNumber(text);
+    // A size wider than the field (from about a terabyte in kilobytes) comes
+    // back cut, as another number; it is rounded here as the field rounds.
+    const double step = unit.decimals == 0 ? 1.0 : 0.01;
+    if (std::abs(shown - value) > step) {
+        return std::round(value / step) * step;
+    }
+    return shown;
 }

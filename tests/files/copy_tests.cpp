@@ -59,6 +59,9 @@ TEST(CopiaFich, AFullDiskSaysDiscoLleno) {
     SmallDisk disk(tree, "disco", 64);
     tree.file("grande.bin", QByteArray(256 * 1024, 'g'));
     // Where mounting is refused, the full device of the system stands in.
+    if (!disk.mounted() && !QFile::exists("/dev/full")) {
+        GTEST_SKIP() << "neither a tmpfs can be mounted nor is there a /dev/full";
+    }
     const QString dest =
         disk.mounted() ? tree.win("disco\\grande.bin") : QStringLiteral("C:\\dev\\full");
     cArch a;

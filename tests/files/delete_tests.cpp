@@ -160,6 +160,10 @@ TEST_F(TamFichero, FilesOfTwoGigabytesAndMoreGetTheirRealSize) {
     EXPECT_EQ(a.TamFichero(tree.win("grande.bin"), 2), 5.29);
     EXPECT_EQ(a.TamFichero(tree.win("grande.bin"), 1), 5420);
     EXPECT_EQ(a.TamFichero(tree.win("grande.bin"), 0), 5550080);
+    // 1.5 TiB: more kilobytes than the field shows (ten digits).
+    sized("enorme.bin", 1649267441664LL);
+    EXPECT_EQ(a.TamFichero(tree.win("enorme.bin"), 0), 1610612736);
+    EXPECT_EQ(a.TamFichero(tree.win("enorme.bin"), 2), 1536);
 }
 
 TEST_F(TamFichero, OtherUnitsGiveZeroAndMissingFilesAreErrors) {
