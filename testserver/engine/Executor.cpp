@@ -460,21 +460,38 @@ private:
                 return *x < y ? -1 : (*x > y ? 1 : 0);
             }
             if (const auto* x = std::get_if<std::u16string>(&a)) {
-                return QString::fromStdU16String(*x).compare(
-                    QString::fromStdU16String(std::get<std::u16string>(b)), Qt::CaseInsensitive);
+                return QStringView(*x).compare(QStringView(std::get<std::u16string>(b)),
+                                               Qt::CaseInsensitive);
             }
             return 0;
         };
-        std::stable_sort(rows.begin(), rows.end(),
-                         [&](const DatabaseEntry* a, const DatabaseEntry* b) {
-                             for (const Key& k : keys) {
-                                 const int c = compare(k.value(a), k.value(b));
-                                 if (c != 0) {
-                                     return k.descending ? c > 0 : c < 0;
-                                 }
-                             }
-                             return false;
-                         });
+        // Each row's keys are computed once, not at every comparison.
+        std::vector<std::vector<Value>> rowKeys(static_cast<std::size_t>(rows.size()));
+        for (qsizetype r = 0; r < rows.size(); ++r) {
+            for (const Key& k : keys) {
+                rowKeys[static_cast<std::size_t>(r)].push_back(k.value(rows[r]));
+            }
+        }
+        std::vector<std::size_t> order(rowKeys.size());
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            order[i] = i;
+        }
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            for (qsizetype k = 0; k < keys.size(); ++k) {
+                const auto ki = static_cast<std::size_t>(k);
+                const int c = compare(rowKeys[a][ki], rowKeys[b][ki]);
+                if (c != 0) {
+                    return keys[k].descending ? c > 0 : c < 0;
+                }
+            }
+            return false;
+        });
+        QList<const DatabaseEntry*> sorted;
+        sorted.reserve(rows.size());
+        for (std::size_t i : order) {
+            sorted.append(rows[static_cast<qsizetype>(i)]);
+        }
+        rows = std::move(sorted);
     }
 
     SessionState& session_;
