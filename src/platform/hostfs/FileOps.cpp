@@ -238,7 +238,7 @@ void removeFolder(const QString& path) {
     if (::rmdir(host.constData()) != 0) {
         raiseHostError(errno, Action::Remove, host);
     }
-    noteFolderGone(host);
+    noteEmptyFolderRemoved(host);
 }
 
 void deleteFiles(const QString& pattern) {
@@ -327,7 +327,7 @@ int moveEntry(const QString& from, const QString& to) {
         error = moveFileAcross(source, target);
     }
     if (error == 0) {
-        noteFolderGone(source);
+        noteFolderMoved(source);
         noteEntryAdded(hostParentOf(target), baseNameOf(target));
     }
     return error;

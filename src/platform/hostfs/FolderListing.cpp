@@ -25,6 +25,7 @@ struct OperationCache {
     // Per folder: upper-case name -> host name, for lookups without case.
     QHash<QByteArray, QHash<QString, QByteArray>> names;
     QHash<QString, CachedFolder> folders;
+    QMultiHash<QByteArray, QString> keysByFolder; // the Windows texts of each resolved folder
     QSet<QByteArray> knownFolders;
 };
 
@@ -187,13 +188,29 @@ void noteEntryRemoved(const QByteArray& hostDir) {
     tCache.names.remove(hostDir);
 }
 
-void noteFolderGone(const QByteArray& hostFolder) {
+void noteEmptyFolderRemoved(const QByteArray& hostFolder) {
+    if (tCache.depth == 0) {
+        return;
+    }
+    noteEntryRemoved(hostParentOf(hostFolder));
+    tCache.listings.remove(hostFolder);
+    tCache.listings.remove(throughLinkKey(hostFolder));
+    tCache.names.remove(hostFolder);
+    tCache.knownFolders.remove(hostFolder);
+    for (const QString& key : tCache.keysByFolder.values(hostFolder)) {
+        tCache.folders.remove(key);
+    }
+    tCache.keysByFolder.remove(hostFolder);
+}
+
+void noteFolderMoved(const QByteArray& hostFolder) {
     if (tCache.depth == 0) {
         return;
     }
     noteEntryRemoved(hostParentOf(hostFolder));
     eraseUnder(tCache.listings, hostFolder);
     eraseUnder(tCache.names, hostFolder);
+    eraseUnder(tCache.keysByFolder, hostFolder);
     for (auto it = tCache.folders.begin(); it != tCache.folders.end();) {
         it = isUnder(it.value().path, hostFolder) ? tCache.folders.erase(it) : std::next(it);
     }
@@ -225,6 +242,7 @@ std::optional<CachedFolder> cachedFolder(const QString& windowsFolder) {
 void cacheFolder(const QString& windowsFolder, const CachedFolder& folder) {
     if (tCache.depth > 0) {
         tCache.folders.insert(windowsFolder, folder);
+        tCache.keysByFolder.insert(folder.path, windowsFolder);
     }
 }
 

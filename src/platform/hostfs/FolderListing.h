@@ -45,11 +45,12 @@ public:
 std::optional<QByteArray> findWithoutCase(const QByteArray& hostDir, const QString& upperName);
 
 // Changes made through this layer keep the cache true: an entry created in
-// or removed from hostDir, and a folder removed or moved away (which takes
-// with it everything cached for the paths under it).
+// or removed from hostDir, an empty folder removed, and a folder moved away
+// (which takes with it everything cached for the paths under it).
 void noteEntryAdded(const QByteArray& hostDir, const QByteArray& hostName);
 void noteEntryRemoved(const QByteArray& hostDir);
-void noteFolderGone(const QByteArray& hostFolder);
+void noteEmptyFolderRemoved(const QByteArray& hostFolder);
+void noteFolderMoved(const QByteArray& hostFolder);
 
 // Host folders the scope has seen to exist (or made).
 bool isKnownFolder(const QByteArray& hostPath);
