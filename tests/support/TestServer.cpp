@@ -5,7 +5,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <csignal>
 #include <stdexcept>
+
+#include <sys/prctl.h>
 
 namespace testing_support {
 
@@ -85,6 +88,9 @@ void TestServer::start(int port) {
     process_->setArguments({"--state", statePath(), "--port", QString::number(port), "--log",
                             logPath()});
     process_->setProcessChannelMode(QProcess::SeparateChannels);
+    // A test that dies (an abort under a sanitizer, a crash) takes its
+    // server with it instead of leaving it running.
+    process_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process_->start();
     if (!process_->waitForStarted(StartTimeoutMs)) {
         throw std::runtime_error("TestServer: cannot start " TARVELO_TESTSERVER_PATH);

@@ -34,6 +34,13 @@ const ODD_NAMES = [
   'x'.repeat(127) + 'Z',
 ];
 
+// Servers still running when this process ends, for whatever reason, are
+// killed with it rather than left behind.
+const running = new Set();
+process.on('exit', () => {
+  for (const child of running) child.kill('SIGKILL');
+});
+
 class Server {
   constructor(state, dir) {
     this.dir = dir || fs.mkdtempSync(path.join(os.tmpdir(), 'tarvelo-ts-'));
@@ -69,6 +76,8 @@ class Server {
         stdio: ['ignore', 'pipe', 'pipe'],
       });
       this.child = child;
+      running.add(child);
+      child.once('exit', () => running.delete(child));
       let out = '';
       let err = '';
       const timer = setTimeout(() => reject(new Error('server did not start: ' + err)), 10000);

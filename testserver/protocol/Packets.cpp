@@ -85,6 +85,13 @@ std::optional<Message> MessageAssembler::next() {
     return m;
 }
 
+std::optional<std::uint8_t> MessageAssembler::nextType() const {
+    if (ready_.empty()) {
+        return std::nullopt;
+    }
+    return ready_.front().type;
+}
+
 Bytes packetize(std::uint8_t type, ByteView payload, std::size_t packetSize, std::uint16_t spid,
                 std::uint8_t extraStatus) {
     packetSize = std::clamp<std::size_t>(packetSize, 512, packet::MaxPacketSize);

@@ -52,6 +52,8 @@ public:
     // and everything fed afterwards is ignored.
     bool feed(ByteView data);
     std::optional<Message> next();
+    // The type of the next whole message, without taking it.
+    std::optional<std::uint8_t> nextType() const;
     bool failed() const { return !error_.empty(); }
     const std::string& error() const { return error_; }
     // True while part of a message or packet has arrived but not all of it.

@@ -86,10 +86,14 @@ void Session::onReadyRead() {
     if (paused_ || !socket_ || stage_ == Stage::Closed) {
         return;
     }
+    readAvailable();
+    processMessages();
+}
+
+void Session::readAvailable() {
     const QByteArray data = socket_->readAll();
     assembler_.feed(tds::ByteView(reinterpret_cast<const std::uint8_t*>(data.constData()),
                                   static_cast<std::size_t>(data.size())));
-    processMessages();
 }
 
 void Session::processMessages() {
@@ -178,12 +182,23 @@ bool Session::applyFault(const QString& stage, const std::function<void()>& resu
     if (f->action == QLatin1String("delay")) {
         paused_ = true;
         QPointer<Session> self(this);
-        QTimer::singleShot(f->ms, this, [self, resume] {
-            if (!self || self->stage_ == Stage::Closed) {
+        QTimer::singleShot(f->ms, this, [self, resume, stage] {
+            if (!self || !self->socket_ || self->stage_ == Stage::Closed) {
                 return;
             }
             self->paused_ = false;
-            resume();
+            // What arrived meanwhile: a cancel of the held query means it
+            // never runs; its answer is a bare DONE, and the acknowledgement
+            // follows in a message of its own, as SQL Server does it.
+            self->readAvailable();
+            if (stage == QLatin1String("query") &&
+                self->assembler_.nextType() == tds::packet::Attention) {
+                tds::TokenWriter w(self->tdsVersion_);
+                w.done(tds::done::Error, 0, 0);
+                self->sendResult(w.take());
+            } else {
+                resume();
+            }
             self->processMessages();
         });
         return false;
@@ -397,7 +412,7 @@ void Session::sendRows(const tds::TokenWriter& w) {
         }
         self->socket_->write(asByteArray(stream, at));
         self->paused_ = false;
-        self->processMessages();
+        self->onReadyRead();
     });
 }
 

@@ -49,6 +49,7 @@ private:
     enum class Stage { Prelogin, Login, LoggedIn, Closed };
 
     void onReadyRead();
+    void readAvailable();
     void processMessages();
     void handle(const tds::Message& m);
     void handlePrelogin(const tds::Message& m);
