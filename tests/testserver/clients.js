@@ -67,7 +67,7 @@ const tsqlClient = {
   },
 };
 
-function tediousConnection(port, user, password, timeoutMs, integrated) {
+function tediousConnection(port, user, password, timeoutMs, integrated, tdsVersion) {
   const { Connection } = require('tedious');
   return new Connection({
     server: '127.0.0.1',
@@ -81,6 +81,7 @@ function tediousConnection(port, user, password, timeoutMs, integrated) {
       connectTimeout: timeoutMs,
       requestTimeout: timeoutMs,
       useColumnNames: false,
+      ...(tdsVersion ? { tdsVersion } : {}),
     },
   });
 }
@@ -88,12 +89,12 @@ function tediousConnection(port, user, password, timeoutMs, integrated) {
 // One tedious connection, run in a worker thread: tedious throws some
 // protocol errors from inside its stream parser, where nothing can catch
 // them, and a test must see those as a failed client, not crash itself.
-async function runTediousHere({ port, user, password, batches, integrated, timeoutMs }, report) {
+async function runTediousHere({ port, user, password, batches, integrated, timeoutMs, tdsVersion }, report) {
   const { Request } = require('tedious');
   const started = Date.now();
   const result = { connected: false, columns: [], rows: [], messages: [], failed: false, error: null };
   const update = () => report({ ...result, error: result.error && String(result.error), elapsedMs: Date.now() - started });
-  const conn = tediousConnection(port, user, password, timeoutMs, integrated);
+  const conn = tediousConnection(port, user, password, timeoutMs, integrated, tdsVersion);
   const record = (m) => {
     if (m.number !== undefined) result.messages.push({ number: m.number, severity: m.class, state: m.state, text: m.message });
     update();
@@ -151,10 +152,10 @@ async function runTediousHere({ port, user, password, batches, integrated, timeo
 
 const tediousClient = {
   name: 'tedious',
-  run(port, user, password, batches, { integrated = false, timeoutMs = 15000 } = {}) {
+  run(port, user, password, batches, { integrated = false, timeoutMs = 15000, tdsVersion } = {}) {
     return new Promise((resolve) => {
       const worker = new Worker(__filename, {
-        workerData: { tediousRun: { port, user, password, batches, integrated, timeoutMs } },
+        workerData: { tediousRun: { port, user, password, batches, integrated, timeoutMs, tdsVersion } },
       });
       let last = { connected: false, columns: [], rows: [], messages: [], failed: false, error: null, elapsedMs: 0 };
       let crash = null; // may arrive before the worker's last messages

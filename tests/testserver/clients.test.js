@@ -157,4 +157,39 @@ describe(`${client.name} against the test server`, () => {
     );
     assert.deepEqual(results.map((r) => r.rows.at(-1)), [['Ventas'], ['Compras'], ['master']]);
   });
+  it('drops several names in one statement, reporting only those it cannot drop', async () => {
+    const r = await client.run(server.port, ...SA, ['DROP DATABASE Ventas, [NoExiste], "Compras"']);
+    assert.deepEqual(errors(r), [[3701, 11, "Cannot drop the database 'NoExiste', because it does not exist or you do not have permission."]]);
+    assert.deepEqual(server.databaseNames(), ['Nóminas 2024']);
+  });
+
+  for (const [version, microsoft, hasSysDatabases] of [
+    ['8.00.2039', 134219767, false],
+    ['9.00.5000.00', 150999944, true],
+    ['15.0.2000.5', 251660240, true],
+  ]) {
+    it(`speaks as SQL Server ${version} in the TDS version it negotiates`, async () => {
+      await server.stop();
+      server.writeState({ ...defaultState(), version });
+      await server.start();
+      // A SQL Server 2000 sends its login messages in TDS 7.1 before it says
+      // so; tedious must be told to expect it, as against the real one.
+      const tdsVersion = version.startsWith('8.') ? '7_1' : undefined;
+      const r = await client.run(
+        server.port,
+        ...SA,
+        ["SELECT SERVERPROPERTY('ProductVersion'), @@MICROSOFTVERSION", 'SELECT name FROM sys.databases'],
+        { tdsVersion },
+      );
+      assert.ok(r.connected, r.stderr || String(r.error));
+      assert.deepEqual(r.rows[0], [version, String(microsoft)]);
+      if (hasSysDatabases) {
+        assert.deepEqual(errors(r), []);
+        const listed = r.rows.flat();
+        for (const name of [...SYSTEM, 'Ventas', 'Compras', 'Nóminas 2024']) assert.ok(listed.includes(name), name);
+      } else {
+        assert.deepEqual(errors(r), [[208, 16, "Invalid object name 'sys.databases'."]]);
+      }
+    });
+  }
 });
