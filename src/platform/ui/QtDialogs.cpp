@@ -59,8 +59,10 @@ FileOpenAnswer QtDialogs::chooseFileToOpen(const FileOpenRequest& request) {
     }
     answer.accepted = true;
     answer.fileName = dialog.selectedFiles().constFirst();
-    answer.filterIndex =
-        static_cast<int>(request.nameFilters.indexOf(dialog.selectedNameFilter())) + 1;
+    if (const qsizetype shown = request.nameFilters.indexOf(dialog.selectedNameFilter());
+        shown >= 0) {
+        answer.filterIndex = static_cast<int>(shown) + 1;
+    }
     return answer;
 }
 
