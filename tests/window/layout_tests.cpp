@@ -20,7 +20,7 @@
 
 namespace {
 
-struct ControlSpec {
+struct ControlRow {
     const char* name;
     const char* kind;
     const char* container;
@@ -28,7 +28,7 @@ struct ControlSpec {
     int left, top, width, height;
 };
 
-const ControlSpec kTable[] = {
+const ControlRow kTable[] = {
     {"Frame3", "QGroupBox", "frmIni", "Estado", 120, 4080, 7575, 975},
     {"lblEstado", "QLabel", "Frame3", "", 1200, 360, 5655, 255},
     {"Label8", "QLabel", "Frame3", "Estado", 360, 360, 735, 255},
@@ -94,18 +94,18 @@ protected:
 
 TEST_F(WindowLayout, EveryControlHasItsNameKindContainerCaptionAndPlace) {
     int controls = 0;
-    for (const ControlSpec& spec : kTable) {
-        SCOPED_TRACE(spec.name);
-        auto* w = control(spec.name);
+    for (const ControlRow& row : kTable) {
+        SCOPED_TRACE(row.name);
+        auto* w = control(row.name);
         ASSERT_NE(w, nullptr);
         ++controls;
-        EXPECT_STREQ(w->metaObject()->className(), spec.kind);
-        EXPECT_EQ(w->accessibleName(), QString::fromLatin1(spec.name));
+        EXPECT_STREQ(w->metaObject()->className(), row.kind);
+        EXPECT_EQ(w->accessibleName(), QString::fromLatin1(row.name));
         ASSERT_NE(w->parentWidget(), nullptr);
-        EXPECT_EQ(w->parentWidget()->objectName(), QString::fromLatin1(spec.container));
-        EXPECT_EQ(captionOf(w), spec.caption);
-        const QRect expected(pixels(spec.left, dpiX()), pixels(spec.top, dpiY()),
-                             pixels(spec.width, dpiX()), pixels(spec.height, dpiY()));
+        EXPECT_EQ(w->parentWidget()->objectName(), QString::fromLatin1(row.container));
+        EXPECT_EQ(captionOf(w), row.caption);
+        const QRect expected(pixels(row.left, dpiX()), pixels(row.top, dpiY()),
+                             pixels(row.width, dpiX()), pixels(row.height, dpiY()));
         EXPECT_EQ(w->geometry(), expected);
     }
     EXPECT_EQ(controls, 17);
@@ -151,10 +151,10 @@ TEST_F(WindowLayout, TabMovesServerLoginPasswordLoadListRemovalAndRoundAgain) {
 }
 
 TEST_F(WindowLayout, LabelsAndFramesNeverTakeTheFocus) {
-    for (const ControlSpec& spec : kTable) {
-        const QString kind = QString::fromLatin1(spec.kind);
+    for (const ControlRow& row : kTable) {
+        const QString kind = QString::fromLatin1(row.kind);
         if (kind == "QLabel" || kind == "QGroupBox") {
-            EXPECT_EQ(control(spec.name)->focusPolicy(), Qt::NoFocus) << spec.name;
+            EXPECT_EQ(control(row.name)->focusPolicy(), Qt::NoFocus) << row.name;
         }
     }
 }
