@@ -42,12 +42,7 @@ start_server "$state"
 start_program
 before_kib=$(awk '/VmRSS/ {print $2}' "/proc/$PROGRAM_PID/status")
 
-click_server
-type_text "127.0.0.1,$SERVER_PORT"
-click_login
-type_text sa
-click_password
-type_text Secreto.1
+enter_connection sa Secreto.1
 screenshot "$HARNESS_WORK/before-load.png"
 t0=$(date +%s%N)
 click_load

@@ -121,3 +121,14 @@ screen_region_changed() {
 }
 
 type_text() { xdotool type --delay 15 -- "$1"; }
+
+# Types the server (the test server's address), the login and the password
+# into their fields.
+enter_connection() {
+    click_server
+    type_text "127.0.0.1,$SERVER_PORT"
+    click_login
+    type_text "$1"
+    click_password
+    type_text "$2"
+}

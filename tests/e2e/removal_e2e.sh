@@ -43,12 +43,7 @@ has_database() { grep -q "\"name\" *: *\"$1\"" "$state"; }
 
 shot 01-start
 
-click_server
-type_text "127.0.0.1,$SERVER_PORT"
-click_login
-type_text sa
-click_password
-type_text Secreto.1
+enter_connection sa Secreto.1
 click_load
 # The load ends with the first name shown in the list.
 wait_until 30 screen_region_changed "$SHOTS/01-start.png" "$(LIST_REGION)" ||
