@@ -63,9 +63,7 @@ void shell(const QString& command) {
     }
 }
 
-QString quoted(const QString& path) {
-    return u'\'' + path + u'\'';
-}
+QString quoted(const QString& path) { return u'\'' + path + u'\''; }
 
 // The best time of `runs` runs of `timed`, each after an untimed `prepare`.
 double bestSeconds(int runs, const std::function<void()>& prepare,

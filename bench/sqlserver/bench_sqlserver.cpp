@@ -53,8 +53,8 @@ std::unique_ptr<TestServer> gRemoval;
 // The 32767 names: the four system databases and the rest user ones.
 TestServer& listingServer() {
     if (!gListing) {
-        gListing = std::make_unique<TestServer>(
-            withDatabases(TestServer::defaultState(), numberedNames(QStringLiteral("db"), kListed - 4)));
+        gListing = std::make_unique<TestServer>(withDatabases(
+            TestServer::defaultState(), numberedNames(QStringLiteral("db"), kListed - 4)));
     }
     return *gListing;
 }
@@ -62,8 +62,8 @@ TestServer& listingServer() {
 TestServer& removalServer() {
     if (!gRemoval) {
         gRemoval = std::make_unique<TestServer>(withDatabases(
-            TestServer::defaultState(),
-            numberedNames(QStringLiteral("ours"), kRemovals) + numberedNames(QStringLiteral("tsql"), kRemovals)));
+            TestServer::defaultState(), numberedNames(QStringLiteral("ours"), kRemovals) +
+                                            numberedNames(QStringLiteral("tsql"), kRemovals)));
     }
     return *gRemoval;
 }
@@ -72,8 +72,9 @@ TestServer& removalServer() {
 // through stdin, where tsql asks for it, never on its command line.
 QByteArray tsql(const TestServer& server, const QStringList& batches) {
     QProcess process;
-    process.start(QStringLiteral("tsql"), {QStringLiteral("-H"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                                           QString::number(server.port()), QStringLiteral("-U"), kSa});
+    process.start(QStringLiteral("tsql"),
+                  {QStringLiteral("-H"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                   QString::number(server.port()), QStringLiteral("-U"), kSa});
     QByteArray input = kSaPassword.toUtf8() + '\n';
     for (const QString& batch : batches) {
         input += batch.toUtf8() + "\ngo\n";
@@ -100,7 +101,8 @@ void Tsql_32767(benchmark::State& state) {
     TestServer& server = listingServer();
     qsizetype lines = 0;
     for (auto _ : state) {
-        const QByteArray out = tsql(server, {QStringLiteral("SELECT name FROM master.dbo.sysdatabases ORDER BY name")});
+        const QByteArray out = tsql(
+            server, {QStringLiteral("SELECT name FROM master.dbo.sysdatabases ORDER BY name")});
         lines = out.count('\n');
     }
     if (lines < kListed) {
@@ -112,7 +114,8 @@ void BorraDBSQL_EndToEnd(benchmark::State& state) {
     TestServer& server = removalServer();
     int next = 0;
     for (auto _ : state) {
-        const QString name = QStringLiteral("ours") + QString::number(next++).rightJustified(5, u'0');
+        const QString name =
+            QStringLiteral("ours") + QString::number(next++).rightJustified(5, u'0');
         if (!BorraDBSQL(server.serverName(), name, kSa, kSaPassword)) {
             state.SkipWithError("a removal failed");
             break;
@@ -125,7 +128,8 @@ void Tsql_ThreeLogins(benchmark::State& state) {
     TestServer& server = removalServer();
     int next = 0;
     for (auto _ : state) {
-        const QString name = QStringLiteral("tsql") + QString::number(next++).rightJustified(5, u'0');
+        const QString name =
+            QStringLiteral("tsql") + QString::number(next++).rightJustified(5, u'0');
         tsql(server, {QStringLiteral("SELECT SERVERPROPERTY('ProductVersion')")});
         tsql(server, {QStringLiteral("SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED"),
                       QStringLiteral("SELECT DB_NAME(dbid) AS DB_NAME FROM sysdatabases")});

@@ -32,8 +32,8 @@ state::ServerState fullCatalog() {
     s.logins.append(state::Login{QStringLiteral("sa"), QStringLiteral("Secreto.1"), true, {}});
     for (int i = 0; i < kUserDatabases; ++i) {
         // Names of a realistic length, with a non-ASCII letter.
-        s.databases.append(
-            state::Database{QStringLiteral("Contabilidad_Año_%1").arg(i, 5, 10, QLatin1Char('0')), false});
+        s.databases.append(state::Database{
+            QStringLiteral("Contabilidad_Año_%1").arg(i, 5, 10, QLatin1Char('0')), false});
     }
     return s;
 }

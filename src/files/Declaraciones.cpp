@@ -82,10 +82,6 @@ std::int32_t SHGetPathFromIDListA(std::int32_t pidl, QString& lpBuffer) {
     return 1;
 }
 
-void CoTaskMemFree(std::int32_t pidl) {
-    chosenItems().erase(pidl);
-}
+void CoTaskMemFree(std::int32_t pidl) { chosenItems().erase(pidl); }
 
-std::int32_t lastDllError() {
-    return tLastDllError;
-}
+std::int32_t lastDllError() { return tLastDllError; }

@@ -7,5 +7,5 @@
 
 #include <QString>
 
-QString adoConnectionString(const QString& sProvider, const QString& sServidor, const QString& sUsuario,
-                            const QString& sPassword);
+QString adoConnectionString(const QString& sProvider, const QString& sServidor,
+                            const QString& sUsuario, const QString& sPassword);

@@ -37,12 +37,14 @@ int probedClientType(const QString& sServidor, const QString& sUsuario, const QS
 QString upper(const QString& text) { return QLocale::system().toUpper(text); }
 
 bool sameName(const rt::Variant& value, const QString& sBaseDatos) {
-    return value.kind() == rt::Variant::Kind::Text && upper(value.as<QString>()) == upper(sBaseDatos);
+    return value.kind() == rt::Variant::Kind::Text &&
+           upper(value.as<QString>()) == upper(sBaseDatos);
 }
 
 } // namespace
 
-int dimeTipoSQL(const QString& sServidor, const QString& sUsuario, const QString& sPassword, bool bSilencioso) {
+int dimeTipoSQL(const QString& sServidor, const QString& sUsuario, const QString& sPassword,
+                bool bSilencioso) {
     int nTipo = 0;
     rt::withFailurePath(
         [&] {
@@ -73,19 +75,25 @@ QString dimeProviderSQL(int nTipo) {
     return sProvider;
 }
 
-bool conectaDSN(const QString& sServidor, ado::Connection& cn, const QString& sUsuario, const QString& sPassword) {
+bool conectaDSN(const QString& sServidor, ado::Connection& cn, const QString& sUsuario,
+                const QString& sPassword) {
     return rt::withFailurePath(
         [&] {
             const int nTipo = dimeTipoSQL(sServidor, sUsuario, sPassword, false);
-            cn.setConnectionString(adoConnectionString(dimeProviderSQL(nTipo), sServidor, sUsuario, sPassword));
+            cn.setConnectionString(
+                adoConnectionString(dimeProviderSQL(nTipo), sServidor, sUsuario, sPassword));
             cn.setIsolationLevel(ado::isolation::ReadUncommitted);
             cn.setCursorLocation(ado::cursor::UseServer);
             cn.Open(QString(), QString(), QString(), ado::kOptionUnspecified);
         },
-        [] { ui::MsgBox(QStringLiteral("conectaDSN: ") + rt::currentError().description, ui::style::Ok); });
+        [] {
+            ui::MsgBox(QStringLiteral("conectaDSN: ") + rt::currentError().description,
+                       ui::style::Ok);
+        });
 }
 
-void CargaBBDD(ListaBBDD& cmb, const QString& sServidor, const QString& sUsuario, const QString& sPassword) {
+void CargaBBDD(ListaBBDD& cmb, const QString& sServidor, const QString& sUsuario,
+               const QString& sPassword) {
     if (sServidor.isEmpty()) {
         return;
     }
@@ -106,7 +114,10 @@ void CargaBBDD(ListaBBDD& cmb, const QString& sServidor, const QString& sUsuario
             }
             server.DisConnect();
         },
-        [] { ui::MsgBox(QStringLiteral("CargaBBDD: ") + rt::currentError().description, ui::style::Ok); });
+        [] {
+            ui::MsgBox(QStringLiteral("CargaBBDD: ") + rt::currentError().description,
+                       ui::style::Ok);
+        });
 }
 
 bool bExisteDBSQL(const QString& sServidor, const QString& sBaseDatos, const QString& sUsuario,
@@ -119,7 +130,8 @@ bool bExisteDBSQL(const QString& sServidor, const QString& sBaseDatos, const QSt
                 return;
             }
             ado::Recordset rs;
-            rs.Open(kExistenceQuery, cn, ado::cursorType::ForwardOnly, ado::lockType::Optimistic, -1);
+            rs.Open(kExistenceQuery, cn, ado::cursorType::ForwardOnly, ado::lockType::Optimistic,
+                    -1);
             while (!rs.Eof()) {
                 if (sameName(rs.Fields(QStringLiteral("DB_NAME")).Value(), sBaseDatos)) {
                     // rs and cn are released, and thereby closed, on the way out.
@@ -141,7 +153,8 @@ bool BorraDBSQL(const QString& sServidor, const QString& sBaseDatos, const QStri
     rt::withFailurePath(
         [&] {
             if (!bExisteDBSQL(sServidor, sBaseDatos, sUsuario, sPassword)) {
-                ui::MsgBox(QStringLiteral("La Base de Datos a borrar no existe."), ui::style::Critical);
+                ui::MsgBox(QStringLiteral("La Base de Datos a borrar no existe."),
+                           ui::style::Critical);
                 return;
             }
             dmo::SQLServer server;

@@ -12,22 +12,26 @@
 class ListaBBDD {
 public:
     virtual ~ListaBBDD() = default;
-    virtual void Clear() = 0;            // removes every entry and empties the text field
-    virtual void AddItem(const QString& sNombre) = 0;  // at the end of the list
+    virtual void Clear() = 0; // removes every entry and empties the text field
+    virtual void AddItem(const QString& sNombre) = 0; // at the end of the list
     virtual int ListCount() const = 0;
 };
 
 // The client type of a server: 2 for major version 10, 1 for any other,
 // 0 when the probe failed (reported unless bSilencioso).
-int dimeTipoSQL(const QString& sServidor, const QString& sUsuario, const QString& sPassword, bool bSilencioso);
+int dimeTipoSQL(const QString& sServidor, const QString& sUsuario, const QString& sPassword,
+                bool bSilencioso);
 // "SQLNCLI10" for type 2, "SQLNCLI" for 1, the empty text for any other.
 QString dimeProviderSQL(int nTipo);
 // Opens cn on the server's MASTER database; false after a message on failure.
-bool conectaDSN(const QString& sServidor, ado::Connection& cn, const QString& sUsuario, const QString& sPassword);
+bool conectaDSN(const QString& sServidor, ado::Connection& cn, const QString& sUsuario,
+                const QString& sPassword);
 // Clears cmb and adds every database name of the server, in the server's order.
-void CargaBBDD(ListaBBDD& cmb, const QString& sServidor, const QString& sUsuario, const QString& sPassword);
+void CargaBBDD(ListaBBDD& cmb, const QString& sServidor, const QString& sUsuario,
+               const QString& sPassword);
 // Whether the server has a database of that name, ignoring case; silent.
-bool bExisteDBSQL(const QString& sServidor, const QString& sBaseDatos, const QString& sUsuario, const QString& sPassword);
+bool bExisteDBSQL(const QString& sServidor, const QString& sBaseDatos, const QString& sUsuario,
+                  const QString& sPassword);
 // Drops the database; every false result has been explained to the user.
-bool BorraDBSQL(const QString& sServidor, const QString& sBaseDatos, const QString& sUsuario, const QString& sPassword);
-
+bool BorraDBSQL(const QString& sServidor, const QString& sBaseDatos, const QString& sUsuario,
+                const QString& sPassword);

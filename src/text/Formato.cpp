@@ -16,7 +16,8 @@ namespace {
 // 16-bit arithmetic of the widths and counters: error 6 out of range.
 std::int16_t add16(int a, int b) {
     const int sum = a + b;
-    if (sum < std::numeric_limits<std::int16_t>::min() || sum > std::numeric_limits<std::int16_t>::max()) {
+    if (sum < std::numeric_limits<std::int16_t>::min() ||
+        sum > std::numeric_limits<std::int16_t>::max()) {
         throw rt::RuntimeError(rt::err::Overflow);
     }
     return static_cast<std::int16_t>(sum);
@@ -125,7 +126,8 @@ QString formateaCampo(const rt::Variant& vValor, std::int16_t nEnteros, std::int
         return field;
     }
     const std::int16_t width = add16(add16(nEnteros, nDecimales), 1);
-    const QString code = sAlineacion == QLatin1String("D") ? QStringLiteral("D") : QStringLiteral("I");
+    const QString code =
+        sAlineacion == QLatin1String("D") ? QStringLiteral("D") : QStringLiteral("I");
     return alineaTexto(withoutLeadingBlanks(field), width, code);
 }
 
@@ -138,7 +140,8 @@ QString alineaTexto(const QString& sTexto, std::int16_t nAncho, const QString& s
         }
         s.truncate(nAncho);
     }
-    return alignLeft ? s.leftJustified(nAncho, QLatin1Char(' ')) : s.rightJustified(nAncho, QLatin1Char(' '));
+    return alignLeft ? s.leftJustified(nAncho, QLatin1Char(' '))
+                     : s.rightJustified(nAncho, QLatin1Char(' '));
 }
 
 double dimeDoble(const rt::Variant& vValor) {
@@ -149,6 +152,4 @@ rt::Currency dimeMoneda(const rt::Variant& vValor) {
     return convertOrZero<rt::Currency>(vValor, text::toCurrency);
 }
 
-float dimeSimple(const rt::Variant& vValor) {
-    return convertOrZero<float>(vValor, text::toSingle);
-}
+float dimeSimple(const rt::Variant& vValor) { return convertOrZero<float>(vValor, text::toSingle); }

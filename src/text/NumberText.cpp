@@ -23,11 +23,11 @@ struct Decimal {
 };
 
 // The shortest scientific text that reads back to the value, as digits.
-template <typename Floating>
-Decimal decimalOf(Floating value) {
+template <typename Floating> Decimal decimalOf(Floating value) {
     // 64 characters hold the longest of them ("-2.2250738585072014e-308").
     char buffer[64];
-    const char* end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific).ptr;
+    const char* end =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific).ptr;
     const std::string text(static_cast<const char*>(buffer), end);
     Decimal d;
     const std::size_t e = text.find('e');
@@ -119,7 +119,8 @@ rt::Currency currencyOf(const Decimal& d) {
     std::uint64_t magnitude = 0;
     const auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), magnitude);
     constexpr std::uint64_t kMax = std::numeric_limits<std::int64_t>::max();
-    if (ec != std::errc() || end != n.data() + n.size() || magnitude > kMax + (d.negative ? 1 : 0)) {
+    if (ec != std::errc() || end != n.data() + n.size() ||
+        magnitude > kMax + (d.negative ? 1 : 0)) {
         throw rt::RuntimeError(rt::err::Overflow);
     }
     const std::int64_t count = d.negative ? static_cast<std::int64_t>(0 - magnitude)

@@ -18,7 +18,8 @@ qsizetype firstSeparator(QStringView s, QStringView separators) {
         return s.indexOf(separators.front());
     }
     const std::u16string_view text(reinterpret_cast<const char16_t*>(s.utf16()), s.size());
-    const std::u16string_view set(reinterpret_cast<const char16_t*>(separators.utf16()), separators.size());
+    const std::u16string_view set(reinterpret_cast<const char16_t*>(separators.utf16()),
+                                  separators.size());
     const std::size_t at = text.find_first_of(set);
     return at == std::u16string_view::npos ? -1 : static_cast<qsizetype>(at);
 }
@@ -68,7 +69,8 @@ QString zuListaTokens::item(std::int32_t Index) {
     rt::withFailurePath(
         [&] {
             if (Index < 0 || Index >= m_count) {
-                ui::MsgBox(QStringLiteral("Función Item: Index fuera de rango"), ui::style::Critical);
+                ui::MsgBox(QStringLiteral("Función Item: Index fuera de rango"),
+                           ui::style::Critical);
                 return;
             }
             result = m_tokens.at(Index);

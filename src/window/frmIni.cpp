@@ -25,8 +25,8 @@ Control* makeControl(QWidget* container, const char* name, const TwipRect& where
     control->setObjectName(QString::fromLatin1(name));
     control->setAccessibleName(control->objectName());
     const QScreen* screen = container->screen();
-    control->setGeometry(window::twipsToPixels(where, screen->logicalDotsPerInchX(),
-                                               screen->logicalDotsPerInchY()));
+    control->setGeometry(
+        window::twipsToPixels(where, screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY()));
     return control;
 }
 

@@ -1,6 +1,6 @@
+#include "RecordingUi.h"
 #include "errors/zuErrores_Sencillo.h"
 #include "platform/runtime/CurrentError.h"
-#include "RecordingUi.h"
 
 #include <gtest/gtest.h>
 
@@ -35,8 +35,8 @@ TEST(ErrorReporter, NegativeNumbersKeepSignAndAllDigits) {
     ui.allow(2);
     failingProcedure(QStringLiteral("s"), rt::RuntimeError(-1, QStringLiteral("x")));
     failingProcedure(QStringLiteral("s"), rt::RuntimeError(-2147217843, QStringLiteral("y")));
-    EXPECT_EQ(ui.messageTexts(),
-              QStringList({QStringLiteral("s. Error -1: x"), QStringLiteral("s. Error -2147217843: y")}));
+    EXPECT_EQ(ui.messageTexts(), QStringList({QStringLiteral("s. Error -1: x"),
+                                              QStringLiteral("s. Error -2147217843: y")}));
 }
 
 TEST(ErrorReporter, EmptyScopeAndEmptyDescriptionKeepTheFrame) {

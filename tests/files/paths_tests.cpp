@@ -15,9 +15,7 @@ struct Case {
     const char* expected;
 };
 
-QString q(const char* text) {
-    return QString::fromUtf8(text);
-}
+QString q(const char* text) { return QString::fromUtf8(text); }
 
 TEST(PathFunctions, PonBarraAndQuitaBarra) {
     cArch a;

@@ -26,14 +26,16 @@ TEST(OleDbConnectionString, KeysIgnoreCaseAndSynonymsMeetInOneProperty) {
     EXPECT_EQ(p.database, QStringLiteral("Ventas"));
     EXPECT_EQ(p.userId, QStringLiteral("sa"));
     EXPECT_EQ(p.password, QStringLiteral("x"));
-    EXPECT_EQ(ado::connectionProperties(QStringLiteral("Address=a;User ID=u;Password=p;Database=d")).server,
+    EXPECT_EQ(ado::connectionProperties(QStringLiteral("Address=a;User ID=u;Password=p;Database=d"))
+                  .server,
               QStringLiteral("a"));
-    EXPECT_EQ(ado::connectionProperties(QStringLiteral("Server=a;Server=b")).server, QStringLiteral("b"));
+    EXPECT_EQ(ado::connectionProperties(QStringLiteral("Server=a;Server=b")).server,
+              QStringLiteral("b"));
 }
 
 TEST(OleDbConnectionString, QuotedValuesKeepEverythingInside) {
-    const auto pairs = ado::parseConnectionString(
-        QStringLiteral("Password=\"a;b=c'd\";User ID='x\"y';Server=\" s \";Database=\"q\"\"r\" ; Extra = v "));
+    const auto pairs = ado::parseConnectionString(QStringLiteral(
+        "Password=\"a;b=c'd\";User ID='x\"y';Server=\" s \";Database=\"q\"\"r\" ; Extra = v "));
     EXPECT_EQ(pairs.at(QStringLiteral("PASSWORD")), QStringLiteral("a;b=c'd"));
     EXPECT_EQ(pairs.at(QStringLiteral("USER ID")), QStringLiteral("x\"y"));
     EXPECT_EQ(pairs.at(QStringLiteral("SERVER")), QStringLiteral(" s "));
@@ -43,8 +45,9 @@ TEST(OleDbConnectionString, QuotedValuesKeepEverythingInside) {
 }
 
 TEST(OleDbConnectionString, MalformedTextIsAFailure) {
-    for (const QString& text : {QStringLiteral("Server"), QStringLiteral("=x"), QStringLiteral("Password=\"open"),
-                                QStringLiteral("Password=\"a\"b;")}) {
+    for (const QString& text :
+         {QStringLiteral("Server"), QStringLiteral("=x"), QStringLiteral("Password=\"open"),
+          QStringLiteral("Password=\"a\"b;")}) {
         EXPECT_EQ(failureNumber([&] { ado::parseConnectionString(text); }), ado::err::kUnspecified)
             << text.toStdString();
     }
@@ -52,10 +55,12 @@ TEST(OleDbConnectionString, MalformedTextIsAFailure) {
 
 TEST(OleDbConnectionString, QuotedValuesReadBackExactly) {
     for (const QString& value :
-         {QStringLiteral("a;b=c\"d"), QStringLiteral("O'Brien"), QStringLiteral("\"q\""), QStringLiteral("'"),
-          QStringLiteral("both ' and \""), QStringLiteral(" lead"), QStringLiteral("trail "), QStringLiteral("x=y"),
-          QStringLiteral("Ñandú;"), QStringLiteral("\"\"''")}) {
-        const QString text = QStringLiteral("Password=") + ado::quoteValue(value) + QStringLiteral(";User ID=u");
+         {QStringLiteral("a;b=c\"d"), QStringLiteral("O'Brien"), QStringLiteral("\"q\""),
+          QStringLiteral("'"), QStringLiteral("both ' and \""), QStringLiteral(" lead"),
+          QStringLiteral("trail "), QStringLiteral("x=y"), QStringLiteral("Ñandú;"),
+          QStringLiteral("\"\"''")}) {
+        const QString text =
+            QStringLiteral("Password=") + ado::quoteValue(value) + QStringLiteral(";User ID=u");
         const auto pairs = ado::parseConnectionString(text);
         EXPECT_EQ(pairs.at(QStringLiteral("PASSWORD")), value) << text.toStdString();
         EXPECT_EQ(pairs.size(), 2u) << text.toStdString();
@@ -66,14 +71,15 @@ TEST(OleDbConnectionString, QuotedValuesReadBackExactly) {
 TEST(AdoProvider, ProviderChoosesTheTdsVersion) {
     EXPECT_EQ(ado::tdsVersionFor(QStringLiteral("SQLNCLI10")), QStringLiteral("7.3"));
     EXPECT_EQ(ado::tdsVersionFor(QStringLiteral("SQLNCLI")), QStringLiteral("7.2"));
-    for (const QString& other : {QString(), QStringLiteral("SQLOLEDB"), QStringLiteral("SQLNCLI11")}) {
+    for (const QString& other :
+         {QString(), QStringLiteral("SQLOLEDB"), QStringLiteral("SQLNCLI11")}) {
         try {
             ado::tdsVersionFor(other);
             ADD_FAILURE() << other.toStdString();
         } catch (const rt::RuntimeError& e) {
             EXPECT_EQ(e.number(), 3706);
-            EXPECT_EQ(e.description(),
-                      QStringLiteral("No se encuentra el proveedor. Es posible que no esté instalado correctamente."));
+            EXPECT_EQ(e.description(), QStringLiteral("No se encuentra el proveedor. Es posible "
+                                                      "que no esté instalado correctamente."));
         }
     }
 }
@@ -95,7 +101,8 @@ TEST(AdoConnection, RefusedConnectionIsTheGenericFailureWithTheDriversText) {
         FAIL() << "opened";
     } catch (const rt::RuntimeError& e) {
         EXPECT_EQ(e.number(), -2147467259);
-        EXPECT_TRUE(e.description().contains(QStringLiteral("[FreeTDS]"))) << e.description().toStdString();
+        EXPECT_TRUE(e.description().contains(QStringLiteral("[FreeTDS]")))
+            << e.description().toStdString();
     }
     EXPECT_EQ(cn.State(), ado::kStateClosed);
 }

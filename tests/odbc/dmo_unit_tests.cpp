@@ -16,7 +16,8 @@ TEST(DmoFailure, ServerMessagesFoldIntoTheLibrarysNumberRange) {
 }
 
 TEST(DmoFailure, DriverErrorsKeepTheirText) {
-    const odbc::Error error({{QStringLiteral("42000"), 3701, QStringLiteral("[FreeTDS][SQL Server]Cannot drop")}});
+    const odbc::Error error(
+        {{QStringLiteral("42000"), 3701, QStringLiteral("[FreeTDS][SQL Server]Cannot drop")}});
     const rt::RuntimeError failure = dmo::failureFrom(error);
     EXPECT_EQ(failure.number(), dmo::foldedNumber(3701));
     EXPECT_EQ(failure.description(), QStringLiteral("[FreeTDS][SQL Server]Cannot drop"));
@@ -25,11 +26,13 @@ TEST(DmoFailure, DriverErrorsKeepTheirText) {
 TEST(DmoServer, UnreachableServerIsAFailureWithoutServerNumber) {
     dmo::SQLServer server;
     try {
-        server.Connect(testing_support::unreachableServer(), QStringLiteral("sa"), QStringLiteral("pw"));
+        server.Connect(testing_support::unreachableServer(), QStringLiteral("sa"),
+                       QStringLiteral("pw"));
         FAIL() << "connected";
     } catch (const rt::RuntimeError& e) {
         EXPECT_EQ(e.number(), dmo::kNoServerMessage);
-        EXPECT_TRUE(e.description().startsWith(QStringLiteral("[FreeTDS][SQL Server]Unable to connect")));
+        EXPECT_TRUE(
+            e.description().startsWith(QStringLiteral("[FreeTDS][SQL Server]Unable to connect")));
     }
 }
 
@@ -42,8 +45,9 @@ TEST(DmoServer, CallsNeedAConnection) {
 
 TEST(DmoServer, MalformedServerNameIsAFailureOfConnect) {
     dmo::SQLServer server;
-    EXPECT_THROW(server.Connect(QStringLiteral("db1,notaport"), QStringLiteral("sa"), QStringLiteral("pw")),
-                 rt::RuntimeError);
+    EXPECT_THROW(
+        server.Connect(QStringLiteral("db1,notaport"), QStringLiteral("sa"), QStringLiteral("pw")),
+        rt::RuntimeError);
 }
 
 } // namespace
@@ -51,7 +55,8 @@ TEST(DmoServer, MalformedServerNameIsAFailureOfConnect) {
 namespace {
 
 TEST(DmoItem, ExactNameFirstThenTheOnlyOneEqualWithoutRegardToCase) {
-    const QStringList names = {QStringLiteral("Caso"), QStringLiteral("CASO"), QStringLiteral("Única"),
+    const QStringList names = {QStringLiteral("Caso"), QStringLiteral("CASO"),
+                               QStringLiteral("Única"),
                                QStringLiteral("x]; DROP DATABASE [Ventas")};
     EXPECT_EQ(dmo::matchingName(names, QStringLiteral("CASO")), QStringLiteral("CASO"));
     EXPECT_EQ(dmo::matchingName(names, QStringLiteral("Caso")), QStringLiteral("Caso"));
@@ -61,14 +66,17 @@ TEST(DmoItem, ExactNameFirstThenTheOnlyOneEqualWithoutRegardToCase) {
 }
 
 TEST(DmoItem, NoneOrSeveralCandidatesAreErrorsNamingTheRequest) {
-    const QStringList names = {QStringLiteral("Caso"), QStringLiteral("CASO"), QStringLiteral("Ventas")};
-    for (const QString& wanted : {QStringLiteral("caso"), QStringLiteral("Ventas "), QStringLiteral("Vent")}) {
+    const QStringList names = {QStringLiteral("Caso"), QStringLiteral("CASO"),
+                               QStringLiteral("Ventas")};
+    for (const QString& wanted :
+         {QStringLiteral("caso"), QStringLiteral("Ventas "), QStringLiteral("Vent")}) {
         try {
             dmo::matchingName(names, wanted);
             ADD_FAILURE() << wanted.toStdString();
         } catch (const rt::RuntimeError& e) {
             EXPECT_EQ(e.number(), dmo::kNoServerMessage);
-            EXPECT_TRUE(e.description().contains(u'\'' + wanted + u'\'')) << e.description().toStdString();
+            EXPECT_TRUE(e.description().contains(u'\'' + wanted + u'\''))
+                << e.description().toStdString();
         }
     }
 }

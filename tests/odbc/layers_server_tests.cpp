@@ -36,24 +36,28 @@ QStringList names(const dmo::Databases& databases) {
 }
 
 TEST(OdbcServer, BracedPasswordsReachTheServerIntact) {
-    const QStringList passwords = {QStringLiteral("a;b=c\"d"), QStringLiteral("x}y"),       QStringLiteral("y}"),
-                                   QStringLiteral("{llaves}"), QStringLiteral(" lados "), QStringLiteral("Contraseña€"),
+    const QStringList passwords = {QStringLiteral("a;b=c\"d"), QStringLiteral("x}y"),
+                                   QStringLiteral("y}"),       QStringLiteral("{llaves}"),
+                                   QStringLiteral(" lados "),  QStringLiteral("Contraseña€"),
                                    QStringLiteral("a=b")};
     QJsonObject state = TestServer::defaultState();
     for (int i = 0; i < passwords.size(); ++i) {
-        state = withLogin(state, QJsonObject{{"name", QStringLiteral("u%1").arg(i)}, {"password", passwords[i]}});
+        state = withLogin(
+            state, QJsonObject{{"name", QStringLiteral("u%1").arg(i)}, {"password", passwords[i]}});
     }
     TestServer server(state);
     for (int i = 0; i < passwords.size(); ++i) {
         odbc::Connection connection;
-        EXPECT_NO_THROW(connection.connect(odbcString(server, QStringLiteral("u%1").arg(i), passwords[i])))
+        EXPECT_NO_THROW(
+            connection.connect(odbcString(server, QStringLiteral("u%1").arg(i), passwords[i])))
             << passwords[i].toStdString();
     }
 }
 
 TEST(OdbcServer, PasswordThatWouldEndTheBracesNeverReachesTheServer) {
     TestServer server;
-    EXPECT_THROW(odbcString(server, QStringLiteral("u"), QStringLiteral("p};UID=sa")), rt::RuntimeError);
+    EXPECT_THROW(odbcString(server, QStringLiteral("u"), QStringLiteral("p};UID=sa")),
+                 rt::RuntimeError);
     EXPECT_TRUE(server.logLines().isEmpty());
 }
 
@@ -68,13 +72,15 @@ TEST(OdbcServer, DriverDefaultsSetNoTimeOuts) {
 }
 
 TEST(DmoServer, ReadsVersionAndListsInNameOrderWithNamesIntact) {
-    TestServer server(withDatabases(TestServer::defaultState(),
-                                    {QStringLiteral("Ñandú"), QStringLiteral("Nóminas 2024"), QStringLiteral("a]b")}));
+    TestServer server(withDatabases(
+        TestServer::defaultState(),
+        {QStringLiteral("Ñandú"), QStringLiteral("Nóminas 2024"), QStringLiteral("a]b")}));
     dmo::SQLServer sql;
     sql.Connect(server.serverName(), kSa, kSaPassword);
     EXPECT_EQ(sql.VersionMajor(), 10);
-    QStringList expected = {QStringLiteral("master"), QStringLiteral("model"), QStringLiteral("msdb"),
-                            QStringLiteral("tempdb"), QStringLiteral("Ñandú"), QStringLiteral("Nóminas 2024"),
+    QStringList expected = {QStringLiteral("master"), QStringLiteral("model"),
+                            QStringLiteral("msdb"),   QStringLiteral("tempdb"),
+                            QStringLiteral("Ñandú"),  QStringLiteral("Nóminas 2024"),
                             QStringLiteral("a]b")};
     std::sort(expected.begin(), expected.end());
     QStringList listed = names(sql.Databases());
@@ -127,7 +133,8 @@ TEST(DmoServer, ServerMessagesAreFoldedIntoTheNumber) {
         FAIL();
     } catch (const rt::RuntimeError& e) {
         EXPECT_EQ(e.number(), dmo::foldedNumber(18456));
-        EXPECT_EQ(e.description(), QStringLiteral("[FreeTDS][SQL Server]Login failed for user 'sa'."));
+        EXPECT_EQ(e.description(),
+                  QStringLiteral("[FreeTDS][SQL Server]Login failed for user 'sa'."));
     }
 }
 
@@ -158,7 +165,8 @@ TEST(AdoServer, OpensWithTheProvidersVersionAndReadsRows) {
 TEST(AdoServer, ArgumentsOfOpenTakeThePlaceOfTheStringsLogin) {
     TestServer server;
     ado::Connection cn;
-    EXPECT_NO_THROW(cn.Open(QStringLiteral("Provider=SQLNCLI;Server=%1;User ID=nadie;Password=x").arg(server.serverName()),
+    EXPECT_NO_THROW(cn.Open(QStringLiteral("Provider=SQLNCLI;Server=%1;User ID=nadie;Password=x")
+                                .arg(server.serverName()),
                             kSa, kSaPassword));
 }
 
@@ -166,11 +174,13 @@ TEST(AdoServer, RefusedLoginIsTheGenericFailure) {
     TestServer server;
     ado::Connection cn;
     try {
-        cn.Open(QStringLiteral("Provider=SQLNCLI;Server=%1;User ID=sa;Password=wrong").arg(server.serverName()));
+        cn.Open(QStringLiteral("Provider=SQLNCLI;Server=%1;User ID=sa;Password=wrong")
+                    .arg(server.serverName()));
         FAIL();
     } catch (const rt::RuntimeError& e) {
         EXPECT_EQ(e.number(), -2147467259);
-        EXPECT_EQ(e.description(), QStringLiteral("[FreeTDS][SQL Server]Login failed for user 'sa'."));
+        EXPECT_EQ(e.description(),
+                  QStringLiteral("[FreeTDS][SQL Server]Login failed for user 'sa'."));
     }
 }
 

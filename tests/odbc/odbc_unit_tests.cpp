@@ -35,19 +35,24 @@ TEST(OdbcQuoting, ValueThatWouldEndTheBracesIsRefused) {
 
 TEST(OdbcQuoting, BuilderEndsEveryPair) {
     odbc::ConnectionStringBuilder builder;
-    builder.add(QStringLiteral("UID"), QStringLiteral("sa")).add(QStringLiteral("PWD"), QStringLiteral("a;b=c\"d"));
+    builder.add(QStringLiteral("UID"), QStringLiteral("sa"))
+        .add(QStringLiteral("PWD"), QStringLiteral("a;b=c\"d"));
     EXPECT_EQ(builder.text(), QStringLiteral("UID=sa;PWD={a;b=c\"d};"));
 }
 
 TEST(ServerName, FormsUsersType) {
-    EXPECT_EQ(odbc::parseServerName(QStringLiteral("db1")), (ServerAddress{QStringLiteral("db1"), {}, {}}));
+    EXPECT_EQ(odbc::parseServerName(QStringLiteral("db1")),
+              (ServerAddress{QStringLiteral("db1"), {}, {}}));
     EXPECT_EQ(odbc::parseServerName(QStringLiteral("db1\\SQLEXPRESS")),
               (ServerAddress{QStringLiteral("db1"), QStringLiteral("SQLEXPRESS"), {}}));
-    EXPECT_EQ(odbc::parseServerName(QStringLiteral("db1,1500")), (ServerAddress{QStringLiteral("db1"), {}, 1500}));
+    EXPECT_EQ(odbc::parseServerName(QStringLiteral("db1,1500")),
+              (ServerAddress{QStringLiteral("db1"), {}, 1500}));
     EXPECT_EQ(odbc::parseServerName(QStringLiteral("tcp:10.0.0.5,1433")),
               (ServerAddress{QStringLiteral("10.0.0.5"), {}, 1433}));
-    EXPECT_EQ(odbc::parseServerName(QStringLiteral("TCP:db1")), (ServerAddress{QStringLiteral("db1"), {}, {}}));
-    EXPECT_EQ(odbc::parseServerName(QStringLiteral("(local)")), (ServerAddress{QStringLiteral("127.0.0.1"), {}, {}}));
+    EXPECT_EQ(odbc::parseServerName(QStringLiteral("TCP:db1")),
+              (ServerAddress{QStringLiteral("db1"), {}, {}}));
+    EXPECT_EQ(odbc::parseServerName(QStringLiteral("(local)")),
+              (ServerAddress{QStringLiteral("127.0.0.1"), {}, {}}));
     EXPECT_EQ(odbc::parseServerName(QStringLiteral(".\\INST")),
               (ServerAddress{QStringLiteral("127.0.0.1"), QStringLiteral("INST"), {}}));
     EXPECT_EQ(odbc::parseServerName(QStringLiteral("db1\\INST,2000")),
@@ -55,14 +60,16 @@ TEST(ServerName, FormsUsersType) {
 }
 
 TEST(ServerName, MalformedNamesAreRefusedNamingTheText) {
-    for (const QString& typed : {QString(), QStringLiteral(" "), QStringLiteral("db1,"), QStringLiteral("db1,0"),
-                                 QStringLiteral("db1,65536"), QStringLiteral("db1,14x"), QStringLiteral("db1,-5"),
-                                 QStringLiteral("db1\\"), QStringLiteral("\\INST"), QStringLiteral(",1433")}) {
+    for (const QString& typed :
+         {QString(), QStringLiteral(" "), QStringLiteral("db1,"), QStringLiteral("db1,0"),
+          QStringLiteral("db1,65536"), QStringLiteral("db1,14x"), QStringLiteral("db1,-5"),
+          QStringLiteral("db1\\"), QStringLiteral("\\INST"), QStringLiteral(",1433")}) {
         try {
             odbc::parseServerName(typed);
             ADD_FAILURE() << "accepted: " << typed.toStdString();
         } catch (const rt::RuntimeError& e) {
-            EXPECT_TRUE(e.description().contains(u'\'' + typed + u'\'')) << e.description().toStdString();
+            EXPECT_TRUE(e.description().contains(u'\'' + typed + u'\''))
+                << e.description().toStdString();
         }
     }
 }
@@ -94,13 +101,16 @@ TEST(OdbcError, JoinsRecordsOncePerTextAndFindsTheServerMessage) {
 
 TEST(OdbcConnection, RefusedConnectionCarriesTheDriversText) {
     odbc::Connection connection;
-    const QString cs = QStringLiteral("DRIVER=FreeTDS;SERVER=127.0.0.1;PORT=%1;UID=sa;PWD=secret-pw;TDS_Version=7.3")
-                           .arg(testing_support::closedLoopbackPort());
+    const QString cs =
+        QStringLiteral(
+            "DRIVER=FreeTDS;SERVER=127.0.0.1;PORT=%1;UID=sa;PWD=secret-pw;TDS_Version=7.3")
+            .arg(testing_support::closedLoopbackPort());
     try {
         connection.connect(cs);
         FAIL() << "connected to a closed port";
     } catch (const odbc::Error& e) {
-        EXPECT_TRUE(e.description().startsWith(QStringLiteral("[FreeTDS][SQL Server]Unable to connect")))
+        EXPECT_TRUE(
+            e.description().startsWith(QStringLiteral("[FreeTDS][SQL Server]Unable to connect")))
             << e.description().toStdString();
         EXPECT_FALSE(e.description().contains(QStringLiteral("secret-pw")));
         EXPECT_FALSE(e.serverMessageNumber());

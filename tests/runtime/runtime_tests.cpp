@@ -24,8 +24,8 @@ TEST(RuntimeError, KeepsNegativeNumbersAndLibraryText) {
 
 TEST(FailurePath, FillsTheCurrentErrorForTheHandlerAndClearsItAfter) {
     rt::ErrorRecord seen;
-    const bool completed = rt::withFailurePath([] { throw rt::RuntimeError(13); },
-                                               [&] { seen = rt::currentError(); });
+    const bool completed =
+        rt::withFailurePath([] { throw rt::RuntimeError(13); }, [&] { seen = rt::currentError(); });
     EXPECT_FALSE(completed);
     EXPECT_EQ(seen.number, 13);
     EXPECT_EQ(seen.description, QStringLiteral("No coinciden los tipos"));
@@ -35,7 +35,8 @@ TEST(FailurePath, FillsTheCurrentErrorForTheHandlerAndClearsItAfter) {
 
 TEST(FailurePath, ExhaustedMemoryIsErrorSeven) {
     int number = 0;
-    rt::withFailurePath([] { throw std::bad_alloc(); }, [&] { number = rt::currentError().number; });
+    rt::withFailurePath([] { throw std::bad_alloc(); },
+                        [&] { number = rt::currentError().number; });
     EXPECT_EQ(number, rt::err::OutOfMemory);
 }
 
@@ -46,9 +47,9 @@ TEST(FailurePath, ABodyThatCompletesRunsNoHandler) {
 }
 
 TEST(FailurePath, AFailureInsideTheHandlerReachesTheCaller) {
-    EXPECT_THROW(rt::withFailurePath([] { throw rt::RuntimeError(5); },
-                                     [] { throw rt::RuntimeError(9); }),
-                 rt::RuntimeError);
+    EXPECT_THROW(
+        rt::withFailurePath([] { throw rt::RuntimeError(5); }, [] { throw rt::RuntimeError(9); }),
+        rt::RuntimeError);
 }
 
 TEST(CurrentError, IsKeptPerThread) {

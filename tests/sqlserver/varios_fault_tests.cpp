@@ -14,8 +14,8 @@ namespace {
 using namespace testing_support;
 
 const QString kMissing = QStringLiteral("La Base de Datos a borrar no existe.");
-const QString kNoProvider =
-    QStringLiteral("conectaDSN: No se encuentra el proveedor. Es posible que no esté instalado correctamente.");
+const QString kNoProvider = QStringLiteral(
+    "conectaDSN: No se encuentra el proveedor. Es posible que no esté instalado correctamente.");
 
 QJsonObject fault(const char* stage, const char* action, int ms = 0, int after = 0) {
     QJsonObject f{{"stage", stage}, {"action", action}};
@@ -45,21 +45,23 @@ TEST_P(CargaBBDDFault, ReportsWithTheOldEntriesGone) {
     list.items = {QStringLiteral("vieja")};
     CargaBBDD(list, server.serverName(), kSa, kSaPassword);
     ASSERT_EQ(ui.messages().size(), 1u);
-    EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("CargaBBDD: "))) << ui.messages()[0].text.toStdString();
+    EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("CargaBBDD: ")))
+        << ui.messages()[0].text.toStdString();
     EXPECT_EQ(ui.messages()[0].style, 0);
     EXPECT_FALSE(list.items.contains(QStringLiteral("vieja")));
     EXPECT_LT(list.ListCount(), 7);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, CargaBBDDFault,
-                         ::testing::Values(ListFault{"ConnectionRefused", fault("connect", "refuse")},
-                                           ListFault{"ClosedBeforeLogin", fault("prelogin", "close")},
-                                           ListFault{"ClosedDuringLogin", fault("login", "close")},
-                                           ListFault{"GarbageAtLogin", fault("login", "garbage")},
-                                           ListFault{"ClosedInTheRows", fault("rows", "close", 0, 2)},
-                                           ListFault{"GarbageInTheRows", fault("rows", "garbage", 0, 2)},
-                                           ListFault{"ClosedAtTheQuery", fault("query", "close")}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Faults, CargaBBDDFault,
+    ::testing::Values(ListFault{"ConnectionRefused", fault("connect", "refuse")},
+                      ListFault{"ClosedBeforeLogin", fault("prelogin", "close")},
+                      ListFault{"ClosedDuringLogin", fault("login", "close")},
+                      ListFault{"GarbageAtLogin", fault("login", "garbage")},
+                      ListFault{"ClosedInTheRows", fault("rows", "close", 0, 2)},
+                      ListFault{"GarbageInTheRows", fault("rows", "garbage", 0, 2)},
+                      ListFault{"ClosedAtTheQuery", fault("query", "close")}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CargaBBDDFaults, NamesReadBeforeALostLinkStayInTheList) {
     // Enough names for many packets: the driver hands over every row of the
@@ -68,7 +70,8 @@ TEST(CargaBBDDFaults, NamesReadBeforeALostLinkStayInTheList) {
     for (int i = 0; i < 3000; ++i) {
         names << QStringLiteral("db%1").arg(i, 4, 10, QChar(u'0'));
     }
-    TestServer server(withFault(withDatabases(TestServer::defaultState(), names), fault("rows", "close", 0, 2000)));
+    TestServer server(withFault(withDatabases(TestServer::defaultState(), names),
+                                fault("rows", "close", 0, 2000)));
     RecordingUi ui;
     ui.allow();
     TestList list;
@@ -96,7 +99,8 @@ TEST(DimeTipoSQLFaults, GarbageDuringTheProbeIsReportedAndLeavesTheArrow) {
     ui.allow();
     EXPECT_EQ(dimeTipoSQL(server.serverName(), kSa, kSaPassword, false), 0);
     ASSERT_EQ(ui.messages().size(), 1u);
-    EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("zuConexionUtil.dimeTipoSQL. Error ")));
+    EXPECT_TRUE(
+        ui.messages()[0].text.startsWith(QStringLiteral("zuConexionUtil.dimeTipoSQL. Error ")));
     EXPECT_EQ(ui.pointers(), (std::vector<int>{11, 1}));
 }
 
@@ -114,13 +118,14 @@ TEST_P(BorraDBSQLFault, NothingIsLostAndTheUserIsTold) {
     EXPECT_EQ(ui.mousePointer(), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, BorraDBSQLFault,
-                         ::testing::Values(ListFault{"ConnectionRefused", fault("connect", "refuse")},
-                                           ListFault{"ClosedDuringLogin", fault("login", "close")},
-                                           ListFault{"GarbageAtLogin", fault("login", "garbage")},
-                                           ListFault{"ClosedInTheRows", fault("rows", "close", 0, 1)},
-                                           ListFault{"GarbageInTheRows", fault("rows", "garbage", 0, 1)}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Faults, BorraDBSQLFault,
+    ::testing::Values(ListFault{"ConnectionRefused", fault("connect", "refuse")},
+                      ListFault{"ClosedDuringLogin", fault("login", "close")},
+                      ListFault{"GarbageAtLogin", fault("login", "garbage")},
+                      ListFault{"ClosedInTheRows", fault("rows", "close", 0, 1)},
+                      ListFault{"GarbageInTheRows", fault("rows", "garbage", 0, 1)}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BorraDBSQLFaults, RefusedConnectionGivesTheThreeMessages) {
     TestServer server(faulty(fault("connect", "refuse")));
@@ -128,7 +133,8 @@ TEST(BorraDBSQLFaults, RefusedConnectionGivesTheThreeMessages) {
     ui.allow(3);
     EXPECT_FALSE(BorraDBSQL(server.serverName(), QStringLiteral("Ventas"), kSa, kSaPassword));
     ASSERT_EQ(ui.messages().size(), 3u);
-    EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("zuConexionUtil.dimeTipoSQL. Error -2147467259: ")));
+    EXPECT_TRUE(ui.messages()[0].text.startsWith(
+        QStringLiteral("zuConexionUtil.dimeTipoSQL. Error -2147467259: ")));
     EXPECT_EQ(ui.messages()[1].text, kNoProvider);
     EXPECT_EQ(ui.messages()[2], (Message{kMissing, 16}));
 }

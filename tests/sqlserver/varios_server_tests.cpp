@@ -12,13 +12,14 @@ namespace {
 
 using namespace testing_support;
 
-const QString kNoProvider =
-    QStringLiteral("conectaDSN: No se encuentra el proveedor. Es posible que no esté instalado correctamente.");
+const QString kNoProvider = QStringLiteral(
+    "conectaDSN: No se encuentra el proveedor. Es posible que no esté instalado correctamente.");
 const QString kMissing = QStringLiteral("La Base de Datos a borrar no existe.");
-const QString kRemovalFailed = QStringLiteral("BorraDBSQL: Error borrando la Base de Datos (SQL Server).\r\n");
+const QString kRemovalFailed =
+    QStringLiteral("BorraDBSQL: Error borrando la Base de Datos (SQL Server).\r\n");
 const QString kExistenceQuery = QStringLiteral("SELECT DB_NAME(dbid) AS DB_NAME FROM sysdatabases");
-const QStringList kSystem = {QStringLiteral("master"), QStringLiteral("model"), QStringLiteral("msdb"),
-                             QStringLiteral("tempdb")};
+const QStringList kSystem = {QStringLiteral("master"), QStringLiteral("model"),
+                             QStringLiteral("msdb"), QStringLiteral("tempdb")};
 
 QStringList batchesOf(const TestServer& server) {
     QStringList texts;
@@ -43,7 +44,8 @@ QList<QJsonObject> loginsOf(const TestServer& server) {
 // No SQL Server login was tried: the probe went the integrated way.
 void expectNoSqlServerLogin(const TestServer& server) {
     for (const QJsonObject& login : loginsOf(server)) {
-        EXPECT_TRUE(login.value("integrated").toBool()) << login.value("login").toString().toStdString();
+        EXPECT_TRUE(login.value("integrated").toBool())
+            << login.value("login").toString().toStdString();
     }
 }
 
@@ -61,9 +63,9 @@ QList<int> sessionsOf(const TestServer& server) {
 // --- provider choice -------------------------------------------------------
 
 TEST(ProviderChoice, MajorVersionTenHasItsOwnProviderAndTheRestShareOne) {
-    const std::pair<const char*, const char*> cases[] = {{"10.50.6000.34", "SQLNCLI10"}, {"10.0.1600.22", "SQLNCLI10"},
-                                                         {"8.00.2039", "SQLNCLI"},        {"9.00.5000.00", "SQLNCLI"},
-                                                         {"11.0.7001.0", "SQLNCLI"},      {"16.0.1000.6", "SQLNCLI"}};
+    const std::pair<const char*, const char*> cases[] = {
+        {"10.50.6000.34", "SQLNCLI10"}, {"10.0.1600.22", "SQLNCLI10"}, {"8.00.2039", "SQLNCLI"},
+        {"9.00.5000.00", "SQLNCLI"},    {"11.0.7001.0", "SQLNCLI"},    {"16.0.1000.6", "SQLNCLI"}};
     for (const auto& [version, provider] : cases) {
         TestServer server(withVersion(TestServer::defaultState(), QString::fromLatin1(version)));
         RecordingUi ui;
@@ -83,8 +85,9 @@ TEST(ProviderChoice, WrongPasswordReportsTheProbeThenTheConnection) {
     ado::Connection cn;
     EXPECT_FALSE(conectaDSN(server.serverName(), cn, kSa, QStringLiteral("wrong")));
     ASSERT_EQ(ui.messages().size(), 2u);
-    EXPECT_EQ(ui.messages()[0].text, QStringLiteral("zuConexionUtil.dimeTipoSQL. Error -2147186664: "
-                                                    "[FreeTDS][SQL Server]Login failed for user 'sa'."));
+    EXPECT_EQ(ui.messages()[0].text,
+              QStringLiteral("zuConexionUtil.dimeTipoSQL. Error -2147186664: "
+                             "[FreeTDS][SQL Server]Login failed for user 'sa'."));
     EXPECT_EQ(ui.messages()[1], (Message{kNoProvider, 0}));
     EXPECT_EQ(ui.mousePointer(), 1);
     EXPECT_EQ(cn.State(), ado::kStateClosed);
@@ -96,20 +99,23 @@ TEST(ProviderChoice, EmptyLoginProbesWithTheIntegratedLogin) {
     ui.allow();
     EXPECT_EQ(dimeTipoSQL(server.serverName(), QString(), QStringLiteral("typed"), false), 0);
     ASSERT_EQ(ui.messages().size(), 1u);
-    EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("zuConexionUtil.dimeTipoSQL. Error -2147467259: ")));
+    EXPECT_TRUE(ui.messages()[0].text.startsWith(
+        QStringLiteral("zuConexionUtil.dimeTipoSQL. Error -2147467259: ")));
     expectNoSqlServerLogin(server);
     EXPECT_EQ(ui.mousePointer(), 1);
 }
 
 TEST(ConectaDSN, TheProviderSetsTheDataConnectionsTdsVersion) {
-    for (const auto& [version, tds] : {std::pair{"10.50.6000.34", "0x730b0003"}, std::pair{"9.00.5000.00", "0x72090002"}}) {
+    for (const auto& [version, tds] :
+         {std::pair{"10.50.6000.34", "0x730b0003"}, std::pair{"9.00.5000.00", "0x72090002"}}) {
         TestServer server(withVersion(TestServer::defaultState(), QString::fromLatin1(version)));
         RecordingUi ui;
         ado::Connection cn;
         ASSERT_TRUE(conectaDSN(server.serverName(), cn, kSa, kSaPassword));
         const QList<QJsonObject> logins = loginsOf(server);
         ASSERT_EQ(logins.size(), 2);
-        EXPECT_EQ(logins.back().value("tdsVersion").toString(), QString::fromLatin1(tds)) << version;
+        EXPECT_EQ(logins.back().value("tdsVersion").toString(), QString::fromLatin1(tds))
+            << version;
         EXPECT_EQ(logins.back().value("database").toString().toUpper(), QStringLiteral("MASTER"));
     }
 }
@@ -125,7 +131,8 @@ TEST(ConectaDSN, OpensMasterWithReadUncommittedOnThatConnection) {
     const QList<QJsonObject> lines = server.logLines();
     int isolationSession = 0;
     for (const QJsonObject& line : lines) {
-        if (line.value("statement").toString() == QLatin1String("SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED")) {
+        if (line.value("statement").toString() ==
+            QLatin1String("SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED")) {
             isolationSession = line.value("session").toInt();
             EXPECT_EQ(line.value("database").toString().toUpper(), QStringLiteral("MASTER"));
         }
@@ -158,7 +165,9 @@ TEST(CargaBBDD, RefusedLoginEmptiesTheListAndSaysWhy) {
     list.items = {QStringLiteral("vieja")};
     CargaBBDD(list, server.serverName(), kSa, QStringLiteral("wrong"));
     EXPECT_EQ(list.ListCount(), 0);
-    EXPECT_EQ(ui.messageTexts(), QStringList{QStringLiteral("CargaBBDD: [FreeTDS][SQL Server]Login failed for user 'sa'.")});
+    EXPECT_EQ(
+        ui.messageTexts(),
+        QStringList{QStringLiteral("CargaBBDD: [FreeTDS][SQL Server]Login failed for user 'sa'.")});
 }
 
 TEST(CargaBBDD, EmptyLoginTakesTheIntegratedPath) {
@@ -169,14 +178,16 @@ TEST(CargaBBDD, EmptyLoginTakesTheIntegratedPath) {
     CargaBBDD(list, server.serverName(), QString(), QStringLiteral("typed"));
     EXPECT_EQ(list.ListCount(), 0);
     ASSERT_EQ(ui.messages().size(), 1u);
-    EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("CargaBBDD: [FreeTDS][SQL Server]")));
+    EXPECT_TRUE(
+        ui.messages()[0].text.startsWith(QStringLiteral("CargaBBDD: [FreeTDS][SQL Server]")));
     expectNoSqlServerLogin(server);
 }
 
 TEST(CargaBBDD, PasswordWithSeparatorsAndQuotesLogsIn) {
     const QString password = QStringLiteral("a;b=c\"d");
-    TestServer server(withLogin(TestServer::defaultState(),
-                                QJsonObject{{"name", "raro"}, {"password", password}, {"sysadmin", true}}));
+    TestServer server(
+        withLogin(TestServer::defaultState(),
+                  QJsonObject{{"name", "raro"}, {"password", password}, {"sysadmin", true}}));
     RecordingUi ui;
     TestList list;
     CargaBBDD(list, server.serverName(), QStringLiteral("raro"), password);
@@ -190,7 +201,8 @@ TEST(BExisteDBSQL, IgnoresCaseButNotBlanks) {
     TestServer server;
     RecordingUi ui;
     EXPECT_TRUE(bExisteDBSQL(server.serverName(), QStringLiteral("VENTAS"), kSa, kSaPassword));
-    EXPECT_TRUE(bExisteDBSQL(server.serverName(), QStringLiteral("nóminas 2024"), kSa, kSaPassword));
+    EXPECT_TRUE(
+        bExisteDBSQL(server.serverName(), QStringLiteral("nóminas 2024"), kSa, kSaPassword));
     EXPECT_TRUE(bExisteDBSQL(server.serverName(), QStringLiteral("master"), kSa, kSaPassword));
     EXPECT_FALSE(bExisteDBSQL(server.serverName(), QStringLiteral("Ventas "), kSa, kSaPassword));
     EXPECT_FALSE(bExisteDBSQL(server.serverName(), QStringLiteral("Vent"), kSa, kSaPassword));
@@ -216,11 +228,13 @@ TEST(BExisteDBSQL, SendsTheQueryUnchangedOnTheReadUncommittedConnection) {
 }
 
 TEST(BExisteDBSQL, DeniedQueryIsFalseWithoutAMessage) {
-    TestServer server(withLogin(TestServer::defaultState(),
-                                QJsonObject{{"name", "vetado"}, {"password", "vetado"}, {"deny", QJsonArray{"sysdatabases"}}}));
+    TestServer server(
+        withLogin(TestServer::defaultState(), QJsonObject{{"name", "vetado"},
+                                                          {"password", "vetado"},
+                                                          {"deny", QJsonArray{"sysdatabases"}}}));
     RecordingUi ui;
-    EXPECT_FALSE(bExisteDBSQL(server.serverName(), QStringLiteral("Ventas"), QStringLiteral("vetado"),
-                              QStringLiteral("vetado")));
+    EXPECT_FALSE(bExisteDBSQL(server.serverName(), QStringLiteral("Ventas"),
+                              QStringLiteral("vetado"), QStringLiteral("vetado")));
     EXPECT_TRUE(ui.messages().empty()) << ui.messageTexts().join(u'|').toStdString();
 }
 
@@ -232,7 +246,8 @@ protected:
         server_ = std::make_unique<TestServer>(state);
         before_ = server_->readState();
     }
-    bool remove(const QString& name, const QString& login = kSa, const QString& password = kSaPassword) {
+    bool remove(const QString& name, const QString& login = kSa,
+                const QString& password = kSaPassword) {
         return BorraDBSQL(server_->serverName(), name, login, password);
     }
     void expectUnchanged() const { EXPECT_EQ(server_->readState(), before_); }
@@ -270,7 +285,8 @@ TEST_F(Removal, OddNamesAreDroppedExactlyAndAlone) {
     start(withDatabases(TestServer::defaultState(), QStringList{QStringLiteral("Ventas")} + odd));
     for (const QString& name : odd) {
         const QJsonObject state = server_->readState();
-        EXPECT_TRUE(remove(name)) << name.toStdString() << ": " << ui_.messageTexts().join(u'|').toStdString();
+        EXPECT_TRUE(remove(name)) << name.toStdString() << ": "
+                                  << ui_.messageTexts().join(u'|').toStdString();
         before_ = state;
         expectOnlyGone(name);
     }
@@ -298,7 +314,8 @@ TEST_F(Removal, RefusedLoginGivesThreeMessages) {
     ui_.allow(3);
     EXPECT_FALSE(remove(QStringLiteral("Ventas"), kSa, QStringLiteral("wrong")));
     ASSERT_EQ(ui_.messages().size(), 3u);
-    EXPECT_TRUE(ui_.messages()[0].text.startsWith(QStringLiteral("zuConexionUtil.dimeTipoSQL. Error ")));
+    EXPECT_TRUE(
+        ui_.messages()[0].text.startsWith(QStringLiteral("zuConexionUtil.dimeTipoSQL. Error ")));
     EXPECT_EQ(ui_.messages()[1], (Message{kNoProvider, 0}));
     EXPECT_EQ(ui_.messages()[2], (Message{kMissing, 16}));
     expectUnchanged();
@@ -316,11 +333,13 @@ TEST_F(Removal, EmptyLoginAttemptsNoRemoval) {
 }
 
 TEST_F(Removal, DeniedExistenceQueryOnlySaysMissing) {
-    start(withLogin(TestServer::defaultState(),
-                    QJsonObject{{"name", "vetado"}, {"password", "vetado"}, {"sysadmin", true},
-                                {"deny", QJsonArray{"sysdatabases"}}}));
+    start(withLogin(TestServer::defaultState(), QJsonObject{{"name", "vetado"},
+                                                            {"password", "vetado"},
+                                                            {"sysadmin", true},
+                                                            {"deny", QJsonArray{"sysdatabases"}}}));
     ui_.allow();
-    EXPECT_FALSE(remove(QStringLiteral("Ventas"), QStringLiteral("vetado"), QStringLiteral("vetado")));
+    EXPECT_FALSE(
+        remove(QStringLiteral("Ventas"), QStringLiteral("vetado"), QStringLiteral("vetado")));
     EXPECT_EQ(ui_.messages(), (std::vector<Message>{{kMissing, 16}}));
     expectUnchanged();
 }
@@ -331,16 +350,19 @@ TEST_F(Removal, DatabaseInUseStaysWithTheServersReason) {
     EXPECT_FALSE(remove(QStringLiteral("Ocupada")));
     ASSERT_EQ(ui_.messages().size(), 1u);
     EXPECT_EQ(ui_.messages()[0].style, 0);
-    EXPECT_TRUE(ui_.messages()[0].text.startsWith(kRemovalFailed + QStringLiteral("[FreeTDS][SQL Server]")))
+    EXPECT_TRUE(
+        ui_.messages()[0].text.startsWith(kRemovalFailed + QStringLiteral("[FreeTDS][SQL Server]")))
         << ui_.messages()[0].text.toStdString();
-    EXPECT_TRUE(ui_.messages()[0].text.contains(QStringLiteral("in use"))) << ui_.messages()[0].text.toStdString();
+    EXPECT_TRUE(ui_.messages()[0].text.contains(QStringLiteral("in use")))
+        << ui_.messages()[0].text.toStdString();
     expectUnchanged();
 }
 
 TEST_F(Removal, LoginWithoutTheRightToDropChangesNothing) {
     start(TestServer::defaultState());
     ui_.allow();
-    EXPECT_FALSE(remove(QStringLiteral("Ventas"), QStringLiteral("lector"), QStringLiteral("lector")));
+    EXPECT_FALSE(
+        remove(QStringLiteral("Ventas"), QStringLiteral("lector"), QStringLiteral("lector")));
     ASSERT_EQ(ui_.messages().size(), 1u);
     EXPECT_TRUE(ui_.messages()[0].text.startsWith(kRemovalFailed));
     expectUnchanged();
@@ -357,7 +379,8 @@ TEST_F(Removal, SystemDatabaseIsRefusedByTheServer) {
 
 TEST_F(Removal, PasswordWithSeparatorsAndQuotesRemoves) {
     const QString password = QStringLiteral("a;b=c\"d");
-    start(withLogin(TestServer::defaultState(), QJsonObject{{"name", "raro"}, {"password", password}, {"sysadmin", true}}));
+    start(withLogin(TestServer::defaultState(),
+                    QJsonObject{{"name", "raro"}, {"password", password}, {"sysadmin", true}}));
     EXPECT_TRUE(remove(QStringLiteral("Ventas"), QStringLiteral("raro"), password))
         << ui_.messageTexts().join(u'|').toStdString();
     expectOnlyGone(QStringLiteral("Ventas"));

@@ -14,25 +14,31 @@ using testing_support::Message;
 using testing_support::RecordingUi;
 using testing_support::TestList;
 
-const QString kDimeTipoPrefix = QStringLiteral("zuConexionUtil.dimeTipoSQL. Error -2147467259: [FreeTDS][SQL Server]");
-const QString kNoProvider =
-    QStringLiteral("conectaDSN: No se encuentra el proveedor. Es posible que no esté instalado correctamente.");
+const QString kDimeTipoPrefix =
+    QStringLiteral("zuConexionUtil.dimeTipoSQL. Error -2147467259: [FreeTDS][SQL Server]");
+const QString kNoProvider = QStringLiteral(
+    "conectaDSN: No se encuentra el proveedor. Es posible que no esté instalado correctamente.");
 
 TEST(AdoConnectionString, PlainValuesGiveTheClassicStringByteForByte) {
-    EXPECT_EQ(adoConnectionString(QStringLiteral("SQLNCLI10"), QStringLiteral("SRV\\SQL2008"), QStringLiteral("sa"),
-                                  QStringLiteral("Secreto1")),
-              QStringLiteral("Provider=SQLNCLI10;Server=SRV\\SQL2008;Database=MASTER;DataTypeCompatibility=80;"
-                             "User ID=sa;Password=Secreto1;"));
+    EXPECT_EQ(adoConnectionString(QStringLiteral("SQLNCLI10"), QStringLiteral("SRV\\SQL2008"),
+                                  QStringLiteral("sa"), QStringLiteral("Secreto1")),
+              QStringLiteral(
+                  "Provider=SQLNCLI10;Server=SRV\\SQL2008;Database=MASTER;DataTypeCompatibility=80;"
+                  "User ID=sa;Password=Secreto1;"));
     EXPECT_EQ(adoConnectionString(QString(), QStringLiteral("db1,1433"), QString(), QString()),
-              QStringLiteral("Provider=;Server=db1,1433;Database=MASTER;DataTypeCompatibility=80;User ID=;Password=;"));
+              QStringLiteral("Provider=;Server=db1,1433;Database=MASTER;DataTypeCompatibility=80;"
+                             "User ID=;Password=;"));
 }
 
 TEST(AdoConnectionString, ValuesThatWouldAddKeysArriveIntact) {
     const QString password = QStringLiteral("a;b=c\"d");
     const QString login = QStringLiteral("x;Provider=Evil");
-    const QString text = adoConnectionString(QStringLiteral("SQLNCLI"), QStringLiteral(" srv "), login, password);
-    EXPECT_EQ(text, QStringLiteral("Provider=SQLNCLI;Server=\" srv \";Database=MASTER;DataTypeCompatibility=80;"
-                                   "User ID=\"x;Provider=Evil\";Password='a;b=c\"d';"));
+    const QString text =
+        adoConnectionString(QStringLiteral("SQLNCLI"), QStringLiteral(" srv "), login, password);
+    EXPECT_EQ(
+        text,
+        QStringLiteral("Provider=SQLNCLI;Server=\" srv \";Database=MASTER;DataTypeCompatibility=80;"
+                       "User ID=\"x;Provider=Evil\";Password='a;b=c\"d';"));
     const auto pairs = ado::parseConnectionString(text);
     EXPECT_EQ(pairs.size(), 6u);
     EXPECT_EQ(pairs.at(QStringLiteral("PROVIDER")), QStringLiteral("SQLNCLI"));
@@ -53,16 +59,21 @@ TEST(DimeTipoSQL, FailedProbeReportsAndLeavesTheArrow) {
     RecordingUi ui;
     ui.allow();
     ui.setMousePointer(0);
-    EXPECT_EQ(dimeTipoSQL(testing_support::unreachableServer(), QStringLiteral("sa"), QStringLiteral("pw"), false), 0);
+    EXPECT_EQ(dimeTipoSQL(testing_support::unreachableServer(), QStringLiteral("sa"),
+                          QStringLiteral("pw"), false),
+              0);
     ASSERT_EQ(ui.messages().size(), 1u);
-    EXPECT_TRUE(ui.messages()[0].text.startsWith(kDimeTipoPrefix)) << ui.messages()[0].text.toStdString();
+    EXPECT_TRUE(ui.messages()[0].text.startsWith(kDimeTipoPrefix))
+        << ui.messages()[0].text.toStdString();
     EXPECT_EQ(ui.messages()[0].style, 0);
     EXPECT_EQ(ui.pointers(), (std::vector<int>{0, 11, 1}));
 }
 
 TEST(DimeTipoSQL, QuietProbeShowsNothing) {
     RecordingUi ui;
-    EXPECT_EQ(dimeTipoSQL(testing_support::unreachableServer(), QStringLiteral("sa"), QStringLiteral("pw"), true), 0);
+    EXPECT_EQ(dimeTipoSQL(testing_support::unreachableServer(), QStringLiteral("sa"),
+                          QStringLiteral("pw"), true),
+              0);
     EXPECT_TRUE(ui.messages().empty());
     EXPECT_EQ(ui.pointers(), (std::vector<int>{11, 1}));
 }
@@ -71,7 +82,8 @@ TEST(ConectaDSN, FailedProbeGivesTwoMessagesAndLeavesTheConnectionClosed) {
     RecordingUi ui;
     ui.allow(2);
     ado::Connection cn;
-    EXPECT_FALSE(conectaDSN(testing_support::unreachableServer(), cn, QStringLiteral("sa"), QStringLiteral("pw")));
+    EXPECT_FALSE(conectaDSN(testing_support::unreachableServer(), cn, QStringLiteral("sa"),
+                            QStringLiteral("pw")));
     ASSERT_EQ(ui.messages().size(), 2u);
     EXPECT_TRUE(ui.messages()[0].text.startsWith(kDimeTipoPrefix));
     EXPECT_EQ(ui.messages()[1], (Message{kNoProvider, 0}));
@@ -97,11 +109,13 @@ TEST(CargaBBDD, UnreachableServerEmptiesTheListAndSaysWhy) {
     TestList list;
     list.items = {QStringLiteral("previa")};
     list.text = QStringLiteral("previa");
-    CargaBBDD(list, testing_support::unreachableServer(), QStringLiteral("sa"), QStringLiteral("pw"));
+    CargaBBDD(list, testing_support::unreachableServer(), QStringLiteral("sa"),
+              QStringLiteral("pw"));
     EXPECT_EQ(list.ListCount(), 0);
     EXPECT_TRUE(list.text.isEmpty());
     ASSERT_EQ(ui.messages().size(), 1u);
-    EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("CargaBBDD: [FreeTDS][SQL Server]Unable to connect")))
+    EXPECT_TRUE(ui.messages()[0].text.startsWith(
+        QStringLiteral("CargaBBDD: [FreeTDS][SQL Server]Unable to connect")))
         << ui.messages()[0].text.toStdString();
     EXPECT_EQ(ui.messages()[0].style, 0);
 }
@@ -118,8 +132,8 @@ TEST(CargaBBDD, MalformedServerNameIsReportedLikeAnyFailure) {
 TEST(BExisteDBSQL, UnreachableServerIsFalseWithOnlyTheConnectionMessages) {
     RecordingUi ui;
     ui.allow(2);
-    EXPECT_FALSE(bExisteDBSQL(testing_support::unreachableServer(), QStringLiteral("master"), QStringLiteral("sa"),
-                              QStringLiteral("pw")));
+    EXPECT_FALSE(bExisteDBSQL(testing_support::unreachableServer(), QStringLiteral("master"),
+                              QStringLiteral("sa"), QStringLiteral("pw")));
     EXPECT_EQ(ui.messages().size(), 2u);
     EXPECT_EQ(ui.messages()[1].text, kNoProvider);
 }
@@ -127,12 +141,13 @@ TEST(BExisteDBSQL, UnreachableServerIsFalseWithOnlyTheConnectionMessages) {
 TEST(BorraDBSQL, UnreachableServerGivesThreeMessagesInOrder) {
     RecordingUi ui;
     ui.allow(3);
-    EXPECT_FALSE(BorraDBSQL(testing_support::unreachableServer(), QStringLiteral("Ventas"), QStringLiteral("sa"),
-                            QStringLiteral("pw")));
+    EXPECT_FALSE(BorraDBSQL(testing_support::unreachableServer(), QStringLiteral("Ventas"),
+                            QStringLiteral("sa"), QStringLiteral("pw")));
     ASSERT_EQ(ui.messages().size(), 3u);
     EXPECT_TRUE(ui.messages()[0].text.startsWith(kDimeTipoPrefix));
     EXPECT_EQ(ui.messages()[1], (Message{kNoProvider, 0}));
-    EXPECT_EQ(ui.messages()[2], (Message{QStringLiteral("La Base de Datos a borrar no existe."), 16}));
+    EXPECT_EQ(ui.messages()[2],
+              (Message{QStringLiteral("La Base de Datos a borrar no existe."), 16}));
     EXPECT_EQ(ui.mousePointer(), 1);
 }
 
@@ -140,7 +155,8 @@ TEST(BorraDBSQL, PasswordNeverReachesAMessage) {
     RecordingUi ui;
     ui.allow(3);
     const QString password = QStringLiteral("s3cr3t;PWD=x");
-    BorraDBSQL(testing_support::unreachableServer(), QStringLiteral("Ventas"), QStringLiteral("sa"), password);
+    BorraDBSQL(testing_support::unreachableServer(), QStringLiteral("Ventas"), QStringLiteral("sa"),
+               password);
     for (const QString& text : ui.messageTexts()) {
         EXPECT_FALSE(text.contains(QStringLiteral("s3cr3t"))) << text.toStdString();
     }

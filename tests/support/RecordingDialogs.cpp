@@ -4,13 +4,9 @@
 
 namespace testing_support {
 
-RecordingDialogs::RecordingDialogs() {
-    ui::installDialogs(this);
-}
+RecordingDialogs::RecordingDialogs() { ui::installDialogs(this); }
 
-RecordingDialogs::~RecordingDialogs() {
-    ui::installDialogs(nullptr);
-}
+RecordingDialogs::~RecordingDialogs() { ui::installDialogs(nullptr); }
 
 RecordingDialogs& RecordingDialogs::chooseFolder(const QString& path) {
     folders_.push_back(path);

@@ -28,7 +28,7 @@ struct Message {
 struct UiEvent {
     enum class Kind { Message, Pointer, Events };
     Kind kind;
-    QString text; // the message text
+    QString text;  // the message text
     int value = 0; // the message style or the pointer value
     friend bool operator==(const UiEvent&, const UiEvent&) = default;
 };

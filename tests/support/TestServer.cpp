@@ -25,9 +25,7 @@ TestServer::TestServer(const QJsonObject& state) {
     start(0);
 }
 
-TestServer::~TestServer() {
-    stop();
-}
+TestServer::~TestServer() { stop(); }
 
 QJsonObject TestServer::defaultState() {
     return QJsonObject{
@@ -40,17 +38,11 @@ QJsonObject TestServer::defaultState() {
     };
 }
 
-QString TestServer::serverName() const {
-    return QStringLiteral("127.0.0.1,%1").arg(port_);
-}
+QString TestServer::serverName() const { return QStringLiteral("127.0.0.1,%1").arg(port_); }
 
-QString TestServer::statePath() const {
-    return dir_.filePath(QStringLiteral("state.json"));
-}
+QString TestServer::statePath() const { return dir_.filePath(QStringLiteral("state.json")); }
 
-QString TestServer::logPath() const {
-    return dir_.filePath(QStringLiteral("requests.jsonl"));
-}
+QString TestServer::logPath() const { return dir_.filePath(QStringLiteral("requests.jsonl")); }
 
 QJsonObject TestServer::readState() const {
     QFile f(statePath());
@@ -85,8 +77,8 @@ void TestServer::writeState(const QJsonObject& state) {
 void TestServer::start(int port) {
     process_ = std::make_unique<QProcess>();
     process_->setProgram(QStringLiteral(TARVELO_TESTSERVER_PATH));
-    process_->setArguments({"--state", statePath(), "--port", QString::number(port), "--log",
-                            logPath()});
+    process_->setArguments(
+        {"--state", statePath(), "--port", QString::number(port), "--log", logPath()});
     process_->setProcessChannelMode(QProcess::SeparateChannels);
     // A test that dies (an abort under a sanitizer, a crash) takes its
     // server with it instead of leaving it running.

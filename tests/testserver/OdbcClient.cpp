@@ -3,13 +3,9 @@
 namespace odbc_check {
 
 namespace {
-std::u16string wide(const QString& s) {
-    return s.toStdU16String();
-}
+std::u16string wide(const QString& s) { return s.toStdU16String(); }
 
-SQLWCHAR* w(std::u16string& s) {
-    return reinterpret_cast<SQLWCHAR*>(s.data());
-}
+SQLWCHAR* w(std::u16string& s) { return reinterpret_cast<SQLWCHAR*>(s.data()); }
 
 QString braced(const QString& v) {
     QString out = v;
@@ -54,9 +50,8 @@ std::string OdbcClient::lastMessages() const {
     return parts.join(u'\n').toStdString();
 }
 
-bool OdbcClient::connect(int port, const QString& uid, const QString& pwd,
-                         const QString& database, const QString& tdsVersion,
-                         bool readUncommitted) {
+bool OdbcClient::connect(int port, const QString& uid, const QString& pwd, const QString& database,
+                         const QString& tdsVersion, bool readUncommitted) {
     diags_.clear();
     QString cs = QStringLiteral("DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=%1;UID=%2;PWD=%3;"
                                 "TDS_Version=%4;")
@@ -69,13 +64,14 @@ bool OdbcClient::connect(int port, const QString& uid, const QString& pwd,
     std::u16string in = wide(cs);
     SQLWCHAR out[1024];
     SQLSMALLINT outLen = 0;
-    const SQLRETURN rc = SQLDriverConnectW(dbc_, nullptr, w(in), SQL_NTS, out, 1024, &outLen,
-                                           SQL_DRIVER_NOPROMPT);
+    const SQLRETURN rc =
+        SQLDriverConnectW(dbc_, nullptr, w(in), SQL_NTS, out, 1024, &outLen, SQL_DRIVER_NOPROMPT);
     collect(SQL_HANDLE_DBC, dbc_);
     connected_ = SQL_SUCCEEDED(rc);
     if (connected_ && readUncommitted) {
-        const SQLRETURN r = SQLSetConnectAttr(
-            dbc_, SQL_ATTR_TXN_ISOLATION, reinterpret_cast<SQLPOINTER>(SQL_TXN_READ_UNCOMMITTED), 0);
+        const SQLRETURN r =
+            SQLSetConnectAttr(dbc_, SQL_ATTR_TXN_ISOLATION,
+                              reinterpret_cast<SQLPOINTER>(SQL_TXN_READ_UNCOMMITTED), 0);
         collect(SQL_HANDLE_DBC, dbc_);
         return SQL_SUCCEEDED(r);
     }

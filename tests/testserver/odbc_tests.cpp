@@ -55,9 +55,9 @@ TEST(OdbcAgainstTestServer, ConnectsAndAnswersTheToolsQueries) {
 
         ASSERT_TRUE(c.query("SELECT name FROM master.dbo.sysdatabases ORDER BY name", rows))
             << c.lastMessages();
-        EXPECT_EQ(column(rows), (QStringList{"Compras", "master", "model", "msdb",
-                                             QString::fromUtf8("Nóminas 2024"), "tempdb",
-                                             "Ventas"}));
+        EXPECT_EQ(column(rows),
+                  (QStringList{"Compras", "master", "model", "msdb",
+                               QString::fromUtf8("Nóminas 2024"), "tempdb", "Ventas"}));
     }
 }
 
@@ -115,8 +115,8 @@ TEST(OdbcAgainstTestServer, ServerMessagesReachTheDriverWithTheirNumbers) {
 TEST(OdbcAgainstTestServer, PasswordsWithQuotingCharactersArriveIntact) {
     QJsonObject state = TestServer::defaultState();
     const QString pwd = QString::fromUtf8("p;w{d=ñ'\" x");
-    state.insert("logins", QJsonArray{QJsonObject{{"name", "raro"}, {"password", pwd},
-                                                  {"sysadmin", true}}});
+    state.insert("logins",
+                 QJsonArray{QJsonObject{{"name", "raro"}, {"password", pwd}, {"sysadmin", true}}});
     TestServer server(state);
     OdbcClient c;
     EXPECT_TRUE(c.connect(server.port(), "raro", pwd)) << c.lastMessages();

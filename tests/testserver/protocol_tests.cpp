@@ -194,8 +194,8 @@ TEST(TokenWriter, ErrorAndInfoBySeverity) {
     m.serverName = u"S";
     w.message(m);
     // token, length, number, state, class, text, server, procedure, line (2 bytes in 7.1)
-    EXPECT_EQ(w.bytes(), (Bytes{0xAA, 16, 0, 0x75, 0x0E, 0, 0, 1, 11, 1, 0, 'x', 0, 1, 'S', 0, 0,
-                                1, 0}));
+    EXPECT_EQ(w.bytes(),
+              (Bytes{0xAA, 16, 0, 0x75, 0x0E, 0, 0, 1, 11, 1, 0, 'x', 0, 1, 'S', 0, 0, 1, 0}));
     TokenWriter info(version::V7_4);
     m.severity = 10;
     info.message(m);

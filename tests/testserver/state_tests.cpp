@@ -50,8 +50,8 @@ TEST(ServerState, ReadsTheDocumentedShape) {
 TEST(ServerState, RefusesMalformedFilesWithAReason) {
     EXPECT_TRUE(errorFor("{").contains("not valid JSON"));
     EXPECT_TRUE(errorFor(R"({"logins": [], "databases": []})").contains("version"));
-    EXPECT_TRUE(errorFor(R"({"version": "10.50", "logins": [], "databases": []})")
-                    .contains("version"));
+    EXPECT_TRUE(
+        errorFor(R"({"version": "10.50", "logins": [], "databases": []})").contains("version"));
     EXPECT_TRUE(errorFor(R"({"version": "9.0.1", "logins": [], "databases": [], "extra": 1})")
                     .contains("extra"));
     EXPECT_TRUE(errorFor(R"({"version": "9.0.1", "logins": [],
@@ -60,7 +60,8 @@ TEST(ServerState, RefusesMalformedFilesWithAReason) {
     EXPECT_TRUE(errorFor(R"({"version": "9.0.1", "logins": [], "databases": [{"name": "MSDB"}]})")
                     .contains("system"));
     const QByteArray longName = "{\"version\": \"9.0.1\", \"logins\": [], \"databases\": "
-                                "[{\"name\": \"" + QByteArray(129, 'x') + "\"}]}";
+                                "[{\"name\": \"" +
+                                QByteArray(129, 'x') + "\"}]}";
     EXPECT_TRUE(errorFor(longName).contains("128"));
     EXPECT_TRUE(errorFor(R"({"version": "9.0.1", "logins": [], "databases": [],
                              "faults": [{"stage": "query", "action": "refuse"}]})")

@@ -37,7 +37,8 @@ TEST(Statements, DropDatabaseNamesInEveryQuoting) {
     EXPECT_EQ(dropped("DROP DATABASE a, [b] , \"c\""), (QStringList{"a", "b", "c"}));
     EXPECT_EQ(dropped("/* a /* nested */ comment */ DROP -- why\n DATABASE x ;;"),
               QStringList{"x"});
-    EXPECT_EQ(dropped("DROP DATABASE [" + QString(128, u'n') + "]"), QStringList{QString(128, u'n')});
+    EXPECT_EQ(dropped("DROP DATABASE [" + QString(128, u'n') + "]"),
+              QStringList{QString(128, u'n')});
 }
 
 TEST(Statements, TheCatalogQueriesOfTheTool) {
@@ -75,8 +76,9 @@ TEST(Statements, TheSetBatchesDriversSendWhenTheyConnect) {
     const auto& iso = std::get<Set>(b.statements.last());
     EXPECT_EQ(iso.kind, Set::Kind::IsolationLevel);
     EXPECT_EQ(iso.value, "READ COMMITTED");
-    EXPECT_EQ(std::get<Set>(parseBatch("SET ANSI_NULLS, QUOTED_IDENTIFIER ON").statements[0]).options,
-              (QStringList{"ANSI_NULLS", "QUOTED_IDENTIFIER"}));
+    EXPECT_EQ(
+        std::get<Set>(parseBatch("SET ANSI_NULLS, QUOTED_IDENTIFIER ON").statements[0]).options,
+        (QStringList{"ANSI_NULLS", "QUOTED_IDENTIFIER"}));
 }
 
 TEST(Statements, SyntaxErrorsAsSqlServerWordsThem) {

@@ -46,20 +46,19 @@ TEST_P(PatternTable, BuildsThePatternAndItsLength) {
     EXPECT_EQ(decimals.length, row.twoDecimalsLength);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, PatternTable,
-                         ::testing::Values(PatternRow{0, false, "0", 1, "0.00", 4},
-                                           PatternRow{0, true, "0", 1, "0.00", 4},
-                                           PatternRow{1, false, "0", 1, "0.00", 4},
-                                           PatternRow{1, true, "0", 1, "0.00", 4},
-                                           PatternRow{3, false, "##0", 3, "##0.00", 6},
-                                           PatternRow{3, true, "##0", 3, "##0.00", 6},
-                                           PatternRow{4, false, "###0", 4, "###0.00", 7},
-                                           PatternRow{4, true, "#,##0", 5, "#,##0.00", 8},
-                                           PatternRow{5, true, "#,##0", 5, "#,##0.00", 8},
-                                           PatternRow{7, true, "###,##0", 7, "###,##0.00", 10},
-                                           PatternRow{8, true, "#,###,##0", 9, "#,###,##0.00", 12},
-                                           PatternRow{11, false, "##########0", 11, "##########0.00", 14},
-                                           PatternRow{11, true, "###,###,##0", 11, "###,###,##0.00", 14}));
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PatternTable,
+    ::testing::Values(
+        PatternRow{0, false, "0", 1, "0.00", 4}, PatternRow{0, true, "0", 1, "0.00", 4},
+        PatternRow{1, false, "0", 1, "0.00", 4}, PatternRow{1, true, "0", 1, "0.00", 4},
+        PatternRow{3, false, "##0", 3, "##0.00", 6}, PatternRow{3, true, "##0", 3, "##0.00", 6},
+        PatternRow{4, false, "###0", 4, "###0.00", 7},
+        PatternRow{4, true, "#,##0", 5, "#,##0.00", 8},
+        PatternRow{5, true, "#,##0", 5, "#,##0.00", 8},
+        PatternRow{7, true, "###,##0", 7, "###,##0.00", 10},
+        PatternRow{8, true, "#,###,##0", 9, "#,###,##0.00", 12},
+        PatternRow{11, false, "##########0", 11, "##########0.00", 14},
+        PatternRow{11, true, "###,###,##0", 11, "###,###,##0.00", 14}));
 
 TEST(NumberPattern, ZeroOrNegativeDecimalsAddNothing) {
     EXPECT_EQ(text::buildNumberPattern(3, -2, false).text, QStringLiteral("##0"));
@@ -73,21 +72,26 @@ TEST(NumberPattern, CountsBeyondSixteenBitsOverflow) {
     EXPECT_EQ(runtimeErrorOf([] { text::buildNumberPattern(1, 32766, false); }), rt::err::Overflow);
     EXPECT_EQ(text::buildNumberPattern(1, 32765, false).length, 32767);
     // The loop's bound nEnteros - 1 itself leaves the range.
-    EXPECT_EQ(runtimeErrorOf([] { text::buildNumberPattern(-32768, 0, false); }), rt::err::Overflow);
+    EXPECT_EQ(runtimeErrorOf([] { text::buildNumberPattern(-32768, 0, false); }),
+              rt::err::Overflow);
 }
 
 // ---- formateaCampo ------------------------------------------------------------
 
 TEST(FormateaCampo, WorkedExampleUnderSpanishSettings) {
     auto es = rt::ScopedRegionalSettings::spanish();
-    EXPECT_EQ(formateaCampo(1234.56, 11, 2, QStringLiteral("D"), true), blanks(6) + QStringLiteral("1.234,56"));
-    EXPECT_EQ(formateaCampo(1234.56, 11, 0, QStringLiteral("D"), true), blanks(7) + QStringLiteral("1.235"));
+    EXPECT_EQ(formateaCampo(1234.56, 11, 2, QStringLiteral("D"), true),
+              blanks(6) + QStringLiteral("1.234,56"));
+    EXPECT_EQ(formateaCampo(1234.56, 11, 0, QStringLiteral("D"), true),
+              blanks(7) + QStringLiteral("1.235"));
 }
 
 TEST(FormateaCampo, WorkedExampleUnderEnglishSettings) {
     auto en = rt::ScopedRegionalSettings::english();
-    EXPECT_EQ(formateaCampo(1234.56, 11, 2, QStringLiteral("D"), true), blanks(6) + QStringLiteral("1,234.56"));
-    EXPECT_EQ(formateaCampo(1234.56, 11, 0, QStringLiteral("D"), true), blanks(7) + QStringLiteral("1,235"));
+    EXPECT_EQ(formateaCampo(1234.56, 11, 2, QStringLiteral("D"), true),
+              blanks(6) + QStringLiteral("1,234.56"));
+    EXPECT_EQ(formateaCampo(1234.56, 11, 0, QStringLiteral("D"), true),
+              blanks(7) + QStringLiteral("1,235"));
 }
 
 TEST(FormateaCampo, ATooLongNumberIsCutAtTheRightEnd) {
@@ -109,10 +113,11 @@ TEST(FormateaCampo, GroupsOnlyFromFourIntegerPlaces) {
 
 TEST(FormateaCampo, NullAndBlankTextsRenderAsZero) {
     for (auto settings : {0, 1}) {
-        auto regional = settings == 0 ? rt::ScopedRegionalSettings::spanish() : rt::ScopedRegionalSettings::english();
+        auto regional = settings == 0 ? rt::ScopedRegionalSettings::spanish()
+                                      : rt::ScopedRegionalSettings::english();
         const QString zero = settings == 0 ? QStringLiteral("0,00") : QStringLiteral("0.00");
-        for (const Variant& v : {Variant(rt::Null{}), Variant(), Variant(QString()), Variant("-"), Variant(","),
-                                 Variant("no es un número")}) {
+        for (const Variant& v : {Variant(rt::Null{}), Variant(), Variant(QString()), Variant("-"),
+                                 Variant(","), Variant("no es un número")}) {
             EXPECT_EQ(formateaCampo(v, 1, 2, QString(), false), zero);
             EXPECT_EQ(formateaCampo(v, 3, 2, QStringLiteral("D"), false), blanks(2) + zero);
         }
@@ -144,23 +149,30 @@ TEST(FormateaCampo, OnlyAnUpperCaseDAlignsRight) {
 
 TEST(FormateaCampo, ConvertsEachKindOfValue) {
     auto es = rt::ScopedRegionalSettings::spanish();
-    EXPECT_EQ(formateaCampo(Variant(std::int16_t{42}), 3, 1, QString(), false), QStringLiteral(" 42,0"));
-    EXPECT_EQ(formateaCampo(Variant(std::int32_t{-70000}), 6, 0, QString(), true), QStringLiteral("-70.000"));
+    EXPECT_EQ(formateaCampo(Variant(std::int16_t{42}), 3, 1, QString(), false),
+              QStringLiteral(" 42,0"));
+    EXPECT_EQ(formateaCampo(Variant(std::int32_t{-70000}), 6, 0, QString(), true),
+              QStringLiteral("-70.000"));
     EXPECT_EQ(formateaCampo(Variant(true), 2, 0, QString(), false), QStringLiteral("-1"));
-    EXPECT_EQ(formateaCampo(Variant(rt::Currency{12345678}), 5, 4, QString(), true), QStringLiteral("1.234,5678"));
-    EXPECT_EQ(formateaCampo(Variant(0.1f), 1, 10, QString(), false), QStringLiteral("0,1000000000"));
+    EXPECT_EQ(formateaCampo(Variant(rt::Currency{12345678}), 5, 4, QString(), true),
+              QStringLiteral("1.234,5678"));
+    EXPECT_EQ(formateaCampo(Variant(0.1f), 1, 10, QString(), false),
+              QStringLiteral("0,1000000000"));
     EXPECT_EQ(formateaCampo(Variant("1.234,5"), 5, 2, QString(), true), QStringLiteral("1.234,50"));
 }
 
 TEST(FormateaCampo, WidthsBeyondSixteenBitsOverflow) {
-    EXPECT_EQ(runtimeErrorOf([] { formateaCampo(1.0, 32767, 0, QStringLiteral("D"), false); }), rt::err::Overflow);
-    EXPECT_EQ(runtimeErrorOf([] { formateaCampo(1.0, 32000, 800, QString(), false); }), rt::err::Overflow);
+    EXPECT_EQ(runtimeErrorOf([] { formateaCampo(1.0, 32767, 0, QStringLiteral("D"), false); }),
+              rt::err::Overflow);
+    EXPECT_EQ(runtimeErrorOf([] { formateaCampo(1.0, 32000, 800, QString(), false); }),
+              rt::err::Overflow);
     // Without alignment the final width is never computed.
     EXPECT_EQ(formateaCampo(1.0, 32767, 0, QString(), false).size(), 32767);
 }
 
 TEST(FormateaCampo, ANegativeFinalWidthIsAnInvalidCall) {
-    EXPECT_EQ(runtimeErrorOf([] { formateaCampo(1.0, -5, 0, QStringLiteral("D"), false); }), rt::err::InvalidCall);
+    EXPECT_EQ(runtimeErrorOf([] { formateaCampo(1.0, -5, 0, QStringLiteral("D"), false); }),
+              rt::err::InvalidCall);
 }
 
 // ---- alineaTexto --------------------------------------------------------------
@@ -191,7 +203,8 @@ TEST(AlineaTexto, ZeroWidthGivesTheEmptyTextAndANegativeWidthIsAnInvalidCall) {
     EXPECT_EQ(alineaTexto(QStringLiteral("abc"), 0, QStringLiteral("D")), QString());
     EXPECT_EQ(runtimeErrorOf([] { alineaTexto(QStringLiteral("abc"), -1, QStringLiteral("D")); }),
               rt::err::InvalidCall);
-    EXPECT_EQ(runtimeErrorOf([] { alineaTexto(QString(), -1, QStringLiteral("I")); }), rt::err::InvalidCall);
+    EXPECT_EQ(runtimeErrorOf([] { alineaTexto(QString(), -1, QStringLiteral("I")); }),
+              rt::err::InvalidCall);
 }
 
 } // namespace

@@ -66,7 +66,8 @@ TEST(RenderNumber, ShowsEveryIntegerDigit) {
     const QString largest = text::renderNumber(std::numeric_limits<double>::max(), 1, false);
     EXPECT_EQ(largest.size(), 309 + 2);
     EXPECT_TRUE(largest.startsWith(QStringLiteral("17976931348623157")));
-    EXPECT_EQ(text::renderNumber(std::numeric_limits<double>::denorm_min(), 2, false), QStringLiteral("0,00"));
+    EXPECT_EQ(text::renderNumber(std::numeric_limits<double>::denorm_min(), 2, false),
+              QStringLiteral("0,00"));
 }
 
 TEST(RenderNumber, CurrencyIsExactOverItsWholeRange) {
@@ -113,7 +114,8 @@ TEST(RenderNumber, ShortDecimalNumbersRenderAsWritten) {
 
 TEST(Converters, NullEmptyAndBlankTextsAreZero) {
     auto es = rt::ScopedRegionalSettings::spanish();
-    for (const Variant& v : {Variant(rt::Null{}), Variant(), Variant(QString()), Variant("-"), Variant(",")}) {
+    for (const Variant& v :
+         {Variant(rt::Null{}), Variant(), Variant(QString()), Variant("-"), Variant(",")}) {
         EXPECT_EQ(dimeDoble(v), 0.0);
         EXPECT_EQ(dimeMoneda(v), Currency{0});
         EXPECT_EQ(dimeSimple(v), 0.0f);
@@ -187,7 +189,8 @@ TEST(ReadBack, FormattedTextReadsBackToTheRoundedValue) {
     std::mt19937_64 rng(2026);
     std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
     for (int settings = 0; settings < 2; ++settings) {
-        auto regional = settings == 0 ? rt::ScopedRegionalSettings::spanish() : rt::ScopedRegionalSettings::english();
+        auto regional = settings == 0 ? rt::ScopedRegionalSettings::spanish()
+                                      : rt::ScopedRegionalSettings::english();
         for (int round = 0; round < 3000; ++round) {
             const double value = mantissa(rng) * std::pow(10.0, static_cast<double>(rng() % 13));
             const auto enteros = static_cast<std::int16_t>(1 + rng() % 15);
@@ -205,7 +208,8 @@ TEST(ReadBack, FormattedTextReadsBackToTheRoundedValue) {
                 << "the shown number formats differently: " << written.toStdString();
 
             // Right-aligned, a number that fits its field is the same number.
-            const QString aligned = formateaCampo(value, enteros, decimales, QStringLiteral("D"), miles);
+            const QString aligned =
+                formateaCampo(value, enteros, decimales, QStringLiteral("D"), miles);
             const int width = enteros + decimales + 1;
             ASSERT_EQ(aligned.size(), width);
             if (written.trimmed().size() <= width) {

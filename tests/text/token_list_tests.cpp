@@ -181,7 +181,8 @@ TEST_F(RandomTexts, SetListaKeepsExactlyTheNonEmptyTokensInOrder) {
         }
         list.setLista(text, sep);
         ASSERT_EQ(list.Count(), expected.size());
-        ASSERT_EQ(itemsOf(list), expected) << "text " << text.toStdString() << " sep " << sep.toStdString();
+        ASSERT_EQ(itemsOf(list), expected)
+            << "text " << text.toStdString() << " sep " << sep.toStdString();
     }
 }
 

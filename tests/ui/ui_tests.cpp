@@ -7,8 +7,8 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -61,7 +61,8 @@ TEST(QtMessageBox, ConfirmationAnswersYesOnlyWhenYesIsChosen) {
         box->button(QMessageBox::Yes)->click();
     });
     ui::QtServices services;
-    EXPECT_EQ(services.showMessage(QStringLiteral("x"), ui::style::YesNoWarningDefaultNo), ui::answer::Yes);
+    EXPECT_EQ(services.showMessage(QStringLiteral("x"), ui::style::YesNoWarningDefaultNo),
+              ui::answer::Yes);
 }
 
 TEST(QtMessageBox, StylesGiveTheirIconsAndAnOkButton) {

@@ -36,16 +36,15 @@ QString confirmation(const QString& name) {
 
 QJsonObject stateWithOneDatabaseInUse() {
     QJsonObject state = testing_support::TestServer::defaultState();
-    state["databases"] = QJsonArray{QJsonObject{{"name", "Ventas"}},
-                                    QJsonObject{{"name", "Compras"}},
-                                    QJsonObject{{"name", kNominas}, {"inUse", true}}};
+    state["databases"] =
+        QJsonArray{QJsonObject{{"name", "Ventas"}}, QJsonObject{{"name", "Compras"}},
+                   QJsonObject{{"name", kNominas}, {"inUse", true}}};
     return state;
 }
 
 class WindowCommands : public ::testing::Test {
 protected:
-    template <class W>
-    W* control(const char* name) {
+    template <class W> W* control(const char* name) {
         return form.findChild<W*>(QString::fromLatin1(name));
     }
     QLineEdit* field(const char* name) { return control<QLineEdit>(name); }
@@ -104,9 +103,8 @@ const QStringList kAllNames{"Compras", "master", "model", "msdb", kNominas, "tem
 
 TEST_F(WindowCommands, LoadWithAnEmptyFieldOnlyWarns) {
     const QString serverName = server.serverName();
-    const QStringList cases[] = {{"", "sa", "Secreto.1"},
-                                 {serverName, "", "Secreto.1"},
-                                 {serverName, "sa", ""}};
+    const QStringList cases[] = {
+        {"", "sa", "Secreto.1"}, {serverName, "", "Secreto.1"}, {serverName, "sa", ""}};
     list()->addItem(QStringLiteral("Anterior"));
     for (const QStringList& values : cases) {
         SCOPED_TRACE(values.join('|').toStdString());
@@ -181,9 +179,9 @@ TEST_F(WindowCommands, FailedLoadLeavesTheListEmptyAndNothingSelected) {
 TEST_F(WindowCommands, RemovalWithoutANameOnlyInforms) {
     ui.allow(1);
     remove();
-    EXPECT_EQ(ui.messages(), (std::vector<Message>{
-                                 {QStringLiteral("Debe seleccionar la base de datos a eliminar."),
-                                  64}}));
+    EXPECT_EQ(ui.messages(),
+              (std::vector<Message>{
+                  {QStringLiteral("Debe seleccionar la base de datos a eliminar."), 64}}));
     EXPECT_TRUE(removal()->isEnabled());
     EXPECT_EQ(status(), QString());
     EXPECT_TRUE(server.logLines().isEmpty());
@@ -226,8 +224,8 @@ TEST_F(WindowCommands, RemovalOfATypedNameTheServerLacksReportsTheFailure) {
     watchStatusAtMessages();
     ui.answer(6).allow(1);
     remove();
-    EXPECT_EQ(ui.messages(), (std::vector<Message>{{confirmation("Ventas "), 308},
-                                                   {kMissingDatabase, 16}}));
+    EXPECT_EQ(ui.messages(),
+              (std::vector<Message>{{confirmation("Ventas "), 308}, {kMissingDatabase, 16}}));
     EXPECT_EQ(statusAtMessage.back(), kRemoving);
     EXPECT_FALSE(removalEnabledAtMessage.back());
     EXPECT_EQ(status(), kFailed);

@@ -73,8 +73,7 @@ QString captionOf(const QWidget* w) {
 
 class WindowLayout : public ::testing::Test {
 protected:
-    template <class W = QWidget>
-    W* control(const char* name) {
+    template <class W = QWidget> W* control(const char* name) {
         auto* w = form.findChild<W*>(QString::fromLatin1(name));
         EXPECT_NE(w, nullptr) << name;
         return w;
@@ -136,8 +135,8 @@ TEST_F(WindowLayout, StartsEmptyWithBothButtonsEnabledAndFocusOnTheServer) {
 
 TEST_F(WindowLayout, TabMovesServerLoginPasswordLoadListRemovalAndRoundAgain) {
     showActive();
-    const char* order[] = {"txtUserSQL", "txtPwdSQL", "cmCargaBDSQL", "cmbBDSQL", "cmElimina",
-                           "txtServerSQL"};
+    const char* order[] = {"txtUserSQL", "txtPwdSQL", "cmCargaBDSQL",
+                           "cmbBDSQL",   "cmElimina", "txtServerSQL"};
     for (const char* next : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QWidget* focused = QApplication::focusWidget();
@@ -196,8 +195,8 @@ TEST_F(WindowLayout, WarningsAreRedAndTheTitleHasTheHighlightColour) {
 }
 
 TEST_F(WindowLayout, WarningsAndTitleAskForMsSansSerifAtTheirSizes) {
-    const std::pair<const char*, qreal> sized[] = {{"Label1", 9.75}, {"Label2", 9.75},
-                                                   {"Label7", 18.0}};
+    const std::pair<const char*, qreal> sized[] = {
+        {"Label1", 9.75}, {"Label2", 9.75}, {"Label7", 18.0}};
     for (const auto& [name, points] : sized) {
         const QFont font = control<QLabel>(name)->font();
         EXPECT_EQ(font.family(), QStringLiteral("MS Sans Serif")) << name;
@@ -227,8 +226,8 @@ TEST_F(WindowLayout, ListKeepsWhatIsTypedWithoutCompletingOrAddingIt) {
 TEST(Twips, FifteenTwipsAPixelAt96DotsPerInchAndScaledAbove) {
     EXPECT_EQ(window::twipsToPixels(7785, 96), 519);
     EXPECT_EQ(window::twipsToPixels(6000, 96), 400);
-    EXPECT_EQ(window::twipsToPixels(7785, 144), 779);  // 778.5 rounds up
-    EXPECT_EQ(window::twipsToPixels(255, 120), 21);    // 21.25
+    EXPECT_EQ(window::twipsToPixels(7785, 144), 779); // 778.5 rounds up
+    EXPECT_EQ(window::twipsToPixels(255, 120), 21);   // 21.25
     EXPECT_EQ(window::twipsToPixels(0, 192), 0);
     EXPECT_EQ(window::twipsToPixels({120, 4080, 7575, 975}, 192, 96), QRect(16, 272, 1010, 65));
 }

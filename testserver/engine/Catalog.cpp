@@ -5,29 +5,34 @@ namespace engine {
 namespace {
 QString productName(int major, int minor) {
     switch (major) {
-    case 8: return QStringLiteral("Microsoft SQL Server 2000");
-    case 9: return QStringLiteral("Microsoft SQL Server 2005");
+    case 8:
+        return QStringLiteral("Microsoft SQL Server 2000");
+    case 9:
+        return QStringLiteral("Microsoft SQL Server 2005");
     case 10:
         return minor >= 50 ? QStringLiteral("Microsoft SQL Server 2008 R2")
                            : QStringLiteral("Microsoft SQL Server 2008");
-    case 11: return QStringLiteral("Microsoft SQL Server 2012");
-    case 12: return QStringLiteral("Microsoft SQL Server 2014");
-    case 13: return QStringLiteral("Microsoft SQL Server 2016");
-    case 14: return QStringLiteral("Microsoft SQL Server 2017");
-    case 15: return QStringLiteral("Microsoft SQL Server 2019");
-    case 16: return QStringLiteral("Microsoft SQL Server 2022");
-    default: return QStringLiteral("Microsoft SQL Server");
+    case 11:
+        return QStringLiteral("Microsoft SQL Server 2012");
+    case 12:
+        return QStringLiteral("Microsoft SQL Server 2014");
+    case 13:
+        return QStringLiteral("Microsoft SQL Server 2016");
+    case 14:
+        return QStringLiteral("Microsoft SQL Server 2017");
+    case 15:
+        return QStringLiteral("Microsoft SQL Server 2019");
+    case 16:
+        return QStringLiteral("Microsoft SQL Server 2022");
+    default:
+        return QStringLiteral("Microsoft SQL Server");
     }
 }
 } // namespace
 
-bool sameName(const QString& a, const QString& b) {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
+bool sameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
-QString serverName() {
-    return QStringLiteral("TARVELO");
-}
+QString serverName() { return QStringLiteral("TARVELO"); }
 
 Product describeProduct(const QString& version) {
     Product p;
@@ -42,8 +47,8 @@ Product describeProduct(const QString& version) {
                                    "Microsoft Corporation\n\tDeveloper Edition (64-bit) on "
                                    "Linux (Debian GNU/Linux 12)\n")
                         .arg(p.name, version);
-    p.microsoftVersion = (p.parts.major << 24) | ((p.parts.minor & 0xFF) << 16) |
-                         (p.parts.build & 0xFFFF);
+    p.microsoftVersion =
+        (p.parts.major << 24) | ((p.parts.minor & 0xFF) << 16) | (p.parts.build & 0xFFFF);
     return p;
 }
 
@@ -96,8 +101,8 @@ bool Catalog::isSystemName(const QString& name) const {
 
 bool Catalog::drop(const QString& name, QString& error) {
     state::ServerState next = state_;
-    const auto removed = next.databases.removeIf(
-        [&](const state::Database& d) { return sameName(d.name, name); });
+    const auto removed =
+        next.databases.removeIf([&](const state::Database& d) { return sameName(d.name, name); });
     if (removed == 0) {
         error = QStringLiteral("no such user database");
         return false;

@@ -17,8 +17,8 @@ namespace engine {
 struct Product {
     QString version; // as in the state file, e.g. "10.50.6000.34"
     tds::ProductVersion parts;
-    QString name; // e.g. "Microsoft SQL Server 2008 R2"
-    QString versionText; // @@VERSION
+    QString name;                // e.g. "Microsoft SQL Server 2008 R2"
+    QString versionText;         // @@VERSION
     qint32 microsoftVersion = 0; // @@MICROSOFTVERSION
 };
 

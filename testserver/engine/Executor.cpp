@@ -16,9 +16,7 @@ struct StatementError {
     QString text;
 };
 
-Value text(const QString& s) {
-    return Value{s.toStdU16String()};
-}
+Value text(const QString& s) { return Value{s.toStdU16String()}; }
 
 Value idOf(const DatabaseEntry* db) {
     Value v;
@@ -30,7 +28,7 @@ Value idOf(const DatabaseEntry* db) {
 
 // The catalog views a SELECT can name.
 struct View {
-    QString name; // as in permission messages: "sysdatabases" or "databases"
+    QString name;     // as in permission messages: "sysdatabases" or "databases"
     QString idColumn; // "dbid" or "database_id"
     Column::Type idType;
 };
@@ -247,10 +245,8 @@ private:
             v = View{QStringLiteral("sysdatabases"), QStringLiteral("dbid"),
                      Column::Type::SmallInt};
         } else if (!remote && sameName(object, QStringLiteral("databases")) &&
-                   sameName(schema, QStringLiteral("sys")) &&
-                   catalog_.product().parts.major >= 9) {
-            v = View{QStringLiteral("databases"), QStringLiteral("database_id"),
-                     Column::Type::Int};
+                   sameName(schema, QStringLiteral("sys")) && catalog_.product().parts.major >= 9) {
+            v = View{QStringLiteral("databases"), QStringLiteral("database_id"), Column::Type::Int};
         }
         if (!database.isEmpty() && !catalog_.find(database)) {
             throw StatementError{911, 16,
@@ -397,8 +393,8 @@ private:
                                          QStringLiteral("Argument data type nvarchar is invalid "
                                                         "for argument 1 of db_name function.")};
                 }
-                throw StatementError{
-                    207, 16, QStringLiteral("Invalid column name '%1'.").arg(e.argText)};
+                throw StatementError{207, 16,
+                                     QStringLiteral("Invalid column name '%1'.").arg(e.argText)};
             }
             return {meta, [](const DatabaseEntry* d) { return text(d->name); }};
         }
@@ -447,9 +443,9 @@ private:
             const auto byAlias = std::find_if(cols.begin(), cols.end(), [&](const OutputColumn& c) {
                 return sameName(QString::fromStdU16String(c.meta.name), item.column);
             });
-            keys.append({byAlias != cols.end() ? byAlias->value
-                                               : sourceColumn(view, item.column).value,
-                         item.descending});
+            keys.append(
+                {byAlias != cols.end() ? byAlias->value : sourceColumn(view, item.column).value,
+                 item.descending});
         }
         auto compare = [](const Value& a, const Value& b) -> int {
             if (a.index() != b.index()) {
@@ -513,8 +509,8 @@ tds::ServerMessage serverMessage(int number, int severity, const QString& text, 
     return m;
 }
 
-void runBatch(const sql::Batch& batch, SessionState& session, Catalog& catalog,
-              const InUse& inUse, tds::TokenWriter& out) {
+void runBatch(const sql::Batch& batch, SessionState& session, Catalog& catalog, const InUse& inUse,
+              tds::TokenWriter& out) {
     if (batch.error) {
         out.message(serverMessage(batch.error->number, batch.error->severity, batch.error->text));
         out.done(tds::done::Error, 0, 0);

@@ -30,8 +30,8 @@ struct SessionState {
 // has the database in use.
 using InUse = std::function<bool(const DatabaseEntry&)>;
 
-void runBatch(const sql::Batch& batch, SessionState& session, Catalog& catalog,
-              const InUse& inUse, tds::TokenWriter& out);
+void runBatch(const sql::Batch& batch, SessionState& session, Catalog& catalog, const InUse& inUse,
+              tds::TokenWriter& out);
 
 // A message as this server sends it (its name, state 1, line 1).
 tds::ServerMessage serverMessage(int number, int severity, const QString& text, int state = 1);

@@ -59,9 +59,9 @@ std::optional<Login7> parseLogin7(ByteView payload, std::string& error) {
         std::u16string* out;
     };
     const Field fields[] = {
-        {36, &login.hostName},   {40, &login.userName},    {44, &login.password},
-        {48, &login.appName},    {52, &login.serverName},  {60, &login.libraryName},
-        {64, &login.language},   {68, &login.database},
+        {36, &login.hostName}, {40, &login.userName},   {44, &login.password},
+        {48, &login.appName},  {52, &login.serverName}, {60, &login.libraryName},
+        {64, &login.language}, {68, &login.database},
     };
     for (const Field& f : fields) {
         if (!field(body, f.at, *f.out)) {

@@ -27,28 +27,44 @@ bool skipAllHeaders(ByteReader& r, std::string& error) {
 
 const char16_t* wellKnownProcedure(std::uint16_t id) {
     switch (id) {
-    case 1: return u"sp_cursor";
-    case 2: return u"sp_cursoropen";
-    case 3: return u"sp_cursorprepare";
-    case 4: return u"sp_cursorexecute";
-    case 5: return u"sp_cursorprepexec";
-    case 6: return u"sp_cursorunprepare";
-    case 7: return u"sp_cursorfetch";
-    case 8: return u"sp_cursoroption";
-    case 9: return u"sp_cursorclose";
-    case 10: return u"sp_executesql";
-    case 11: return u"sp_prepare";
-    case 12: return u"sp_execute";
-    case 13: return u"sp_prepexec";
-    case 14: return u"sp_prepexecrpc";
-    case 15: return u"sp_unprepare";
-    default: return nullptr;
+    case 1:
+        return u"sp_cursor";
+    case 2:
+        return u"sp_cursoropen";
+    case 3:
+        return u"sp_cursorprepare";
+    case 4:
+        return u"sp_cursorexecute";
+    case 5:
+        return u"sp_cursorprepexec";
+    case 6:
+        return u"sp_cursorunprepare";
+    case 7:
+        return u"sp_cursorfetch";
+    case 8:
+        return u"sp_cursoroption";
+    case 9:
+        return u"sp_cursorclose";
+    case 10:
+        return u"sp_executesql";
+    case 11:
+        return u"sp_prepare";
+    case 12:
+        return u"sp_execute";
+    case 13:
+        return u"sp_prepexec";
+    case 14:
+        return u"sp_prepexecrpc";
+    case 15:
+        return u"sp_unprepare";
+    default:
+        return nullptr;
     }
 }
 } // namespace
 
 std::optional<std::u16string> parseSqlBatch(ByteView payload, std::uint32_t tdsVersion,
-                                             std::string& error) {
+                                            std::string& error) {
     ByteReader r(payload);
     if (atLeast72(tdsVersion) && !skipAllHeaders(r, error)) {
         return std::nullopt;

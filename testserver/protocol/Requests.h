@@ -12,7 +12,7 @@
 namespace tds {
 
 std::optional<std::u16string> parseSqlBatch(ByteView payload, std::uint32_t tdsVersion,
-                                             std::string& error);
+                                            std::string& error);
 
 std::optional<std::u16string> parseRpcName(ByteView payload, std::uint32_t tdsVersion,
                                            std::string& error);

@@ -33,9 +33,7 @@ QByteArray asByteArray(const tds::Bytes& b, std::size_t from = 0,
                       static_cast<qsizetype>(to - from));
 }
 
-QString fromU16(const std::u16string& s) {
-    return QString::fromStdU16String(s);
-}
+QString fromU16(const std::u16string& s) { return QString::fromStdU16String(s); }
 } // namespace
 
 Session::Session(QTcpSocket* socket, int spid, SessionHost& host, QObject* parent)
@@ -56,12 +54,13 @@ Session::Session(QTcpSocket* socket, int spid, SessionHost& host, QObject* paren
 
 void Session::start() {
     QJsonObject entry = baseEntry(QStringLiteral("connect"));
-    const bool now = applyFault(QStringLiteral("connect"),
-                                [this] {
-                                    paused_ = false;
-                                    onReadyRead();
-                                },
-                                entry);
+    const bool now = applyFault(
+        QStringLiteral("connect"),
+        [this] {
+            paused_ = false;
+            onReadyRead();
+        },
+        entry);
     if (now) {
         onReadyRead();
     }
@@ -159,7 +158,8 @@ const state::Fault* Session::faultFor(const QString& stage, const QString& login
 
 bool Session::applyFault(const QString& stage, const std::function<void()>& resume,
                          QJsonObject& entry) {
-    const state::Fault* f = stage == QLatin1String("rows") ? nullptr : faultFor(stage, state_.login);
+    const state::Fault* f =
+        stage == QLatin1String("rows") ? nullptr : faultFor(stage, state_.login);
     if (f) {
         entry.insert("fault", f->action);
     }
@@ -223,8 +223,8 @@ void Session::handlePrelogin(const tds::Message& m) {
         const bool matches =
             instance.isEmpty() || engine::sameName(instance, QStringLiteral("MSSQLServer"));
         const tds::Bytes body = tds::preloginResponse(host_.catalog().product().parts, matches);
-        socket_->write(asByteArray(
-            tds::packetize(tds::packet::TabularResult, body, InitialPacketSize, 0)));
+        socket_->write(
+            asByteArray(tds::packetize(tds::packet::TabularResult, body, InitialPacketSize, 0)));
         stage_ = Stage::Login;
     };
     const bool now = applyFault(QStringLiteral("prelogin"), respond, entry);
@@ -256,7 +256,8 @@ void Session::handleLogin(const tds::Message& m) {
         const std::uint32_t version =
             tds::negotiateVersion(login.tdsVersion, tds::serverMaxVersion(product.parts.major));
         if (version == 0) {
-            rejectInput(QStringLiteral("TDS version %1 is not served").arg(hexVersion(login.tdsVersion)));
+            rejectInput(
+                QStringLiteral("TDS version %1 is not served").arg(hexVersion(login.tdsVersion)));
             return;
         }
         tdsVersion_ = version;
@@ -293,9 +294,9 @@ void Session::handleLogin(const tds::Message& m) {
         state_.sysadmin = account->sysadmin;
         state_.deny = account->deny;
         state_.database = db->name;
-        packetSize_ = login.packetSize == 0
-                          ? InitialPacketSize
-                          : std::clamp<std::size_t>(login.packetSize, 512, tds::packet::MaxPacketSize);
+        packetSize_ = login.packetSize == 0 ? InitialPacketSize
+                                            : std::clamp<std::size_t>(login.packetSize, 512,
+                                                                      tds::packet::MaxPacketSize);
         w.envChange(tds::envchange::Database, db->name.toStdU16String(), u"master");
         w.message(engine::serverMessage(
             5701, 0, QStringLiteral("Changed database context to '%1'.").arg(db->name), 2));
@@ -418,8 +419,8 @@ void Session::sendRows(const tds::TokenWriter& w) {
 
 void Session::sendGarbage() {
     if (socket_) {
-        socket_->write(asByteArray(tds::packetize(tds::packet::TabularResult, GarbageTokens,
-                                                  InitialPacketSize, 0)));
+        socket_->write(asByteArray(
+            tds::packetize(tds::packet::TabularResult, GarbageTokens, InitialPacketSize, 0)));
     }
     closeGracefully();
 }

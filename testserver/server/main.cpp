@@ -87,10 +87,12 @@ int main(int argc, char** argv) {
     server::Server server(engine::Catalog(std::move(*state), options.state), options.log,
                           options.timing);
     if (!options.log.isEmpty() && !server.log().isOpen()) {
-        usageError(QStringLiteral("cannot open the log %1: %2").arg(options.log, server.log().error()));
+        usageError(
+            QStringLiteral("cannot open the log %1: %2").arg(options.log, server.log().error()));
     }
     if (!server.listen(options.port, error)) {
-        usageError(QStringLiteral("cannot listen on 127.0.0.1:%1: %2").arg(options.port).arg(error));
+        usageError(
+            QStringLiteral("cannot listen on 127.0.0.1:%1: %2").arg(options.port).arg(error));
     }
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) {

@@ -4,9 +4,7 @@ namespace sql {
 
 namespace {
 
-bool isWordStart(QChar c) {
-    return c.isLetter() || c == u'_' || c == u'@' || c == u'#';
-}
+bool isWordStart(QChar c) { return c.isLetter() || c == u'_' || c == u'@' || c == u'#'; }
 
 bool isWordChar(QChar c) {
     return c.isLetterOrNumber() || c == u'_' || c == u'@' || c == u'#' || c == u'$';

@@ -13,7 +13,7 @@ namespace sql {
 struct Token {
     enum class Kind { Word, QuotedIdent, String, Number, Punct, End };
     Kind kind = Kind::End;
-    QString text; // the value: unquoted for identifiers and strings
+    QString text;          // the value: unquoted for identifiers and strings
     bool national = false; // N'...'
 };
 

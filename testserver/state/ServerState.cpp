@@ -55,8 +55,8 @@ int optionalCount(const QJsonObject& o, const QString& key, const QString& where
     }
     const double d = v.toDouble(-1);
     if (!v.isDouble() || d < 0 || d > 3600000 || d != static_cast<int>(d)) {
-        throw Invalid{
-            QStringLiteral("\"%1\" in %2 must be a whole number from 0 to 3600000").arg(key, where)};
+        throw Invalid{QStringLiteral("\"%1\" in %2 must be a whole number from 0 to 3600000")
+                          .arg(key, where)};
     }
     return static_cast<int>(d);
 }
@@ -91,7 +91,8 @@ Login parseLogin(const QJsonObject& o, const QString& where) {
         }
         for (const QJsonValue& v : o.value("deny").toArray()) {
             if (!v.isString()) {
-                throw Invalid{QStringLiteral("\"deny\" in %1 must be an array of names").arg(where)};
+                throw Invalid{
+                    QStringLiteral("\"deny\" in %1 must be an array of names").arg(where)};
             }
             l.deny.append(v.toString());
         }
@@ -113,7 +114,8 @@ Fault parseFault(const QJsonObject& o, const QString& where) {
         throw Invalid{QStringLiteral("%1 has an unknown action \"%2\"").arg(where, f.action)};
     }
     if (f.action == QLatin1String("refuse") && f.stage != QLatin1String("connect")) {
-        throw Invalid{QStringLiteral("%1: \"refuse\" applies to the connect stage only").arg(where)};
+        throw Invalid{
+            QStringLiteral("%1: \"refuse\" applies to the connect stage only").arg(where)};
     }
     f.ms = optionalCount(o, "ms", where);
     f.after = optionalCount(o, "after", where);
@@ -143,7 +145,8 @@ ServerState parse(const QByteArray& json) {
     onlyKeys(top, {"version", "logins", "databases", "faults"}, QStringLiteral("the state"));
     ServerState s;
     s.version = requiredString(top, "version", QStringLiteral("the state"));
-    static const QRegularExpression versionPattern(QStringLiteral("^\\d{1,2}\\.\\d{1,2}\\.\\d{1,5}(\\.\\d{1,5})?$"));
+    static const QRegularExpression versionPattern(
+        QStringLiteral("^\\d{1,2}\\.\\d{1,2}\\.\\d{1,5}(\\.\\d{1,5})?$"));
     if (!versionPattern.match(s.version).hasMatch()) {
         throw Invalid{QStringLiteral("\"version\" must look like 10.50.6000.34")};
     }

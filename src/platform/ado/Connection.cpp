@@ -85,7 +85,8 @@ void Connection::setCursorLocation(int value) {
     cursorLocation_ = value;
 }
 
-void Connection::Open(const QString& connectionString, const QString& userId, const QString& password, int options) {
+void Connection::Open(const QString& connectionString, const QString& userId,
+                      const QString& password, int options) {
     if (State() == kStateOpen) {
         throw err::failure(err::kObjectOpen);
     }
@@ -106,7 +107,8 @@ void Connection::Open(const QString& connectionString, const QString& userId, co
     try {
         auto link = std::make_unique<odbc::Connection>();
         link->connect(text);
-        if (isolationLevel_ != isolation::Unspecified && isolationLevel_ != isolation::ReadCommitted) {
+        if (isolationLevel_ != isolation::Unspecified &&
+            isolationLevel_ != isolation::ReadCommitted) {
             link->setAttribute(SQL_ATTR_TXN_ISOLATION, odbcIsolation(isolationLevel_));
         }
         link_ = std::move(link);

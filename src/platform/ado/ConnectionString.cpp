@@ -23,8 +23,9 @@ QString canonicalKey(const QString& key) {
 }
 
 [[noreturn]] void malformed() {
-    throw rt::RuntimeError(err::kUnspecified, QStringLiteral("El formato de la cadena de inicialización no "
-                                                            "cumple la especificación OLE DB."));
+    throw rt::RuntimeError(err::kUnspecified,
+                           QStringLiteral("El formato de la cadena de inicialización no "
+                                          "cumple la especificación OLE DB."));
 }
 
 class Parser {
@@ -45,7 +46,9 @@ public:
 
 private:
     bool atEnd() const { return pos_ >= text_.size(); }
-    QChar peek(qsizetype ahead = 0) const { return pos_ + ahead < text_.size() ? text_[pos_ + ahead] : QChar(); }
+    QChar peek(qsizetype ahead = 0) const {
+        return pos_ + ahead < text_.size() ? text_[pos_ + ahead] : QChar();
+    }
 
     template <typename Predicate> void skip(Predicate p) {
         while (!atEnd() && p(text_[pos_])) {
@@ -130,7 +133,9 @@ bool needsQuoting(const QString& value) {
 
 } // namespace
 
-std::map<QString, QString> parseConnectionString(const QString& text) { return Parser(text).pairs(); }
+std::map<QString, QString> parseConnectionString(const QString& text) {
+    return Parser(text).pairs();
+}
 
 ConnectionProperties connectionProperties(const QString& text) {
     const std::map<QString, QString> pairs = parseConnectionString(text);
@@ -138,7 +143,8 @@ ConnectionProperties connectionProperties(const QString& text) {
         const auto found = pairs.find(QString::fromLatin1(key));
         return found == pairs.end() ? QString() : found->second;
     };
-    return {value("PROVIDER"), value("SERVER"), value("DATABASE"), value("USER ID"), value("PASSWORD")};
+    return {value("PROVIDER"), value("SERVER"), value("DATABASE"), value("USER ID"),
+            value("PASSWORD")};
 }
 
 QString quoteValue(const QString& value) {

@@ -45,9 +45,12 @@ rt::Variant readValue(odbc::Statement& rows, SQLUSMALLINT column, SQLSMALLINT ty
     }
 }
 
-bool validCursorType(int value) { return value >= cursorType::Unspecified && value <= cursorType::Static; }
+bool validCursorType(int value) {
+    return value >= cursorType::Unspecified && value <= cursorType::Static;
+}
 bool validLockType(int value) {
-    return value == lockType::Unspecified || (value >= lockType::ReadOnly && value <= lockType::BatchOptimistic);
+    return value == lockType::Unspecified ||
+           (value >= lockType::ReadOnly && value <= lockType::BatchOptimistic);
 }
 
 } // namespace
@@ -56,11 +59,13 @@ Recordset::Recordset() = default;
 
 Recordset::~Recordset() = default;
 
-void Recordset::Open(const QString& source, Connection& activeConnection, int cursorType, int lockType, int options) {
+void Recordset::Open(const QString& source, Connection& activeConnection, int cursorType,
+                     int lockType, int options) {
     if (rows_) {
         throw err::failure(err::kObjectOpen);
     }
-    if (!validCursorType(cursorType) || !validLockType(lockType) || (options != -1 && options != kCommandText)) {
+    if (!validCursorType(cursorType) || !validLockType(lockType) ||
+        (options != -1 && options != kCommandText)) {
         throw err::failure(err::kInvalidArgument);
     }
     odbc::Connection& link = activeConnection.openConnection();

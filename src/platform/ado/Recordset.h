@@ -54,8 +54,9 @@ public:
     // Runs the source text on the connection.  The rows are only ever read
     // forward, so every cursor type is served by a forward-only read (as a
     // provider may do) and the lock type changes nothing on the wire.
-    void Open(const QString& source, Connection& activeConnection, int cursorType = cursorType::Unspecified,
-              int lockType = lockType::Unspecified, int options = -1);
+    void Open(const QString& source, Connection& activeConnection,
+              int cursorType = cursorType::Unspecified, int lockType = lockType::Unspecified,
+              int options = -1);
     // The library's EOF (that name is a macro of the C library).
     bool Eof() const;
     Field Fields(const QString& name) const;

@@ -22,12 +22,14 @@ QString matchingName(const QStringList& names, const QString& wanted) {
         return sameButCase.front();
     }
     if (sameButCase.isEmpty()) {
-        throw rt::RuntimeError(kNoServerMessage,
-                               QStringLiteral("[SQL-DMO]No se encuentra '%1' en la colección Databases.").arg(wanted));
+        throw rt::RuntimeError(
+            kNoServerMessage,
+            QStringLiteral("[SQL-DMO]No se encuentra '%1' en la colección Databases.").arg(wanted));
     }
-    throw rt::RuntimeError(kNoServerMessage,
-                           QStringLiteral("[SQL-DMO]'%1' puede ser cualquiera de estas bases de datos: %2.")
-                               .arg(wanted, sameButCase.join(QStringLiteral(", "))));
+    throw rt::RuntimeError(
+        kNoServerMessage,
+        QStringLiteral("[SQL-DMO]'%1' puede ser cualquiera de estas bases de datos: %2.")
+            .arg(wanted, sameButCase.join(QStringLiteral(", "))));
 }
 
 } // namespace dmo

@@ -18,7 +18,8 @@ struct Session {
 
     odbc::Connection& connected() {
         if (!connection.connected()) {
-            throw rt::RuntimeError(kNoServerMessage, QStringLiteral("[SQL-DMO]No hay conexión con el servidor."));
+            throw rt::RuntimeError(kNoServerMessage,
+                                   QStringLiteral("[SQL-DMO]No hay conexión con el servidor."));
         }
         return connection;
     }
@@ -27,12 +28,16 @@ struct Session {
 
 namespace {
 
-const QString kDatabasesQuery = QStringLiteral("SELECT name FROM master.dbo.sysdatabases ORDER BY name");
+const QString kDatabasesQuery =
+    QStringLiteral("SELECT name FROM master.dbo.sysdatabases ORDER BY name");
 const QString kVersionQuery = QStringLiteral("SELECT SERVERPROPERTY('ProductVersion')");
 
-QString bracketQuoted(QString name) { return u'[' + name.replace(u']', QStringLiteral("]]")) + u']'; }
+QString bracketQuoted(QString name) {
+    return u'[' + name.replace(u']', QStringLiteral("]]")) + u']';
+}
 
-QString connectionString(const QString& serverName, bool integrated, const QString& login, const QString& password) {
+QString connectionString(const QString& serverName, bool integrated, const QString& login,
+                         const QString& password) {
     odbc::ConnectionStringBuilder builder;
     builder.add(QStringLiteral("DRIVER"), QStringLiteral("FreeTDS"));
     odbc::addServerKeys(builder, odbc::parseServerName(serverName));
@@ -60,7 +65,8 @@ void Database::Remove() {
     });
 }
 
-Databases::iterator::iterator(std::shared_ptr<detail::Session> session) : session_(std::move(session)) {
+Databases::iterator::iterator(std::shared_ptr<detail::Session> session)
+    : session_(std::move(session)) {
     guarded([&] {
         rows_ = std::make_unique<odbc::Statement>(session_->connected());
         rows_->execute(kDatabasesQuery);
@@ -108,11 +114,12 @@ SQLServer::~SQLServer() = default;
 void SQLServer::Connect(const QString& serverName, const std::optional<QString>& login,
                         const std::optional<QString>& password) {
     if (session_->connection.connected()) {
-        throw rt::RuntimeError(kNoServerMessage, QStringLiteral("[SQL-DMO]El objeto ya está conectado."));
+        throw rt::RuntimeError(kNoServerMessage,
+                               QStringLiteral("[SQL-DMO]El objeto ya está conectado."));
     }
     guarded([&] {
-        session_->connection.connect(
-            connectionString(serverName, loginSecure_, login.value_or(login_), password.value_or(password_)));
+        session_->connection.connect(connectionString(
+            serverName, loginSecure_, login.value_or(login_), password.value_or(password_)));
     });
 }
 
@@ -125,8 +132,10 @@ std::int32_t SQLServer::VersionMajor() const {
         bool isNumber = false;
         const int major = version.section(u'.', 0, 0).toInt(&isNumber);
         if (!isNumber) {
-            throw rt::RuntimeError(kNoServerMessage,
-                                   QStringLiteral("[SQL-DMO]El servidor no ha dado una versión válida: '%1'.").arg(version));
+            throw rt::RuntimeError(
+                kNoServerMessage,
+                QStringLiteral("[SQL-DMO]El servidor no ha dado una versión válida: '%1'.")
+                    .arg(version));
         }
         return static_cast<std::int32_t>(major);
     });

@@ -53,7 +53,9 @@ public:
         Database operator*() const;
         iterator& operator++();
         void operator++(int) { ++*this; }
-        friend bool operator==(const iterator& it, std::default_sentinel_t) { return it.rows_ == nullptr; }
+        friend bool operator==(const iterator& it, std::default_sentinel_t) {
+            return it.rows_ == nullptr;
+        }
 
     private:
         friend class Databases;

@@ -21,9 +21,7 @@ QByteArray baseNameOf(const QByteArray& hostPath) {
     return hostPath.mid(hostPath.lastIndexOf('/') + 1);
 }
 
-bool isReadOnly(const struct stat& st) {
-    return S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
-}
+bool isReadOnly(const struct stat& st) { return S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR); }
 
 class Fd {
 public:

@@ -31,9 +31,7 @@ struct OperationCache {
 
 thread_local OperationCache tCache;
 
-QByteArray throughLinkKey(const QByteArray& hostDir) {
-    return hostDir + '\x01';
-}
+QByteArray throughLinkKey(const QByteArray& hostDir) { return hostDir + '\x01'; }
 
 bool isUnder(const QByteArray& path, const QByteArray& folder) {
     return path == folder || (path.startsWith(folder) && path.size() > folder.size() &&
@@ -96,9 +94,7 @@ std::shared_ptr<FolderEntries> readFromHost(const QByteArray& hostDir, bool foll
 
 } // namespace
 
-QString upperCase(const QString& text) {
-    return QLocale::system().toUpper(text);
-}
+QString upperCase(const QString& text) { return QLocale::system().toUpper(text); }
 
 std::shared_ptr<const FolderEntries> readFolder(const QByteArray& hostDir, bool followLink,
                                                 int& error) {
@@ -153,9 +149,7 @@ std::optional<QByteArray> findWithoutCase(const QByteArray& hostDir, const QStri
     return found == index->constEnd() ? std::nullopt : std::optional<QByteArray>(*found);
 }
 
-OperationScope::OperationScope() {
-    ++tCache.depth;
-}
+OperationScope::OperationScope() { ++tCache.depth; }
 
 OperationScope::~OperationScope() {
     if (--tCache.depth == 0) {

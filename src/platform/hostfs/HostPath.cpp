@@ -12,9 +12,7 @@ namespace hostfs {
 
 namespace {
 
-bool isSeparator(QChar c) {
-    return c == u'\\' || c == u'/';
-}
+bool isSeparator(QChar c) { return c == u'\\' || c == u'/'; }
 
 // A Windows path taken apart: where it starts on the host and its components.
 struct ParsedPath {

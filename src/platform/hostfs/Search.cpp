@@ -30,9 +30,7 @@ QByteArray joinHost(const QByteArray& folder, const QByteArray& name) {
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
 }
 
-bool folderIsMissing(int error) {
-    return error == ENOENT || error == ENOTDIR || error == ELOOP;
-}
+bool folderIsMissing(int error) { return error == ENOENT || error == ENOTDIR || error == ELOOP; }
 
 void addSpecials(const HostPath& folder, const QString& upperPattern, std::int32_t mask,
                  std::vector<FoundEntry>& found) {

@@ -32,9 +32,7 @@ bool globMatch(QStringView name, QStringView pattern) {
     return p == pattern.size();
 }
 
-bool isSpecialEntry(QStringView name) {
-    return name == u"." || name == u"..";
-}
+bool isSpecialEntry(QStringView name) { return name == u"." || name == u".."; }
 
 bool onlyStarsAndDots(QStringView pattern) {
     bool star = false;

@@ -20,8 +20,9 @@ QString quoteValue(const QString& value) {
         return value;
     }
     if (value.contains(QStringLiteral("};"))) {
-        throw Error(QStringLiteral("El controlador FreeTDS no admite la secuencia \"};\" en un valor de conexión "
-                                   "(nombre de servidor, usuario o contraseña)."));
+        throw Error(QStringLiteral(
+            "El controlador FreeTDS no admite la secuencia \"};\" en un valor de conexión "
+            "(nombre de servidor, usuario o contraseña)."));
     }
     return u'{' + value + u'}';
 }

@@ -65,9 +65,10 @@ bool isDriverMessage(std::int32_t native) {
 Error::Error(const QString& description) : rt::RuntimeError(kUnspecified, description) {}
 
 Error::Error(std::vector<DiagRecord> records)
-    : rt::RuntimeError(kUnspecified, records.empty()
-                                         ? QStringLiteral("El controlador ODBC no ha dado detalles del error.")
-                                         : joinTexts(records)),
+    : rt::RuntimeError(kUnspecified,
+                       records.empty()
+                           ? QStringLiteral("El controlador ODBC no ha dado detalles del error.")
+                           : joinTexts(records)),
       records_(std::move(records)) {}
 
 std::optional<std::int32_t> Error::serverMessageNumber() const {
@@ -83,7 +84,8 @@ Handle::Handle(SQLSMALLINT type, SQLHANDLE parent) : type_(type) {
     const SQLRETURN rc = SQLAllocHandle(type, parent, &handle_);
     if (!SQL_SUCCEEDED(rc)) {
         if (parent != SQL_NULL_HANDLE) {
-            throw Error(diagnostics(type == SQL_HANDLE_STMT ? SQL_HANDLE_DBC : SQL_HANDLE_ENV, parent));
+            throw Error(
+                diagnostics(type == SQL_HANDLE_STMT ? SQL_HANDLE_DBC : SQL_HANDLE_ENV, parent));
         }
         throw Error(QStringLiteral("No se puede iniciar el administrador de controladores ODBC."));
     }
@@ -104,13 +106,14 @@ void Handle::check(SQLRETURN rc) const {
 namespace {
 // The environment must declare ODBC 3 before a connection is allocated on it.
 SQLHANDLE odbc3(const Handle& environment) {
-    environment.check(
-        SQLSetEnvAttr(environment.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0));
+    environment.check(SQLSetEnvAttr(environment.get(), SQL_ATTR_ODBC_VERSION,
+                                    reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0));
     return environment.get();
 }
 } // namespace
 
-Connection::Connection() : env_(SQL_HANDLE_ENV, SQL_NULL_HANDLE), dbc_(SQL_HANDLE_DBC, odbc3(env_)) {}
+Connection::Connection()
+    : env_(SQL_HANDLE_ENV, SQL_NULL_HANDLE), dbc_(SQL_HANDLE_DBC, odbc3(env_)) {}
 
 Connection::~Connection() { disconnect(); }
 
@@ -178,7 +181,8 @@ ColumnInfo Statement::column(SQLUSMALLINT number) const {
     SQLULEN size = 0;
     SQLSMALLINT digits = 0;
     SQLSMALLINT nullable = 0;
-    stmt_.check(SQLDescribeColW(stmt_.get(), number, name, 256, &nameLength, &type, &size, &digits, &nullable));
+    stmt_.check(SQLDescribeColW(stmt_.get(), number, name, 256, &nameLength, &type, &size, &digits,
+                                &nullable));
     return {fromWide(name, std::min<SQLSMALLINT>(nameLength, 255)), type};
 }
 
@@ -188,7 +192,8 @@ std::optional<QString> Statement::text(SQLUSMALLINT number) {
     QString result;
     for (;;) {
         SQLLEN indicator = 0;
-        const SQLRETURN rc = SQLGetData(stmt_.get(), number, SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
+        const SQLRETURN rc =
+            SQLGetData(stmt_.get(), number, SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
         if (rc == SQL_NO_DATA) {
             return result;
         }
@@ -197,7 +202,8 @@ std::optional<QString> Statement::text(SQLUSMALLINT number) {
             return std::nullopt;
         }
         // A longer value comes in pieces; each full piece ends in a terminator.
-        const bool truncated = indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof buffer);
+        const bool truncated =
+            indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof buffer);
         result.append(reinterpret_cast<const QChar*>(buffer),
                       truncated ? kUnits - 1 : indicator / static_cast<SQLLEN>(sizeof(SQLWCHAR)));
         if (!truncated) {
@@ -220,7 +226,9 @@ std::optional<std::int64_t> Statement::integer(SQLUSMALLINT number) {
     return fixed<std::int64_t>(number, SQL_C_SBIGINT);
 }
 
-std::optional<double> Statement::real(SQLUSMALLINT number) { return fixed<double>(number, SQL_C_DOUBLE); }
+std::optional<double> Statement::real(SQLUSMALLINT number) {
+    return fixed<double>(number, SQL_C_DOUBLE);
+}
 
 SQLULEN Statement::attribute(SQLINTEGER attribute) const {
     SQLULEN value = 0;

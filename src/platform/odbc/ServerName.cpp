@@ -33,8 +33,9 @@ ServerAddress parseServerName(const QString& typed) {
         bool isNumber = false;
         const QString portText = rest.mid(comma + 1).trimmed();
         const int port = portText.toInt(&isNumber);
-        const bool digitsOnly = !portText.isEmpty() &&
-                                std::all_of(portText.begin(), portText.end(), [](QChar c) { return c.isDigit(); });
+        const bool digitsOnly =
+            !portText.isEmpty() &&
+            std::all_of(portText.begin(), portText.end(), [](QChar c) { return c.isDigit(); });
         if (!isNumber || !digitsOnly || port < 1 || port > 65535) {
             invalidServerName(typed);
         }

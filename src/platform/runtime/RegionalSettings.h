@@ -22,8 +22,12 @@ public:
     ScopedRegionalSettings(const ScopedRegionalSettings&) = delete;
     ScopedRegionalSettings& operator=(const ScopedRegionalSettings&) = delete;
 
-    static ScopedRegionalSettings spanish() { return ScopedRegionalSettings(QLocale(QLocale::Spanish, QLocale::Spain)); }
-    static ScopedRegionalSettings english() { return ScopedRegionalSettings(QLocale(QLocale::English, QLocale::UnitedStates)); }
+    static ScopedRegionalSettings spanish() {
+        return ScopedRegionalSettings(QLocale(QLocale::Spanish, QLocale::Spain));
+    }
+    static ScopedRegionalSettings english() {
+        return ScopedRegionalSettings(QLocale(QLocale::English, QLocale::UnitedStates));
+    }
 
 private:
     bool hadPrevious_;

@@ -27,7 +27,18 @@ struct Empty {
 
 class Variant {
 public:
-    enum class Kind { Empty, Null, Boolean, Integer, Long, LongLong, Single, Double, Currency, Text };
+    enum class Kind {
+        Empty,
+        Null,
+        Boolean,
+        Integer,
+        Long,
+        LongLong,
+        Single,
+        Double,
+        Currency,
+        Text
+    };
 
     Variant() = default; // Empty
     Variant(Null) : value_(Null{}) {}

@@ -15,9 +15,7 @@ Dialogs& dialogs() {
     return gInstalledDialogs ? *gInstalledDialogs : qt;
 }
 
-void installDialogs(Dialogs* replacement) {
-    gInstalledDialogs = replacement;
-}
+void installDialogs(Dialogs* replacement) { gInstalledDialogs = replacement; }
 
 QString QtDialogs::chooseFolder(const QString& title, bool fileSystemOnly) {
     QFileDialog dialog(QApplication::activeWindow(), title);

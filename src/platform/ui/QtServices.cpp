@@ -11,11 +11,16 @@ Services* gInstalled = nullptr;
 
 QMessageBox::Icon iconFor(int style) {
     switch (style & 0x70) {
-    case 16: return QMessageBox::Critical;
-    case 32: return QMessageBox::Question;
-    case 48: return QMessageBox::Warning;
-    case 64: return QMessageBox::Information;
-    default: return QMessageBox::NoIcon;
+    case 16:
+        return QMessageBox::Critical;
+    case 32:
+        return QMessageBox::Question;
+    case 48:
+        return QMessageBox::Warning;
+    case 64:
+        return QMessageBox::Information;
+    default:
+        return QMessageBox::NoIcon;
     }
 }
 } // namespace
@@ -28,8 +33,8 @@ Services& services() {
 void install(Services* replacement) { gInstalled = replacement; }
 
 int QtServices::showMessage(const QString& text, int style) {
-    QMessageBox box(iconFor(style), QString::fromUtf8(kApplicationTitle), text, QMessageBox::NoButton,
-                    QApplication::activeWindow());
+    QMessageBox box(iconFor(style), QString::fromUtf8(kApplicationTitle), text,
+                    QMessageBox::NoButton, QApplication::activeWindow());
     const bool yesNo = (style & 0x7) == 4;
     if (yesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
