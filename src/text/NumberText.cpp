@@ -148,8 +148,12 @@ double readNumber(const QString& text) {
     }
     bool ok = false;
     const double value = locale.toDouble(number, &ok);
-    if (ok) {
+    if (ok && std::isfinite(value)) {
         return value;
+    }
+    // QLocale also reads "inf" and "nan"; they denote no number to render.
+    if (ok) {
+        throw rt::RuntimeError(rt::err::TypeMismatch);
     }
     // A number out of range reads as an infinity but does not count as read.
     if (std::isinf(value)) {

@@ -152,6 +152,23 @@ TEST(Converters, WhatDoesNotConvertIsZeroAndLeavesNoError) {
     EXPECT_EQ(rt::currentError().number, 0);
 }
 
+TEST(Converters, TextsOfNoFiniteNumberAreZeroAndFormatAsZero) {
+    for (int settings = 0; settings < 2; ++settings) {
+        auto regional = settings == 0 ? rt::ScopedRegionalSettings::spanish()
+                                      : rt::ScopedRegionalSettings::english();
+        const QString zero = settings == 0 ? QStringLiteral("0,00") : QStringLiteral("0.00");
+        for (const char* s : {"inf", "-inf", "nan", "NaN", " inf ", "1e400", "-1e400"}) {
+            SCOPED_TRACE(std::string(s) + (settings == 0 ? " es" : " en"));
+            EXPECT_EQ(dimeDoble(Variant(s)), 0.0);
+            EXPECT_EQ(dimeMoneda(Variant(s)), Currency{0});
+            EXPECT_EQ(dimeSimple(Variant(s)), 0.0f);
+            EXPECT_EQ(formateaCampo(Variant(s), 11, 2, QStringLiteral("D"), true).trimmed(), zero);
+            EXPECT_EQ(formateaCampo(Variant(s), 3, 2, {}, false).trimmed(), zero);
+        }
+    }
+    EXPECT_EQ(rt::currentError().number, 0);
+}
+
 TEST(Converters, ValuesBeyondTheResultRangeAreZero) {
     EXPECT_EQ(dimeSimple(Variant(1e39)), 0.0f);
     EXPECT_EQ(dimeSimple(Variant(-1e39)), 0.0f);
