@@ -3,6 +3,7 @@
 #include "frmIni.h"
 
 #include "ComboBoxList.h"
+#include "VisibleName.h"
 #include "platform/ui/Services.h"
 #include "sqlserver/Varios.h"
 
@@ -23,8 +24,11 @@ const QString kRemoved = QStringLiteral("Base de datos eliminada correctamente."
 const QString kRemovalFailed =
     QStringLiteral("Se han producido errores durante la eliminación de la base de datos.");
 
+// The name is shown with its invisible characters made visible, so that
+// what the user confirms reads as exactly the name that will be removed.
 QString confirmation(const QString& sBaseDatos) {
-    return QStringLiteral("¿Está seguro que desea eliminar la base de datos '") + sBaseDatos +
+    return QStringLiteral("¿Está seguro que desea eliminar la base de datos '") +
+           window::visibleName(sBaseDatos) +
            QStringLiteral("'?\r\nLa base de datos se eliminará y será irreversible.");
 }
 

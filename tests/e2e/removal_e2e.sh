@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The real program under Xvfb against the test server, driven with xdotool as
 # a user would: type the connection values, load the list, pick a database,
-# ask to remove it, answer No with Enter alone, then Yes.  Screenshots go to
-# $SHOTS; the test server's state file tells what was removed.
+# ask to remove it, answer No with Enter alone, then Yes.  The database
+# removed is named "<i>Compras</i>" beside a "Compras": markup in a name must
+# not make the confirmation, or the removal, take one for the other.
+# Screenshots go to $SHOTS; the test server's state file tells what was removed.
 # Usage: removal_e2e.sh BIN_DIR SHOTS_DIR
 set -euo pipefail
 
@@ -25,6 +27,7 @@ cat >"$state" <<'JSON'
   "version": "10.50.6000.34",
   "logins": [{"name": "sa", "password": "Secreto.1", "sysadmin": true}],
   "databases": [
+    {"name": "<i>Compras</i>"},
     {"name": "Almacen"},
     {"name": "Compras"},
     {"name": "Nóminas 2024"},
@@ -53,12 +56,20 @@ shot 02-loaded
 regions_equal "$SHOTS/01-start.png" "$SHOTS/02-loaded.png" "$(STATUS_REGION)" ||
     fail "the status line is not empty after the load"
 
-# The list reads Almacen, Compras, master, ...; the first is selected.
+# The list reads <i>Compras</i>, Almacen, Compras, master, ...; the first is
+# selected.  Pick the next one, then come back to the first.
 click_list_arrow
 sleep 0.5
 xdotool key Down Return
 wait_until 5 screen_region_changed "$SHOTS/02-loaded.png" "$(LIST_REGION)" ||
     fail "picking another database did not change the list's text"
+sleep 0.2
+shot 03-picked-other
+click_list_arrow
+sleep 0.5
+xdotool key Up Return
+wait_until 5 screen_region_changed "$SHOTS/03-picked-other.png" "$(LIST_REGION)" ||
+    fail "picking the first database again did not change the list's text"
 sleep 0.2
 shot 03-picked
 
@@ -93,9 +104,9 @@ regions_differ "$SHOTS/05-answered-no.png" "$SHOTS/06-removed.png" "$(REMOVAL_RE
 regions_equal "$SHOTS/05-answered-no.png" "$SHOTS/06-removed.png" "$(LIST_REGION)" ||
     fail "the list changed after the removal"
 
-has_database Compras && fail "Compras is still on the server"
-for kept in Almacen "Nóminas 2024" Ventas; do
+has_database '<i>Compras</i>' && fail "<i>Compras</i> is still on the server"
+for kept in Almacen Compras "Nóminas 2024" Ventas; do
     has_database "$kept" || fail "$kept was removed too"
 done
-[ "$(database_count)" = 3 ] || fail "expected 3 databases left, the state file says $(database_count)"
-echo "PASS: Enter answered No, Yes removed exactly Compras"
+[ "$(database_count)" = 4 ] || fail "expected 4 databases left, the state file says $(database_count)"
+echo "PASS: Enter answered No, Yes removed exactly <i>Compras</i>"

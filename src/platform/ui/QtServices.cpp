@@ -35,6 +35,8 @@ void install(Services* replacement) { gInstalled = replacement; }
 int QtServices::showMessage(const QString& text, int style) {
     QMessageBox box(iconFor(style), QString::fromUtf8(kApplicationTitle), text,
                     QMessageBox::NoButton, QApplication::activeWindow());
+    // Names, paths and server messages are shown as they are, never as markup.
+    box.setTextFormat(Qt::PlainText);
     const bool yesNo = (style & 0x7) == 4;
     if (yesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);

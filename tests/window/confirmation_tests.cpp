@@ -1,0 +1,77 @@
+// The removal's confirmation through the real Qt message box, offscreen: it
+// names the database literally, whatever markup or invisible characters the
+// name holds, and answering No changes nothing.
+#include "window/frmIni.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Shown {
+    QString text;
+    Qt::TextFormat format = Qt::AutoText;
+    Qt::TextFormat labelFormat = Qt::AutoText;
+};
+
+// Clicks the removal button with `name` typed in the list and answers the
+// box with Esc, recording what the box showed.
+Shown confirmationFor(const QString& name) {
+    frmIni form;
+    auto* combo = form.findChild<QComboBox*>(QStringLiteral("cmbBDSQL"));
+    combo->setEditText(name);
+    Shown shown;
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            return;
+        }
+        seen = true;
+        shown.text = box->text();
+        shown.format = box->textFormat();
+        if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+            shown.labelFormat = label->textFormat();
+        }
+        QTest::keyClick(box, Qt::Key_Escape);
+    });
+    form.findChild<QPushButton*>(QStringLiteral("cmElimina"))->click();
+    EXPECT_TRUE(seen) << "no confirmation box was shown";
+    EXPECT_TRUE(form.findChild<QPushButton*>(QStringLiteral("cmElimina"))->isEnabled());
+    return shown;
+}
+
+TEST(Confirmation, NamesTheDatabaseLiterallyWithInvisibleCharactersShown) {
+    const std::pair<QString, QString> cases[] = {
+        {QStringLiteral("<b>Ventas</b>"), QStringLiteral("<b>Ventas</b>")},
+        {QStringLiteral("a&lt;b"), QStringLiteral("a&lt;b")},
+        {QStringLiteral("<img src=x>"), QStringLiteral("<img src=x>")},
+        {QStringLiteral(" Nóminas  2024 "), QStringLiteral(" Nóminas  2024 ")},
+        {QStringLiteral("x\ny"), QStringLiteral("x<U+000A>y")},
+        {QStringLiteral("Ventas") + QChar(0x200B), QStringLiteral("Ventas<U+200B>")},
+        {QChar(0x202E) + QStringLiteral("satneV"), QStringLiteral("<U+202E>satneV")},
+        {QStringLiteral("a") + QChar(0x2028) + QChar(0xFEFF) + QChar(0x2066) + QChar(0x7F),
+         QStringLiteral("a<U+2028><U+FEFF><U+2066><U+007F>")},
+        // A format character beyond the first plane is one character.
+        {QStringLiteral("t") + QString::fromUcs4(U"\U000E0001"), QStringLiteral("t<U+E0001>")},
+    };
+    for (const auto& [name, written] : cases) {
+        SCOPED_TRACE(name.toStdString());
+        const Shown shown = confirmationFor(name);
+        EXPECT_EQ(shown.text, QStringLiteral("¿Está seguro que desea eliminar la base de datos '") +
+                                  written +
+                                  QStringLiteral("'?\r\nLa base de datos se eliminará y será "
+                                                 "irreversible."));
+        EXPECT_EQ(shown.format, Qt::PlainText);
+        EXPECT_EQ(shown.labelFormat, Qt::PlainText);
+    }
+}
+
+} // namespace
