@@ -1,5 +1,6 @@
 #include "frmIni.h"
 
+#include "DialogFont.h"
 #include "PasswordStyle.h"
 #include "Twips.h"
 
@@ -10,6 +11,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+
+#include <utility>
 
 using window::TwipRect;
 
@@ -23,7 +26,6 @@ template <class Control>
 Control* makeControl(QWidget* container, const char* name, const TwipRect& where) {
     auto* control = new Control(container);
     control->setObjectName(QString::fromLatin1(name));
-    control->setAccessibleName(control->objectName());
     const QScreen* screen = container->screen();
     control->setGeometry(
         window::twipsToPixels(where, screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY()));
@@ -37,15 +39,6 @@ QLabel* makeLabel(QWidget* container, const char* name, const TwipRect& where,
     return label;
 }
 
-// "MS Sans Serif" where the system has it, else the system's sans-serif face.
-QFont msSansSerif(qreal points) {
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(points);
-    font.setWeight(QFont::Normal);
-    return font;
-}
-
 void setTextColour(QLabel* label, const QColor& colour) {
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, colour);
@@ -54,7 +47,19 @@ void setTextColour(QLabel* label, const QColor& colour) {
 
 void makeWarning(QLabel* label) {
     setTextColour(label, QColor(255, 0, 0));
-    label->setFont(msSansSerif(9.75));
+    label->setFont(window::msSansSerif(9.75));
+}
+
+// A caption as read: "&" marks the accelerator, "&&" stands for "&".
+QString withoutMnemonic(const QString& caption) {
+    QString text;
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i] == u'&' && i + 1 < caption.size()) {
+            ++i;
+        }
+        text += caption[i];
+    }
+    return text;
 }
 
 void maskWithAsterisks(QLineEdit* field) {
@@ -68,9 +73,10 @@ void maskWithAsterisks(QLineEdit* field) {
 
 frmIni::frmIni(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmIni"));
-    setAccessibleName(objectName());
     setWindowTitle(QStringLiteral("Tarvelo"));
+    setAccessibleName(windowTitle());
     buildControls();
+    nameForScreenReaders();
     setTabOrder();
     connect(cmCargaBDSQL, &QPushButton::clicked, this, &frmIni::cmCargaBDSQL_Click);
     connect(cmElimina, &QPushButton::clicked, this, &frmIni::cmElimina_Click);
@@ -120,12 +126,33 @@ void frmIni::buildControls() {
     Label7 = makeLabel(this, "Label7", {120, 240, 7575, 495},
                        QStringLiteral("Eliminar base de datos SQL Server"));
     Label7->setForegroundRole(QPalette::Highlight);
-    Label7->setFont(msSansSerif(18));
+    Label7->setFont(window::msSansSerif(18));
 
     const QScreen* screen = this->screen();
     setFixedSize(window::twipsToPixels(kClientArea, screen->logicalDotsPerInchX(),
                                        screen->logicalDotsPerInchY())
                      .size());
+}
+
+void frmIni::nameForScreenReaders() {
+    // A screen reader says what a sighted user reads: each field the caption
+    // of the label beside it, each button its caption without the "&".
+    const std::pair<QLabel*, QWidget*> labelled[] = {
+        {Label3, txtServerSQL}, {Label4, txtUserSQL}, {Label5, txtPwdSQL}, {Label6, cmbBDSQL}};
+    for (const auto& [label, field] : labelled) {
+        label->setBuddy(field);
+        field->setAccessibleName(label->text());
+    }
+    lblEstado->setAccessibleName(Label8->text());
+    for (QPushButton* button : {cmCargaBDSQL, cmElimina}) {
+        button->setAccessibleName(withoutMnemonic(button->text()));
+    }
+    for (QGroupBox* frame : {Frame2, Frame3}) {
+        frame->setAccessibleName(frame->title());
+    }
+    for (QLabel* label : {Label1, Label2, Label3, Label4, Label5, Label6, Label7, Label8}) {
+        label->setAccessibleName(label->text());
+    }
 }
 
 void frmIni::setTabOrder() {

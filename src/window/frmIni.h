@@ -3,7 +3,8 @@
 // password, loads the server's database names into a drop-down list and
 // removes the database named there once the user has confirmed.  All the
 // work happens in the Click handlers of its two buttons.  Every
-// control carries its name as object name and accessible name.
+// control carries its name as object name, and as accessible name what a
+// sighted user reads for it.
 
 #include <QWidget>
 
@@ -27,6 +28,7 @@ private:
     void cmElimina_Click();
 
     void buildControls();
+    void nameForScreenReaders();
     void setTabOrder();
     void centreOnScreen();
 

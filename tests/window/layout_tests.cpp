@@ -2,6 +2,7 @@
 // containers, captions, places, focus order, the password character, the
 // colours and fonts, and the window's own size and place.
 #include "RecordingUi.h"
+#include "window/DialogFont.h"
 #include "window/Twips.h"
 #include "window/frmIni.h"
 
@@ -12,11 +13,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string_view>
+#include <utility>
 
 namespace {
 
@@ -86,6 +90,10 @@ protected:
     qreal dpiX() const { return form.screen()->logicalDotsPerInchX(); }
     qreal dpiY() const { return form.screen()->logicalDotsPerInchY(); }
 
+    // The program's default font, as main() installs it, before the window.
+    struct DialogFont {
+        DialogFont() { window::installDialogFont(); }
+    } dialogFont;
     // Any message box fails the test instead of waiting for a user.
     testing_support::RecordingUi ui;
     frmIni form;
@@ -99,7 +107,6 @@ TEST_F(WindowLayout, EveryControlHasItsNameKindContainerCaptionAndPlace) {
         ASSERT_NE(w, nullptr);
         ++controls;
         EXPECT_STREQ(w->metaObject()->className(), row.kind);
-        EXPECT_EQ(w->accessibleName(), QString::fromLatin1(row.name));
         ASSERT_NE(w->parentWidget(), nullptr);
         EXPECT_EQ(w->parentWidget()->objectName(), QString::fromLatin1(row.container));
         EXPECT_EQ(captionOf(w), row.caption);
@@ -108,6 +115,65 @@ TEST_F(WindowLayout, EveryControlHasItsNameKindContainerCaptionAndPlace) {
         EXPECT_EQ(w->geometry(), expected);
     }
     EXPECT_EQ(controls, 17);
+}
+
+TEST_F(WindowLayout, EveryControlIsNamedForScreenReadersAsASightedUserReadsIt) {
+    const std::pair<const char*, const char*> named[] = {
+        {"frmIni", "Tarvelo"},
+        {"Frame3", "Estado"},
+        {"lblEstado", "Estado"},
+        {"Label8", "Estado"},
+        {"cmElimina", "Eliminar Base de Datos"},
+        {"Frame2", "SQL Server"},
+        {"cmCargaBDSQL", "Carga Bases de Datos"},
+        {"cmbBDSQL", "Base de Datos"},
+        {"txtPwdSQL", "Contraseña"},
+        {"txtUserSQL", "Usuario"},
+        {"txtServerSQL", "Servidor"},
+        {"Label6", "Base de Datos"},
+        {"Label5", "Contraseña"},
+        {"Label4", "Usuario"},
+        {"Label3", "Servidor"},
+        {"Label2", "Esta herramienta elimina completamente la base de datos SQL Server."},
+        {"Label1", "Utilizar esta herramienta con mucha precaución."},
+        {"Label7", "Eliminar base de datos SQL Server"},
+    };
+    for (const auto& [name, spoken] : named) {
+        QWidget* w = std::string_view(name) == "frmIni" ? &form : control(name);
+        ASSERT_NE(w, nullptr) << name;
+        EXPECT_EQ(w->accessibleName(), QString::fromUtf8(spoken)) << name;
+    }
+    const std::pair<const char*, const char*> buddies[] = {{"Label3", "txtServerSQL"},
+                                                           {"Label4", "txtUserSQL"},
+                                                           {"Label5", "txtPwdSQL"},
+                                                           {"Label6", "cmbBDSQL"}};
+    for (const auto& [label, field] : buddies) {
+        EXPECT_EQ(control<QLabel>(label)->buddy(), control(field)) << label;
+    }
+}
+
+// Every caption is whole in the face the control really resolves: on a
+// system without the classic dialog font a wider stand-in cuts "Contraseña".
+TEST_F(WindowLayout, EveryCaptionFitsItsControlInTheFontItResolves) {
+    for (const ControlRow& row : kTable) {
+        QWidget* w = control(row.name);
+        ASSERT_NE(w, nullptr);
+        const QString caption = QString(row.caption).remove(u'&');
+        if (caption.isEmpty()) {
+            continue;
+        }
+        const QFontMetrics metrics(w->font());
+        int room = w->contentsRect().width();
+        if (auto* button = qobject_cast<QPushButton*>(w)) {
+            room -= 2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
+        } else if (qobject_cast<QGroupBox*>(w)) {
+            // The title sits inside the frame's rounded corners.
+            room -= 2 * metrics.averageCharWidth();
+        }
+        EXPECT_LE(metrics.horizontalAdvance(caption), room)
+            << row.name << " in " << QFontInfo(w->font()).family().toStdString();
+        EXPECT_LE(metrics.height(), w->height()) << row.name;
+    }
 }
 
 TEST_F(WindowLayout, WindowIsTitledFixedInSizeAndCentred) {
