@@ -53,7 +53,7 @@ const tsqlClient = {
   async hold(server, user, password, sql) {
     const child = spawn('tsql', ['-H', '127.0.0.1', '-p', String(server.port), '-U', user, '-P', password, '-o', 'q'], {
       stdio: ['pipe', 'ignore', 'ignore'],
-      env: { ...process.env, TDSVER: TDS_VERSION },
+      env: { ...process.env, LANG: 'C.UTF-8', LC_ALL: 'C.UTF-8', TDSVER: TDS_VERSION },
     });
     child.stdin.write(sql + '\ngo\n');
     await waitFor(() => server.logLines().some((l) => l.request === 'batch' && l.statement.trim() === sql), 10000);

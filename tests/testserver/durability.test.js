@@ -21,14 +21,17 @@ it('survives kill -9 in the middle of a run of drops', async () => {
       const drops = remaining.slice(0, 2000).map((n) => `DROP DATABASE [${n}]`).join('\n');
       const tsql = spawn('tsql', ['-H', '127.0.0.1', '-p', String(server.port), '-U', 'sa', '-P', 'Secreto.1', '-o', 'q'], {
         stdio: ['pipe', 'ignore', 'ignore'],
-        env: { ...process.env, TDSVER: '7.3' },
+        // tsql sends the names' "ñ" only under a UTF-8 locale.
+        env: { ...process.env, LANG: 'C.UTF-8', LC_ALL: 'C.UTF-8', TDSVER: '7.3' },
       });
       const tsqlDone = new Promise((resolve) => tsql.once('exit', resolve));
       tsql.stdin.end(drops + '\ngo\nexit\n');
       // Kill it at some moment after the first drop has reached the file,
       // while the others are being written.
       const original = fs.statSync(server.statePath).mtimeMs;
+      const deadline = Date.now() + 20000;
       while (fs.statSync(server.statePath).mtimeMs === original) {
+        assert.ok(Date.now() < deadline, 'waited 20 s for the first drop to reach the state file');
         await new Promise((r) => setTimeout(r, 2));
       }
       await new Promise((r) => setTimeout(r, killAfterMs));
