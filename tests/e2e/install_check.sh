@@ -72,6 +72,15 @@ grep -q '^Depends:.*fonts-liberation2' <<<"$control" || fail "the package does n
 dpkg-deb --fsys-tarfile "$deb" | tar -x -O ./usr/bin/tarvelo >"$HARNESS_WORK/packaged"
 file "$HARNESS_WORK/packaged" | grep -q ', stripped' || fail "the packaged program is not stripped"
 
+# Hardened: position-independent, bound at start-up with a read-only
+# relocation table, stack canaries, and compiled with the checked functions.
+dynamic=$(readelf -dW "$HARNESS_WORK/packaged")
+grep -q 'FLAGS.*BIND_NOW' <<<"$dynamic" || fail "the program is not bound at start-up (-z now)"
+grep -q 'FLAGS_1.*PIE' <<<"$dynamic" || fail "the program is not position-independent"
+grep -q GNU_RELRO <<<"$(readelf -lW "$HARNESS_WORK/packaged")" || fail "the program has no read-only relocations (-z relro)"
+grep -q __stack_chk_fail <<<"$(readelf --dyn-syms -W "$HARNESS_WORK/packaged")" || fail "the program has no stack protector"
+grep -q -- '-D_FORTIFY_SOURCE=2' "$build/compile_commands.json" || fail "the build does not fortify sources"
+
 # apt resolves the dependencies from this machine's package lists.
 apt-get install --simulate "$deb" >"$HARNESS_WORK/apt.out" 2>&1 ||
     fail "apt cannot install the package: $(tail -n5 "$HARNESS_WORK/apt.out")"

@@ -61,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ListFault{"ClosedInTheRows", fault("rows", "close", 0, 2)},
                       ListFault{"GarbageInTheRows", fault("rows", "garbage", 0, 2)},
                       ListFault{"ClosedAtTheQuery", fault("query", "close")}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(CargaBBDDFaults, NamesReadBeforeALostLinkStayInTheList) {
     // Enough names for many packets: the driver hands over every row of the
@@ -125,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ListFault{"GarbageAtLogin", fault("login", "garbage")},
                       ListFault{"ClosedInTheRows", fault("rows", "close", 0, 1)},
                       ListFault{"GarbageInTheRows", fault("rows", "garbage", 0, 1)}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(BorraDBSQLFaults, RefusedConnectionGivesTheThreeMessages) {
     TestServer server(faulty(fault("connect", "refuse")));

@@ -52,8 +52,8 @@ protected:
     QPushButton* removal() { return control<QPushButton>("cmElimina"); }
     QString status() { return control<QLabel>("lblEstado")->text(); }
 
-    void fill(const QString& server, const QString& login, const QString& password) {
-        field("txtServerSQL")->setText(server);
+    void fill(const QString& serverName, const QString& login, const QString& password) {
+        field("txtServerSQL")->setText(serverName);
         field("txtUserSQL")->setText(login);
         field("txtPwdSQL")->setText(password);
     }
