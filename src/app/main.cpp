@@ -1,6 +1,8 @@
 // Tarvelo: shows the one window; closing it ends the program.  There is no
 // command line and nothing is read or stored.
 
+#include "platform/ui/QtDialogs.h"
+#include "platform/ui/QtServices.h"
 #include "window/DialogFont.h"
 #include "window/frmIni.h"
 
@@ -23,6 +25,11 @@ int main(int argc, char** argv) {
 
     // Controls without a font of their own use the classic dialog font.
     window::installDialogFont();
+
+    ui::QtServices services;
+    ui::install(&services);
+    ui::QtDialogs choosers;
+    ui::installDialogs(&choosers);
 
     frmIni window;
     window.show();

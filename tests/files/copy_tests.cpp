@@ -3,7 +3,7 @@
 #include "RecordingUi.h"
 #include "files/cArch.h"
 #include "platform/hostfs/HostPath.h"
-#include "platform/ui/ProgressSink.h"
+#include "platform/ui/QProgressBarSink.h"
 
 #include <QProgressBar>
 #include <gtest/gtest.h>

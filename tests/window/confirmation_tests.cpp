@@ -1,6 +1,7 @@
 // The removal's confirmation through the real Qt message box, offscreen: it
 // names the database literally, whatever markup or invisible characters the
 // name holds, and answering No changes nothing.
+#include "platform/ui/QtServices.h"
 #include "window/frmIni.h"
 
 #include <QApplication>
@@ -24,6 +25,8 @@ struct Shown {
 // Clicks the removal button with `name` typed in the list and answers the
 // box with Esc, recording what the box showed.
 Shown confirmationFor(const QString& name) {
+    ui::QtServices services;
+    ui::install(&services);
     frmIni form;
     auto* combo = form.findChild<QComboBox*>(QStringLiteral("cmbBDSQL"));
     combo->setEditText(name);
@@ -45,6 +48,7 @@ Shown confirmationFor(const QString& name) {
     form.findChild<QPushButton*>(QStringLiteral("cmElimina"))->click();
     EXPECT_TRUE(seen) << "no confirmation box was shown";
     EXPECT_TRUE(form.findChild<QPushButton*>(QStringLiteral("cmElimina"))->isEnabled());
+    ui::install(nullptr);
     return shown;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The modal choosers of the desktop: a folder chooser and a file-open
-// chooser.  The Qt implementation (QFileDialog) is installed by default;
-// tests install a recording double.
+// chooser.  The program installs the Qt implementation (QtDialogs.h, over
+// QFileDialog); tests install a recording double.
 
 #include <QString>
 #include <QStringList>

@@ -6,17 +6,6 @@
 
 namespace ui {
 
-namespace {
-Dialogs* gInstalledDialogs = nullptr;
-} // namespace
-
-Dialogs& dialogs() {
-    static QtDialogs qt;
-    return gInstalledDialogs ? *gInstalledDialogs : qt;
-}
-
-void installDialogs(Dialogs* replacement) { gInstalledDialogs = replacement; }
-
 QString QtDialogs::chooseFolder(const QString& title, bool fileSystemOnly) {
     QFileDialog dialog(QApplication::activeWindow(), title);
     dialog.setFileMode(QFileDialog::Directory);

@@ -7,8 +7,6 @@
 namespace ui {
 
 namespace {
-Services* gInstalled = nullptr;
-
 QMessageBox::Icon iconFor(int style) {
     switch (style & 0x70) {
     case 16:
@@ -24,13 +22,6 @@ QMessageBox::Icon iconFor(int style) {
     }
 }
 } // namespace
-
-Services& services() {
-    static QtServices qt;
-    return gInstalled ? *gInstalled : qt;
-}
-
-void install(Services* replacement) { gInstalled = replacement; }
 
 int QtServices::showMessage(const QString& text, int style) {
     QMessageBox box(iconFor(style), QString::fromUtf8(kApplicationTitle), text,

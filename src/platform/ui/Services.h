@@ -1,8 +1,9 @@
 #pragma once
 // The user-interface services the procedures call in place of the desktop
 // runtime: modal message boxes, the screen's mouse pointer and processing
-// pending window events once.  The Qt implementation is installed by
-// default; tests install a recording double.
+// pending window events once.  This library needs only Qt Core; the program
+// installs the Qt Widgets implementation (QtServices.h), tests a recording
+// double.
 
 #include <QString>
 

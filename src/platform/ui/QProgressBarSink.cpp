@@ -1,4 +1,4 @@
-#include "ProgressSink.h"
+#include "QProgressBarSink.h"
 
 #include <QProgressBar>
 #include <cmath>
