@@ -5,9 +5,8 @@
 #include "platform/ado/Recordset.h"
 #include "platform/dmo/SQLServer.h"
 #include "platform/runtime/CurrentError.h"
+#include "platform/runtime/RegionalSettings.h"
 #include "platform/ui/Services.h"
-
-#include <QLocale>
 
 namespace {
 
@@ -34,11 +33,9 @@ int probedClientType(const QString& sServidor, const QString& sUsuario, const QS
     return server.VersionMajor() == kMajorWithOwnProvider ? 2 : 1;
 }
 
-QString upper(const QString& text) { return QLocale::system().toUpper(text); }
-
 bool sameName(const rt::Variant& value, const QString& sBaseDatos) {
     return value.kind() == rt::Variant::Kind::Text &&
-           upper(value.as<QString>()) == upper(sBaseDatos);
+           rt::upperCase(value.as<QString>()) == rt::upperCase(sBaseDatos);
 }
 
 } // namespace

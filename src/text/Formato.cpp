@@ -4,9 +4,8 @@
 #include "NumberText.h"
 
 #include "platform/runtime/CurrentError.h"
+#include "platform/runtime/RegionalSettings.h"
 #include "platform/runtime/RuntimeError.h"
-
-#include <QLocale>
 
 #include <algorithm>
 #include <limits>
@@ -132,7 +131,7 @@ QString formateaCampo(const rt::Variant& vValor, std::int16_t nEnteros, std::int
 }
 
 QString alineaTexto(const QString& sTexto, std::int16_t nAncho, const QString& sAlineacion) {
-    const bool alignLeft = QLocale::system().toUpper(sAlineacion) == QLatin1String("I");
+    const bool alignLeft = rt::upperCase(sAlineacion) == QLatin1String("I");
     QString s = sTexto.isEmpty() ? QStringLiteral(" ") : sTexto;
     if (s.size() > nAncho) {
         if (nAncho < 0) {

@@ -138,7 +138,7 @@ double finiteOrOverflow(double value) {
 } // namespace
 
 double readNumber(const QString& text) {
-    const QLocale locale = rt::numberLocale();
+    const QLocale locale = rt::regionalLocale();
     // QLocale insists on the locale's grouping rules (Spanish groups no
     // four-digit number), but a group separator only helps the eye: the
     // platform's reading drops it wherever it stands.

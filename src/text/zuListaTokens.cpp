@@ -2,9 +2,8 @@
 
 #include "errors/zuErrores_Sencillo.h"
 #include "platform/runtime/CurrentError.h"
+#include "platform/runtime/RegionalSettings.h"
 #include "platform/ui/Services.h"
-
-#include <QLocale>
 
 #include <limits>
 #include <string_view>
@@ -83,7 +82,7 @@ bool zuListaTokens::bExisteItem(QString sToken) {
     bool found = false;
     rt::withFailurePath(
         [&] {
-            const QLocale locale = QLocale::system();
+            const QLocale locale = rt::regionalLocale();
             const QString wanted = locale.toUpper(sToken);
             for (std::int32_t i = 0; i < m_count && !found; ++i) {
                 found = locale.toUpper(m_tokens.at(i)) == wanted;

@@ -3,6 +3,9 @@
 #include "platform/dmo/Failure.h"
 #include "platform/dmo/NameMatch.h"
 #include "platform/dmo/SQLServer.h"
+#include "platform/runtime/RegionalSettings.h"
+
+#include <QLocale>
 
 #include <gtest/gtest.h>
 
@@ -63,6 +66,34 @@ TEST(DmoItem, ExactNameFirstThenTheOnlyOneEqualWithoutRegardToCase) {
     EXPECT_EQ(dmo::matchingName(names, QStringLiteral("ÚNICA")), QStringLiteral("Única"));
     EXPECT_EQ(dmo::matchingName(names, QStringLiteral("X]; drop database [ventas")),
               QStringLiteral("x]; DROP DATABASE [Ventas"));
+}
+
+// Without regard to case means by the regional settings' rules: in Turkish
+// the capital of "i" is "İ", so "ingresos" is not "INGRESOS" there.
+TEST(DmoItem, CaseFollowsTheRegionalSettingsTurkishIncluded) {
+    const QStringList names = {QStringLiteral("INGRESOS"), QStringLiteral("İNDİCE")};
+    const QLocale turkish(QLocale::Turkish, QLocale::Turkey);
+    const QLocale spanish(QLocale::Spanish, QLocale::Spain);
+    const struct {
+        QLocale locale;
+        QString wanted;
+        QString found; // empty: no database matches
+    } cases[] = {
+        {spanish, QStringLiteral("ingresos"), QStringLiteral("INGRESOS")},
+        {turkish, QStringLiteral("ingresos"), {}},
+        {turkish, QStringLiteral("ındıce"), {}},
+        {turkish, QStringLiteral("indice"), QStringLiteral("İNDİCE")},
+        {spanish, QStringLiteral("indice"), {}},
+    };
+    for (const auto& c : cases) {
+        rt::ScopedRegionalSettings regional(c.locale);
+        SCOPED_TRACE(c.locale.name().toStdString() + " " + c.wanted.toStdString());
+        if (c.found.isEmpty()) {
+            EXPECT_THROW(dmo::matchingName(names, c.wanted), rt::RuntimeError);
+        } else {
+            EXPECT_EQ(dmo::matchingName(names, c.wanted), c.found);
+        }
+    }
 }
 
 TEST(DmoItem, NoneOrSeveralCandidatesAreErrorsNamingTheRequest) {

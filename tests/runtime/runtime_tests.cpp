@@ -62,6 +62,7 @@ TEST(CurrentError, IsKeptPerThread) {
 }
 
 TEST(RegionalSettings, ScopedOverrideSetsAndRestoresTheSeparators) {
+    const QChar before = rt::decimalSeparator();
     {
         auto spanish = rt::ScopedRegionalSettings::spanish();
         EXPECT_EQ(rt::decimalSeparator(), QChar(','));
@@ -73,7 +74,7 @@ TEST(RegionalSettings, ScopedOverrideSetsAndRestoresTheSeparators) {
         }
         EXPECT_EQ(rt::decimalSeparator(), QChar(','));
     }
-    EXPECT_EQ(rt::decimalSeparator(), QLocale::system().decimalPoint().front());
+    EXPECT_EQ(rt::decimalSeparator(), before);
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 
 #include "Failure.h"
 
-#include <QLocale>
+#include "platform/runtime/RegionalSettings.h"
 
 namespace dmo {
 
@@ -10,7 +10,7 @@ QString matchingName(const QStringList& names, const QString& wanted) {
     if (names.contains(wanted)) {
         return wanted;
     }
-    const QLocale locale = QLocale::system();
+    const QLocale locale = rt::regionalLocale();
     const QString upperWanted = locale.toUpper(wanted);
     QStringList sameButCase;
     for (const QString& name : names) {

@@ -11,20 +11,20 @@ std::optional<QLocale>& pinned() {
 }
 } // namespace
 
-QLocale numberLocale() { return pinned() ? *pinned() : QLocale::system(); }
+QLocale regionalLocale() { return pinned() ? *pinned() : QLocale::system(); }
 
 QChar decimalSeparator() {
-    const QString s = numberLocale().decimalPoint();
+    const QString s = regionalLocale().decimalPoint();
     return s.isEmpty() ? QChar('.') : s.front();
 }
 
 QChar groupSeparator() {
-    const QString s = numberLocale().groupSeparator();
+    const QString s = regionalLocale().groupSeparator();
     return s.isEmpty() ? QChar(',') : s.front();
 }
 
 ScopedRegionalSettings::ScopedRegionalSettings(const QLocale& locale)
-    : hadPrevious_(pinned().has_value()), previous_(numberLocale()) {
+    : hadPrevious_(pinned().has_value()), previous_(regionalLocale()) {
     pinned() = locale;
 }
 

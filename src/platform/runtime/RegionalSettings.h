@@ -1,7 +1,8 @@
 #pragma once
-// The user's regional number settings: the decimal and digit-group
-// separators, read from the system locale at the time of each call.  Tests
-// pin them for a scope with ScopedRegionalSettings.
+// The user's regional settings: the decimal and digit-group separators and
+// the rules of upper case, read from the system locale at the time of each
+// call.  Tests pin them for a scope with ScopedRegionalSettings, so that no
+// outcome depends on the machine's LANG.
 
 #include <QChar>
 #include <QLocale>
@@ -11,9 +12,12 @@ namespace rt {
 
 QChar decimalSeparator();
 QChar groupSeparator();
-// The locale whose number conventions are in force (the system's, or the
-// one a test has pinned).
-QLocale numberLocale();
+// The locale whose conventions are in force (the system's, or the one a
+// test has pinned).
+QLocale regionalLocale();
+// Upper case by that locale's rules, as names are compared without regard
+// to case.
+inline QString upperCase(const QString& text) { return regionalLocale().toUpper(text); }
 
 class ScopedRegionalSettings {
 public:
