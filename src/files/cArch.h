@@ -77,8 +77,17 @@ private:
                       const QByteArray& nombreHost);
     // The operations on listed files act on the entry the listing found.
     bool borraListado(hostfs::FolderTree& arbol, std::int16_t Index);
+    // The destination folder found for the last listed folder copied from;
+    // a folder's files are listed together, so each is found once.
+    struct CarpetaDestino {
+        QByteArray rutaHost;
+        QByteArray carpeta;
+        bool hallada = false;
+    };
     void copiaListado(hostfs::FolderTree& origen, std::int16_t Index, const QByteArray& destinoHost,
-                      const QString& destino, bool bCrearDirs, bool bSilencioso);
+                      const QString& destino, bool bCrearDirs, bool bSilencioso,
+                      CarpetaDestino& ultima);
+    void copiaDesde(hostfs::FolderTree& origen, std::size_t at, const QByteArray& carpeta);
 
     QString m_dirBase;
     QString m_filtro;

@@ -144,12 +144,13 @@ bool cArch::CopiaCarpeta(const QString& sOrig, const QString& sDest, std::int32_
             const QString destFolder = ponBarra(sDest);
             const QByteArray destHost = hostfs::resolve(destFolder).path;
             hostfs::FolderTree origen(m_dirBaseHost);
+            CarpetaDestino ultima;
             for (int i = 1; i <= count; ++i) {
                 const QString full = fNombreCompleto(static_cast<std::int16_t>(i));
                 const qsizetype p = locale.toUpper(full).indexOf(origUpper) + 1;
                 const QString rel = full.mid(p + baseLength - 1);
                 copiaListado(origen, static_cast<std::int16_t>(i), destHost, destFolder + rel,
-                             bCrearDirs, bSilencioso);
+                             bCrearDirs, bSilencioso, ultima);
                 if (pBar) {
                     pBar->setValue(static_cast<float>(i));
                 }
@@ -164,10 +165,25 @@ bool cArch::CopiaCarpeta(const QString& sOrig, const QString& sDest, std::int32_
 // and written to the same place below the destination, found folder by
 // folder, so that no name can lead outside either folder.  Messages and
 // results are CopiaFich's, with the destination as its text.
+void cArch::copiaDesde(hostfs::FolderTree& origen, std::size_t at, const QByteArray& carpeta) {
+    struct stat st {};
+    const OpenFile in(origen.openFile(m_rutasHost[at], m_nombresHost[at], st));
+    hostfs::copyOpenFile(in.get(), st, carpeta, m_nombresHost[at]);
+}
+
 void cArch::copiaListado(hostfs::FolderTree& origen, std::int16_t Index,
                          const QByteArray& destinoHost, const QString& destino, bool bCrearDirs,
-                         bool bSilencioso) {
+                         bool bSilencioso, CarpetaDestino& ultima) {
     const auto at = static_cast<std::size_t>(Index);
+    if (ultima.hallada && ultima.rutaHost == m_rutasHost[at]) {
+        rt::withFailurePath([&] { copiaDesde(origen, at, ultima.carpeta); },
+                            [&] {
+                                showUnlessSilent(bSilencioso, QStringLiteral("Error copiando '") +
+                                                                  destino + QStringLiteral("'."));
+                            });
+        return;
+    }
+    ultima = CarpetaDestino{m_rutasHost[at], {}, false};
     const QStringList carpetas = upperFolders(m_rutasHost[at]);
     if (bCrearDirs) {
         rt::withFailurePath([&] { hostfs::folderBelow(destinoHost, carpetas, true); },
@@ -179,10 +195,10 @@ void cArch::copiaListado(hostfs::FolderTree& origen, std::int16_t Index,
     }
     rt::withFailurePath(
         [&] {
-            struct stat st {};
-            const OpenFile in(origen.openFile(m_rutasHost[at], m_nombresHost[at], st));
             const QByteArray folder = hostfs::folderBelow(destinoHost, carpetas, false);
-            hostfs::copyOpenFile(in.get(), st, folder, m_nombresHost[at]);
+            ultima.carpeta = folder;
+            ultima.hallada = true;
+            copiaDesde(origen, at, folder);
         },
         [&] {
             showUnlessSilent(bSilencioso,
