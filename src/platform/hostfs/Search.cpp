@@ -91,8 +91,7 @@ std::vector<FoundEntry> findAllIn(const QByteArray& hostFolder, bool isDriveRoot
     for (const FolderEntry& entry : *entries) {
         if (admitted(entry.folder, entry.hidden, mask) &&
             matchesUpper(entry.upperName, upperPattern)) {
-            found.push_back(
-                {entry.name, entry.hostName, joinHost(hostFolder, entry.hostName), entry.folder});
+            found.push_back({entry.name, entry.hostName, {}, entry.folder});
         }
     }
     return found;
@@ -103,7 +102,12 @@ std::vector<FoundEntry> findAll(const QString& pattern, std::int32_t mask) {
     if (target.name.isEmpty()) {
         target.name = QStringLiteral("*.*");
     }
-    return findAllIn(target.folder.path, target.folder.isDriveRoot, target.name, mask);
+    std::vector<FoundEntry> found =
+        findAllIn(target.folder.path, target.folder.isDriveRoot, target.name, mask);
+    for (FoundEntry& entry : found) {
+        entry.hostPath = joinHost(target.folder.path, entry.hostName);
+    }
+    return found;
 }
 
 std::optional<FoundEntry> findFirstEntryIn(const QByteArray& hostFolder, bool isDriveRoot,

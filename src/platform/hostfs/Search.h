@@ -30,7 +30,8 @@ constexpr std::int32_t Archive = 32;
 struct FoundEntry {
     QString name;        // the bare name
     QByteArray hostName; // the bare name as the host holds it, byte for byte
-    QByteArray hostPath; // where it is on the host
+    QByteArray hostPath; // where it is on the host; findAllIn leaves it empty (a walk
+                         // reaches its entries by folder and name)
     bool folder = false;
     // Whether the entry's permission bits were read, and what they say.
     bool modeKnown = false;
@@ -41,7 +42,7 @@ struct FoundEntry {
 // progress.
 std::vector<FoundEntry> findAll(const QString& pattern, std::int32_t mask);
 
-// The same for the entries of a host folder that a walk has found, matched
+// The same, but without hostPath, for the entries of a host folder that a walk has found, matched
 // against namePattern (a bare name, with or without wildcards).  A folder
 // reached through a symbolic link has no entries.
 std::vector<FoundEntry> findAllIn(const QByteArray& hostFolder, bool isDriveRoot,
