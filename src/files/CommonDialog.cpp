@@ -27,8 +27,9 @@ QStringList qtNameFilters(const QString& controlFilter) {
     for (qsizetype i = 0; i < parts.size(); i += 2) {
         const QString description = parts[i].trimmed();
         const QString patterns = qtPatterns(i + 1 < parts.size() ? parts[i + 1] : QString());
-        const QString details = u'(' + patterns + u')';
-        filters << (description.endsWith(details) ? description : description + u' ' + details);
+        // The chooser hides the last "(...)" of each filter, so the patterns
+        // always go there and the user reads the description as written.
+        filters << description + QStringLiteral(" (") + patterns + u')';
     }
     return filters;
 }

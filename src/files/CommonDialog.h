@@ -31,6 +31,8 @@ private:
     QString m_fileName;
 };
 
-// The control's filter text as Qt's name filters: "Texto (*.txt)" and so
-// on.  "*.*" becomes "*", which on the host is what matches every name.
+// The control's filter text as Qt's name filters: each description as the
+// caller wrote it, then its patterns in parentheses, which the chooser
+// hides ("Todos (*.*)|*.*" is "Todos (*.*) (*)" and reads "Todos (*.*)").
+// "*.*" becomes "*", which on the host is what matches every name.
 QStringList qtNameFilters(const QString& controlFilter);

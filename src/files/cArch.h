@@ -9,11 +9,15 @@
 // behind them is platform/hostfs.  Counts and indices are 16-bit, so a
 // listing holds at most 32767 entries (more is the overflow error 6).
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <vector>
 
 class CommonDialog;
+namespace hostfs {
+class FolderTree;
+}
 namespace ui {
 class ProgressSink;
 }
@@ -64,10 +68,26 @@ private:
     // Lets tests read the fields of the listing.
     friend struct cArchFields;
 
-    void listaCarpeta(const QString& carpeta, const QString& patron, std::int32_t tipoArch,
-                      std::int32_t recursivo);
-    void anadeCarpeta(const QString& carpeta);
-    void anadeArchivo(const QString& nombre, const QString& rutaRel);
+    // rutaHost: the folder's host path below the base, host names joined by
+    // "/" ("" for the base itself).
+    void listaCarpeta(const QString& carpeta, const QByteArray& rutaHost, const QString& patron,
+                      std::int32_t tipoArch, std::int32_t recursivo);
+    void anadeCarpeta(const QString& carpeta, const QByteArray& rutaHost);
+    void anadeArchivo(const QString& nombre, const QString& rutaRel, const QByteArray& rutaHost,
+                      const QByteArray& nombreHost);
+    // The operations on listed files act on the entry the listing found.
+    bool borraListado(hostfs::FolderTree& arbol, std::int16_t Index);
+    // The destination folder found for the last listed folder copied from;
+    // a folder's files are listed together, so each is found once.
+    struct CarpetaDestino {
+        QByteArray rutaHost;
+        QByteArray carpeta;
+        bool hallada = false;
+    };
+    void copiaListado(hostfs::FolderTree& origen, std::int16_t Index, const QByteArray& destinoHost,
+                      const QString& destino, bool bCrearDirs, bool bSilencioso,
+                      CarpetaDestino& ultima);
+    void copiaDesde(hostfs::FolderTree& origen, std::size_t at, const QByteArray& carpeta);
 
     QString m_dirBase;
     QString m_filtro;
@@ -77,4 +97,13 @@ private:
     std::vector<QString> m_rutasRel;
     std::int16_t m_nCarpetas = 0;
     std::vector<QString> m_carpetas;
+    // Beside the texts, where the listing found each entry on the host: the
+    // base folder, and per entry its folder below the base and its name,
+    // byte for byte.  A name may hold "\" or differ from another only in
+    // letter case, so the texts do not lead back to the entry.
+    QByteArray m_dirBaseHost;
+    bool m_dirBaseEsRaiz = false;
+    std::vector<QByteArray> m_rutasHost;
+    std::vector<QByteArray> m_nombresHost;
+    std::vector<QByteArray> m_carpetasHost;
 };

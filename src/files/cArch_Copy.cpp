@@ -3,13 +3,18 @@
 #include "cArch.h"
 #include "platform/hostfs/FileOps.h"
 #include "platform/hostfs/FolderListing.h"
+#include "platform/hostfs/FolderTree.h"
+#include "platform/hostfs/HostPath.h"
 #include "platform/hostfs/Search.h"
 #include "platform/runtime/CurrentError.h"
 #include "platform/ui/ProgressSink.h"
 #include "platform/ui/Services.h"
 #include "text/zuListaTokens.h"
 
+#include <QByteArrayList>
+#include <QFile>
 #include <QLocale>
+#include <unistd.h>
 
 namespace {
 
@@ -20,6 +25,38 @@ QString failureText() {
     const rt::ErrorRecord& error = rt::currentError();
     return error.number == rt::err::DiskFull ? QStringLiteral("Disco Lleno.") : error.description;
 }
+
+void showUnlessSilent(bool silent, const QString& text) {
+    if (!silent) {
+        ui::MsgBox(text + kCrLf + failureText(), ui::style::Ok);
+    }
+}
+
+// The destination folders of a listed file: its folders below the source,
+// in upper case, as the relative folder of the listing has them.
+QStringList upperFolders(const QByteArray& hostFolder) {
+    QStringList names;
+    if (hostFolder.isEmpty()) {
+        return names;
+    }
+    const QLocale locale = QLocale::system();
+    for (const QByteArray& part : hostFolder.split('/')) {
+        names << locale.toUpper(QFile::decodeName(part));
+    }
+    return names;
+}
+
+class OpenFile {
+public:
+    explicit OpenFile(int fd) : fd_(fd) {}
+    ~OpenFile() { ::close(fd_); }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
 
 } // namespace
 
@@ -105,11 +142,15 @@ bool cArch::CopiaCarpeta(const QString& sOrig, const QString& sDest, std::int32_
             const QString origUpper = locale.toUpper(sOrig);
             const qsizetype baseLength = ponBarra(sOrig).size();
             const QString destFolder = ponBarra(sDest);
+            const QByteArray destHost = hostfs::resolve(destFolder).path;
+            hostfs::FolderTree origen(m_dirBaseHost);
+            CarpetaDestino ultima;
             for (int i = 1; i <= count; ++i) {
                 const QString full = fNombreCompleto(static_cast<std::int16_t>(i));
                 const qsizetype p = locale.toUpper(full).indexOf(origUpper) + 1;
                 const QString rel = full.mid(p + baseLength - 1);
-                CopiaFich(full, destFolder + rel, bCrearDirs, bSilencioso);
+                copiaListado(origen, static_cast<std::int16_t>(i), destHost, destFolder + rel,
+                             bCrearDirs, bSilencioso, ultima);
                 if (pBar) {
                     pBar->setValue(static_cast<float>(i));
                 }
@@ -118,4 +159,49 @@ bool cArch::CopiaCarpeta(const QString& sOrig, const QString& sDest, std::int32_
         },
         [] { reportError(QStringLiteral("CopiaCarpeta")); });
     return result;
+}
+
+// CopiaFich for a listed file: it is read from the entry the listing found
+// and written to the same place below the destination, found folder by
+// folder, so that no name can lead outside either folder.  Messages and
+// results are CopiaFich's, with the destination as its text.
+void cArch::copiaDesde(hostfs::FolderTree& origen, std::size_t at, const QByteArray& carpeta) {
+    struct stat st {};
+    const OpenFile in(origen.openFile(m_rutasHost[at], m_nombresHost[at], st));
+    hostfs::copyOpenFile(in.get(), st, carpeta, m_nombresHost[at]);
+}
+
+void cArch::copiaListado(hostfs::FolderTree& origen, std::int16_t Index,
+                         const QByteArray& destinoHost, const QString& destino, bool bCrearDirs,
+                         bool bSilencioso, CarpetaDestino& ultima) {
+    const auto at = static_cast<std::size_t>(Index);
+    if (ultima.hallada && ultima.rutaHost == m_rutasHost[at]) {
+        rt::withFailurePath([&] { copiaDesde(origen, at, ultima.carpeta); },
+                            [&] {
+                                showUnlessSilent(bSilencioso, QStringLiteral("Error copiando '") +
+                                                                  destino + QStringLiteral("'."));
+                            });
+        return;
+    }
+    ultima = CarpetaDestino{m_rutasHost[at], {}, false};
+    const QStringList carpetas = upperFolders(m_rutasHost[at]);
+    if (bCrearDirs) {
+        rt::withFailurePath([&] { hostfs::folderBelow(destinoHost, carpetas, true); },
+                            [&] {
+                                showUnlessSilent(bSilencioso,
+                                                 QStringLiteral("Error en creaDirs '") + destino +
+                                                     QStringLiteral("'."));
+                            });
+    }
+    rt::withFailurePath(
+        [&] {
+            const QByteArray folder = hostfs::folderBelow(destinoHost, carpetas, false);
+            ultima.carpeta = folder;
+            ultima.hallada = true;
+            copiaDesde(origen, at, folder);
+        },
+        [&] {
+            showUnlessSilent(bSilencioso,
+                             QStringLiteral("Error copiando '") + destino + QStringLiteral("'."));
+        });
 }

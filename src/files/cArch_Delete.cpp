@@ -3,6 +3,7 @@
 #include "cArch.h"
 #include "platform/hostfs/FileOps.h"
 #include "platform/hostfs/FolderListing.h"
+#include "platform/hostfs/FolderTree.h"
 #include "platform/hostfs/HostPath.h"
 #include "platform/hostfs/Search.h"
 #include "platform/runtime/CurrentError.h"
@@ -10,11 +11,27 @@
 #include "text/NumberText.h"
 
 #include <cmath>
+#include <cstdlib>
 
 namespace {
 
 bool removeFolderQuietly(const QString& path) {
     return rt::withFailurePath([&] { hostfs::removeFolder(path); }, [] {});
+}
+
+// Whether the folder text leads, once its "." and ".." are resolved, to a
+// drive root or to the host's root: an empty text or a bare drive would
+// have the listing walk the whole drive, and "C:\tmp\.." is the root too.
+// Emptying a root is never what a caller of vaciaCarpeta means.
+bool namesARoot(const QString& folder) {
+    const hostfs::HostPath resolved = hostfs::resolve(folder);
+    if (resolved.isDriveRoot) {
+        return true;
+    }
+    char* real = ::realpath(resolved.path.constData(), nullptr);
+    const bool root = real && QByteArray(real) == "/";
+    std::free(real);
+    return root;
 }
 
 struct SizeUnit {
@@ -32,12 +49,16 @@ bool cArch::Borra(const QString& sArch) {
     return rt::withFailurePath([&] { hostfs::deleteFiles(sArch); }, [] {});
 }
 
+bool cArch::borraListado(hostfs::FolderTree& arbol, std::int16_t Index) {
+    const auto at = static_cast<std::size_t>(Index);
+    return rt::withFailurePath([&] { arbol.removeFile(m_rutasHost[at], m_nombresHost[at]); },
+                               [] {});
+}
+
+// Deletes what the listings found, entry by entry, through the folder tree
+// opened at the listed base: never through a link, never outside it.
 bool cArch::vaciaCarpeta(const QString& sDir) {
-    // An empty text or a bare drive would have the listing below walk the
-    // whole drive from its root (ponBarra turns both into a root), while the
-    // existence test looks at the working folder.  Emptying a drive root is
-    // never what a caller of this operation means: it is refused.
-    if (hostfs::resolve(ponBarra(sDir)).isDriveRoot) {
+    if (namesARoot(ponBarra(sDir))) {
         return false;
     }
     hostfs::OperationScope scope;
@@ -46,18 +67,24 @@ bool cArch::vaciaCarpeta(const QString& sDir) {
         return true;
     }
     ejecutaDir(sDir, QStringLiteral("*.*"), hostfs::attr::Normal, 1);
-    for (int i = 1; i <= nArchivos(); ++i) {
-        if (!Borra(fNombreCompleto(static_cast<std::int16_t>(i)))) {
-            result = false;
+    {
+        hostfs::FolderTree arbol(m_dirBaseHost);
+        for (int i = 1; i <= nArchivos(); ++i) {
+            if (!borraListado(arbol, static_cast<std::int16_t>(i))) {
+                result = false;
+            }
         }
     }
     ejecutaDir(sDir, QStringLiteral("*.*"), hostfs::attr::Folder, 1);
+    hostfs::FolderTree arbol(m_dirBaseHost);
     // Breadth-first, so walking backwards removes every folder after the
     // folders below it.
     for (int i = nArchivos(); i >= 1; --i) {
-        const QString name = fNombre(static_cast<std::int16_t>(i));
+        const auto at = static_cast<std::size_t>(i);
+        const QString name = m_nombres[at];
         if (name != u"." && name != u".." &&
-            !removeFolderQuietly(fNombreCompleto(static_cast<std::int16_t>(i)))) {
+            !rt::withFailurePath([&] { arbol.removeFolder(m_rutasHost[at], m_nombresHost[at]); },
+                                 [] {})) {
             result = false;
         }
     }

@@ -64,7 +64,7 @@ TEST(BrowseFile, SetsFlagsFilterAndTheFirstFilterEntry) {
     const ui::FileOpenRequest& request = dialogs.fileRequests().front();
     EXPECT_EQ(request.flags, 0x1004);
     EXPECT_EQ(request.filterIndex, 1);
-    EXPECT_EQ(request.nameFilters, QStringList({"Texto (*.txt)", "Todos (*.*) (*)"}));
+    EXPECT_EQ(request.nameFilters, QStringList({"Texto (*.txt) (*.txt)", "Todos (*.*) (*)"}));
     EXPECT_EQ(control.FilterIndex(), 2);
 }
 
@@ -104,8 +104,9 @@ TEST(BrowseFile, AnErrorIsReportedOnceAndTheResultIsEmpty) {
 
 TEST(CommonDialogFilter, TheControlFormatInQtForm) {
     EXPECT_EQ(qtNameFilters(""), QStringList());
-    EXPECT_EQ(qtNameFilters("Imágenes|*.jpg;*.png|Todos (*.*)|*.*"),
-              QStringList({"Imágenes (*.jpg *.png)", "Todos (*.*) (*)"}));
+    // The chooser hides the last parentheses: the description reads as written.
+    EXPECT_EQ(qtNameFilters("Imágenes|*.jpg;*.png|Texto (*.txt)|*.txt|Todos (*.*)|*.*"),
+              QStringList({"Imágenes (*.jpg *.png)", "Texto (*.txt) (*.txt)", "Todos (*.*) (*)"}));
     EXPECT_EQ(qtNameFilters("Sin patrón"), QStringList({"Sin patrón (*)"}));
 }
 

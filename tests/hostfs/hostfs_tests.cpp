@@ -1,3 +1,4 @@
+#include "ChildProcess.h"
 #include "HostTree.h"
 #include "QStringPrinter.h"
 #include "platform/hostfs/FileOps.h"
@@ -84,6 +85,30 @@ TEST(HostPath, ComponentsAreFoundExactlyThenWithoutRegardToCase) {
     EXPECT_EQ(hostOf(tree.win("Datos\\FOTOS\\exact.txt")), tree.host("Datos/FOTOS/exact.txt"));
     // Nothing matches: used as written, here and for everything after it.
     EXPECT_EQ(hostOf(tree.win("datos\\Nuevo\\Sub")), tree.host("Datos/Nuevo/Sub"));
+}
+
+TEST(HostPath, DotsAreResolvedBeforeAnyDecision) {
+    HostTree tree;
+    HostTree outside;
+    tree.folder("t/x");
+    outside.folder("lejos");
+    tree.link("t/enlace", outside.host("lejos"));
+    const struct {
+        QString windowsPath;
+        QString host;
+        bool driveRoot;
+    } cases[] = {
+        {"C:\\tmp\\..", "/", true},
+        {"C:\\tmp\\.\\..\\", "/", true},
+        {"\\..\\..", "/", true},
+        {tree.win("t\\enlace\\..\\x"), tree.host("t/x"), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.windowsPath.toStdString());
+        const hostfs::HostPath resolved = hostfs::resolve(c.windowsPath);
+        EXPECT_EQ(QFile::decodeName(resolved.path), c.host);
+        EXPECT_EQ(resolved.isDriveRoot, c.driveRoot);
+    }
 }
 
 TEST(HostPath, SharesLiveOnTheGvfsMount) {
@@ -235,6 +260,28 @@ TEST(CopyFile, FailuresAndTheirNumbers) {
               rt::err::PathFileAccess);
     EXPECT_FALSE(tree.exists("b.txt"));
     EXPECT_FALSE(tree.exists("no"));
+}
+
+TEST(CopyFile, SpecialFilesAreNeitherReadNorWrittenThrough) {
+    HostTree tree;
+    tree.file("a.txt", "a");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(tree.host("fifo")).constData(), 0666), 0);
+    const struct {
+        const char* from;
+        const char* to;
+    } cases[] = {{"a.txt", "fifo"}, {"fifo", "b.txt"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.from) + " -> " + c.to);
+        // In a child with a time limit: a copy that blocks must not hang the tests.
+        EXPECT_EQ(testing_support::runInChild(
+                      [&] {
+                          return errorNumberOf(
+                              [&] { hostfs::copyFile(tree.win(c.from), tree.win(c.to)); });
+                      },
+                      testing_support::RunAs::Self, {}, 5),
+                  rt::err::PermissionDenied);
+    }
+    EXPECT_FALSE(tree.exists("b.txt"));
 }
 
 TEST(CopyFile, AFullDiskKeepsTheOldCopyAndLeavesNoPartialFile) {

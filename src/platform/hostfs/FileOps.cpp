@@ -141,21 +141,6 @@ void replaceFile(int in, const struct stat& source, const QByteArray& target) {
     }
 }
 
-// A device or pipe as destination is written in place, as any copy would.
-void writeIntoSpecialFile(int in, const QByteArray& target) {
-    Fd out(::open(target.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-    if (out.get() < 0) {
-        raiseHostError(errno, Action::Write, target);
-    }
-    int error = copyData(in, out.get(), -1);
-    if (const int closeError = out.close(); error == 0) {
-        error = closeError;
-    }
-    if (error != 0) {
-        raiseHostError(error, Action::Write, target);
-    }
-}
-
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -175,10 +160,46 @@ bool folderExists(const QString& path) {
     return true;
 }
 
+namespace {
+
+// Copies the open source onto target, whose lstat is targetStat when
+// targetExists.  Only a regular file (or a link, replaced as an entry) is
+// replaced; a pipe or a device is never written through: it could block for
+// ever or take the data anywhere.
+void copyOnto(int in, const struct stat& sourceStat, const QByteArray& target, bool targetExists,
+              const struct stat& targetStat) {
+    if (!targetExists) {
+        copyIntoNewFile(in, sourceStat, target);
+        noteEntryAdded(hostParentOf(target), baseNameOf(target));
+        return;
+    }
+    if (S_ISDIR(targetStat.st_mode)) {
+        raiseHostError(EISDIR, Action::Write, target);
+    }
+    // Copying a file onto itself would destroy it; the platform refuses.
+    if (isReadOnly(targetStat) || sameFile(sourceStat, targetStat) ||
+        !(S_ISREG(targetStat.st_mode) || S_ISLNK(targetStat.st_mode))) {
+        raiseHostError(EACCES, Action::Write, target);
+    }
+    replaceFile(in, sourceStat, target);
+}
+
+void refuseSpecialSource(const struct stat& st, const QByteArray& source) {
+    if (S_ISDIR(st.st_mode)) {
+        raiseHostError(EISDIR, Action::Read, source);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        throw rt::RuntimeError(rt::err::PermissionDenied);
+    }
+}
+
+} // namespace
+
 void copyFile(const QString& from, const QString& to) {
     const HostPath resolvedSource = resolve(from);
     const QByteArray& source = resolvedSource.path;
-    Fd in(::open(source.constData(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking: opening a pipe for reading would wait for a writer.
+    Fd in(::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat sourceStat {};
     if (in.get() < 0) {
         raiseHostError(errno, Action::Read, source);
@@ -189,9 +210,8 @@ void copyFile(const QString& from, const QString& to) {
     } else if (::fstat(in.get(), &sourceStat) != 0) {
         raiseHostError(errno, Action::Read, source);
     }
-    if (!S_ISREG(sourceStat.st_mode)) {
-        raiseHostError(EISDIR, Action::Read, source);
-    }
+    refuseSpecialSource(sourceStat, source);
+    ::fcntl(in.get(), F_SETFL, O_RDONLY);
     const HostPath resolvedTarget = resolve(to);
     const QByteArray& target = resolvedTarget.path;
     struct stat targetStat = resolvedTarget.entry;
@@ -203,23 +223,61 @@ void copyFile(const QString& from, const QString& to) {
             raiseHostError(errno, Action::Write, target);
         }
     }
+    copyOnto(in.get(), sourceStat, target, targetExists, targetStat);
+}
+
+void copyOpenFile(int in, const struct stat& sourceStat, const QByteArray& targetFolder,
+                  const QByteArray& name) {
+    QByteArray target = targetFolder + '/' + name;
+    struct stat targetStat {};
+    bool targetExists = ::lstat(target.constData(), &targetStat) == 0;
     if (!targetExists) {
-        copyIntoNewFile(in.get(), sourceStat, target);
-        noteEntryAdded(hostParentOf(target), baseNameOf(target));
-        return;
+        if (errno != ENOENT) {
+            raiseHostError(errno, Action::Write, target);
+        }
+        // A name that is not valid text has no letter case to ignore: its
+        // text would stand for other names as well.
+        const QString text = QFile::decodeName(name);
+        const auto other = QFile::encodeName(text) == name
+                               ? findWithoutCase(targetFolder, upperCase(text))
+                               : std::nullopt;
+        if (other) {
+            target = targetFolder + '/' + *other;
+            targetExists = ::lstat(target.constData(), &targetStat) == 0;
+        }
     }
-    if (S_ISDIR(targetStat.st_mode)) {
-        raiseHostError(EISDIR, Action::Write, target);
+    copyOnto(in, sourceStat, target, targetExists, targetStat);
+}
+
+QByteArray folderBelow(const QByteArray& root, const QStringList& names, bool create) {
+    QByteArray folder = root;
+    for (const QString& name : names) {
+        QByteArray hostName = QFile::encodeName(name);
+        QByteArray path = folder + '/' + hostName;
+        struct stat st {};
+        bool found = ::lstat(path.constData(), &st) == 0;
+        if (!found) {
+            if (const auto other = findWithoutCase(folder, upperCase(name))) {
+                path = folder + '/' + *other;
+                found = ::lstat(path.constData(), &st) == 0;
+            }
+        }
+        if (found && !S_ISDIR(st.st_mode)) {
+            // A file or a link where the folder should be: never gone through.
+            raiseHostError(ENOTDIR, Action::Write, path);
+        }
+        if (!found) {
+            if (!create) {
+                raiseHostError(ENOENT, Action::Write, path);
+            }
+            if (::mkdir(path.constData(), 0777) != 0) {
+                raiseHostError(errno, Action::Write, path);
+            }
+            noteEntryAdded(folder, hostName);
+        }
+        folder = path;
     }
-    // Copying a file onto itself would destroy it; the platform refuses.
-    if (isReadOnly(targetStat) || sameFile(sourceStat, targetStat)) {
-        raiseHostError(EACCES, Action::Write, target);
-    }
-    if (S_ISREG(targetStat.st_mode) || S_ISLNK(targetStat.st_mode)) {
-        replaceFile(in.get(), sourceStat, target);
-    } else {
-        writeIntoSpecialFile(in.get(), target);
-    }
+    return folder;
 }
 
 void makeFolder(const QString& path) {

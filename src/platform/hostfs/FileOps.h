@@ -5,8 +5,11 @@
 // symbolic link is an entry of its own: deleting removes the link, never
 // what it points to.
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
+#include <sys/stat.h>
 
 namespace hostfs {
 
@@ -15,10 +18,22 @@ namespace hostfs {
 bool folderExists(const QString& path);
 
 // Copies the file from onto to, replacing an existing file unless it is
-// read-only.  The copy keeps the source's permission bits and modification
-// time.  A replaced file is swapped in only once the copy is complete, so a
+// read-only.  Neither side may be a pipe, a device or a socket (permission
+// denied): such a file is never read or written through.  The copy keeps the source's permission
+// bits and modification time.  A replaced file is swapped in only once the copy is complete, so a
 // failure leaves both the source and the old destination as they were.
 void copyFile(const QString& from, const QString& to);
+
+// The same for a source file a walk has opened: the copy goes to name in
+// targetFolder (or to the one entry there equal to it without regard to
+// case).
+void copyOpenFile(int in, const struct stat& sourceStat, const QByteArray& targetFolder,
+                  const QByteArray& name);
+// The host folder reached from root through the folder names, each found
+// exactly or else without regard to case; with create, the missing ones are
+// made, else a missing one is "path not found".  A name that finds a file or
+// a symbolic link is "path not found" too: a copy never goes through one.
+QByteArray folderBelow(const QByteArray& root, const QStringList& names, bool create);
 
 void makeFolder(const QString& path);
 // Removes an empty folder.

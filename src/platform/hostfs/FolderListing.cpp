@@ -92,6 +92,24 @@ std::shared_ptr<FolderEntries> readFromHost(const QByteArray& hostDir, bool foll
     return entries;
 }
 
+// Per upper-case name the one host name it stands for; an empty value marks
+// a name that several entries share, which therefore names none of them.
+void addToIndex(QHash<QString, QByteArray>& index, const QString& upperName,
+                const QByteArray& hostName) {
+    const auto found = index.constFind(upperName);
+    index.insert(upperName,
+                 found == index.constEnd() || *found == hostName ? hostName : QByteArray());
+}
+
+std::optional<QByteArray> fromIndex(const QHash<QString, QByteArray>& index,
+                                    const QString& upperName) {
+    const auto found = index.constFind(upperName);
+    if (found == index.constEnd() || found->isEmpty()) {
+        return std::nullopt;
+    }
+    return *found;
+}
+
 } // namespace
 
 QString upperCase(const QString& text) { return QLocale::system().toUpper(text); }
@@ -135,18 +153,14 @@ std::optional<QByteArray> findWithoutCase(const QByteArray& hostDir, const QStri
         }
         QHash<QString, QByteArray> built;
         for (const FolderEntry& entry : *entries) {
-            if (!built.contains(entry.upperName)) {
-                built.insert(entry.upperName, entry.hostName); // the first in name order
-            }
+            addToIndex(built, entry.upperName, entry.hostName);
         }
         if (tCache.depth == 0) {
-            auto found = built.constFind(upperName);
-            return found == built.constEnd() ? std::nullopt : std::optional<QByteArray>(*found);
+            return fromIndex(built, upperName);
         }
         index = tCache.names.insert(dir, std::move(built));
     }
-    auto found = index->constFind(upperName);
-    return found == index->constEnd() ? std::nullopt : std::optional<QByteArray>(*found);
+    return fromIndex(*index, upperName);
 }
 
 OperationScope::OperationScope() { ++tCache.depth; }
@@ -164,10 +178,7 @@ void noteEntryAdded(const QByteArray& hostDir, const QByteArray& hostName) {
     tCache.listings.remove(hostDir);
     tCache.listings.remove(throughLinkKey(hostDir));
     if (auto index = tCache.names.find(hostDir); index != tCache.names.end()) {
-        const QString upper = upperCase(QFile::decodeName(hostName));
-        if (!index->contains(upper)) {
-            index->insert(upper, hostName);
-        }
+        addToIndex(*index, upperCase(QFile::decodeName(hostName)), hostName);
     }
 }
 

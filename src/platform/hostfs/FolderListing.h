@@ -40,8 +40,9 @@ public:
     OperationScope& operator=(const OperationScope&) = delete;
 };
 
-// The host name in hostDir equal to upperName without regard to case, if
-// any (within a scope from an index kept up to date, else from a listing).
+// The one host name in hostDir equal to upperName without regard to case;
+// nothing when there is none or when several are (within a scope from an
+// index kept up to date, else from a listing).
 std::optional<QByteArray> findWithoutCase(const QByteArray& hostDir, const QString& upperName);
 
 // Changes made through this layer keep the cache true: an entry created in

@@ -36,6 +36,31 @@ QStringList splitComponents(QStringView text) {
     return parts;
 }
 
+// "." goes, ".." takes the component before it away, before anything is
+// looked up, so that a decision about the path (a drive root?) is made on
+// where it leads and ".." after a linked folder does not leave through the
+// link.  A drive root or a share stays put; a relative path keeps the ".."
+// that reach above the working folder.
+QStringList withoutDots(const QStringList& components, qsizetype fixed, bool absolute) {
+    QStringList kept;
+    for (const QString& component : components) {
+        if (component == u".") {
+            continue;
+        }
+        if (component == u"..") {
+            if (kept.size() > fixed && kept.back() != u"..") {
+                kept.removeLast();
+                continue;
+            }
+            if (absolute) {
+                continue;
+            }
+        }
+        kept << component;
+    }
+    return kept;
+}
+
 ParsedPath parse(const QString& path) {
     ParsedPath parsed;
     parsed.trailingSeparator = !path.isEmpty() && isSeparator(path.back());
@@ -48,13 +73,14 @@ ParsedPath parse(const QString& path) {
         parsed.share = true;
         parsed.components << QStringLiteral("smb-share:server=%1,share=%2").arg(server, shareName);
         parsed.components << parts;
+        parsed.components = withoutDots(parsed.components, 1, true);
         return parsed;
     }
     if (rest.size() >= 2 && rest[1] == u':' && rest[0].isLetter()) {
         rest = rest.mid(2);
     }
     parsed.base = (!rest.isEmpty() && isSeparator(rest[0])) ? QByteArrayLiteral("/") : QByteArray();
-    parsed.components = splitComponents(rest);
+    parsed.components = withoutDots(splitComponents(rest), 0, !parsed.base.isEmpty());
     return parsed;
 }
 
@@ -116,7 +142,7 @@ HostPath folderOf(const ParsedPath& parsed, qsizetype count, const QString& cach
     if (folder.path.isEmpty()) {
         folder.path = QByteArrayLiteral(".");
     }
-    if (allFound) {
+    if (allFound && !cacheKey.isEmpty()) {
         cacheFolder(cacheKey, {folder.path, folder.isDriveRoot});
     }
     return folder;
@@ -129,6 +155,13 @@ QString folderKey(const QString& path) {
         --i;
     }
     return path.left(i);
+}
+
+// Whether the last component of path is "." or ".."; the text before it is
+// then no key for the folder the path resolves in.
+bool endsInDots(const QString& path) {
+    const QStringView last = QStringView(path).mid(folderKey(path).size());
+    return last == u"." || last == u"..";
 }
 
 } // namespace
@@ -164,7 +197,7 @@ std::optional<ParentAndName> resolveFromCache(const QString& windowsPath) {
         return std::nullopt;
     }
     const QString key = folderKey(windowsPath);
-    if (key.isEmpty()) {
+    if (key.isEmpty() || endsInDots(windowsPath)) {
         return std::nullopt;
     }
     const std::optional<CachedFolder> cached = cachedFolder(key);
@@ -183,7 +216,9 @@ ParentAndName resolveParent(const QString& windowsPath) {
     const bool named = n > 0 && !parsed.trailingSeparator && !isRootAt(parsed, n);
     const qsizetype folderCount = named ? n - 1 : n;
     ParentAndName result;
-    result.folder = folderOf(parsed, folderCount, named ? folderKey(windowsPath) : windowsPath);
+    const QString key =
+        !named ? windowsPath : (endsInDots(windowsPath) ? QString() : folderKey(windowsPath));
+    result.folder = folderOf(parsed, folderCount, key);
     if (named) {
         result.name = parsed.components.back();
     }

@@ -6,9 +6,24 @@
 //   \rest              /rest
 //   \\server\share\r   $XDG_RUNTIME_DIR/gvfs/smb-share:server=server,share=share/r
 //
-// "\" and "/" both separate components.  Each component is looked up exactly
-// first and then without regard to case; one that matches nothing is used as
-// written, so that paths of things still to be created resolve too.
+// "\" and "/" both separate components.  "." and ".." are resolved on the
+// text before anything is looked up (".." never climbs above a drive root or
+// a share, and never back out through a linked folder), so decisions such
+// as "is this a drive root?" are made on where the path really leads.  Each
+// component is looked up exactly first and then without regard to case; a
+// name takes exactly one entry: the exact one, else the only one equal to it
+// without regard to case (several such and no exact one: none, so the name
+// is used as written and names nothing).  One that matches nothing is used
+// as written, so that paths of things still to be created resolve too.
+//
+// A Windows-notation text does not always lead back to the host entry it
+// was made from: a Linux name may hold "\", two names may differ only in
+// case, a sibling may be a link, a name may not be valid text.  So the
+// operations that act on what a walk found (copying a folder, emptying one)
+// keep the host names byte for byte and act through FolderTree, never on
+// the text parsed again; no walk goes through a symbolic link or leaves the
+// folder it started from, and pipes and devices are never read or written
+// through.
 
 #include <QByteArray>
 #include <QString>

@@ -15,8 +15,8 @@ namespace hostfs {
 namespace {
 
 struct SearchState {
-    QStringList names;
-    qsizetype next = 0;
+    std::vector<FoundEntry> entries;
+    std::size_t next = 0;
 };
 
 // One search per process, as the platform's search is.
@@ -32,81 +32,107 @@ QByteArray joinHost(const QByteArray& folder, const QByteArray& name) {
 
 bool folderIsMissing(int error) { return error == ENOENT || error == ENOTDIR || error == ELOOP; }
 
-void addSpecials(const HostPath& folder, const QString& upperPattern, std::int32_t mask,
-                 std::vector<FoundEntry>& found) {
-    if (!(mask & attr::Folder) || folder.isDriveRoot) {
+void addSpecials(const QByteArray& hostFolder, bool isDriveRoot, const QString& upperPattern,
+                 std::int32_t mask, std::vector<FoundEntry>& found) {
+    if (!(mask & attr::Folder) || isDriveRoot) {
         return;
     }
     for (const QString& special : {QStringLiteral("."), QStringLiteral("..")}) {
         if (matchesUpper(special, upperPattern)) {
-            found.push_back(
-                {special, joinHost(folder.path, QFile::encodeName(special)), true, false, false});
+            const QByteArray hostName = QFile::encodeName(special);
+            found.push_back({special, hostName, joinHost(hostFolder, hostName), true});
         }
     }
 }
 
-// A name without wildcards that exists exactly as written needs no listing.
-bool findExact(const ParentAndName& target, std::int32_t mask, std::vector<FoundEntry>& found) {
-    if (target.name == u"." || target.name == u"..") {
+// A name without wildcards takes one entry: the exact one if it exists,
+// else the only one equal to it without regard to case (none when several
+// are).  "." and ".." are left to the listing, which holds them.
+bool findOne(const QByteArray& hostFolder, const QString& name, std::int32_t mask,
+             std::vector<FoundEntry>& found) {
+    if (name == u"." || name == u"..") {
         return false;
     }
-    const QByteArray hostPath = joinHost(target.folder.path, QFile::encodeName(target.name));
+    QByteArray hostName = QFile::encodeName(name);
     struct stat st {};
-    if (::lstat(hostPath.constData(), &st) != 0) {
-        return false;
+    if (::lstat(joinHost(hostFolder, hostName).constData(), &st) != 0) {
+        const std::optional<QByteArray> other = findWithoutCase(hostFolder, upperCase(name));
+        if (!other || ::lstat(joinHost(hostFolder, *other).constData(), &st) != 0) {
+            return true;
+        }
+        hostName = *other;
     }
     const bool folder = S_ISDIR(st.st_mode);
-    if (admitted(folder, target.name.startsWith(u'.'), mask)) {
-        found.push_back(
-            {target.name, hostPath, folder, true, S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)});
+    if (admitted(folder, hostName.startsWith('.'), mask)) {
+        found.push_back({QFile::decodeName(hostName), hostName, joinHost(hostFolder, hostName),
+                         folder, true, S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)});
     }
     return true;
 }
 
 } // namespace
 
-std::vector<FoundEntry> findAll(const QString& pattern, std::int32_t mask) {
-    ParentAndName target = resolveParent(pattern);
-    if (target.name.isEmpty()) {
-        target.name = QStringLiteral("*.*");
-    }
+std::vector<FoundEntry> findAllIn(const QByteArray& hostFolder, bool isDriveRoot,
+                                  const QString& namePattern, std::int32_t mask) {
     std::vector<FoundEntry> found;
-    if (!hasWildcards(target.name) && findExact(target, mask, found)) {
+    if (!hasWildcards(namePattern) && findOne(hostFolder, namePattern, mask, found)) {
         return found;
     }
     int error = 0;
-    const auto entries = readFolder(target.folder.path, false, error);
+    const auto entries = readFolder(hostFolder, false, error);
     if (!entries) {
         if (folderIsMissing(error)) {
             return found;
         }
-        raiseHostError(error, Action::Read, target.folder.path);
+        raiseHostError(error, Action::Read, hostFolder);
     }
-    const QString upperPattern = upperCase(target.name);
-    addSpecials(target.folder, upperPattern, mask, found);
+    const QString upperPattern = upperCase(namePattern);
+    addSpecials(hostFolder, isDriveRoot, upperPattern, mask, found);
     for (const FolderEntry& entry : *entries) {
         if (admitted(entry.folder, entry.hidden, mask) &&
             matchesUpper(entry.upperName, upperPattern)) {
-            found.push_back(
-                {entry.name, joinHost(target.folder.path, entry.hostName), entry.folder});
+            found.push_back({entry.name, entry.hostName, {}, entry.folder});
         }
     }
     return found;
 }
 
+std::vector<FoundEntry> findAll(const QString& pattern, std::int32_t mask) {
+    ParentAndName target = resolveParent(pattern);
+    if (target.name.isEmpty()) {
+        target.name = QStringLiteral("*.*");
+    }
+    std::vector<FoundEntry> found =
+        findAllIn(target.folder.path, target.folder.isDriveRoot, target.name, mask);
+    for (FoundEntry& entry : found) {
+        entry.hostPath = joinHost(target.folder.path, entry.hostName);
+    }
+    return found;
+}
+
+std::optional<FoundEntry> findFirstEntryIn(const QByteArray& hostFolder, bool isDriveRoot,
+                                           const QString& namePattern, std::int32_t mask) {
+    gSearch = SearchState{};
+    gSearch.entries = findAllIn(hostFolder, isDriveRoot, namePattern, mask);
+    return findNextEntry();
+}
+
+std::optional<FoundEntry> findNextEntry() {
+    if (gSearch.next >= gSearch.entries.size()) {
+        return std::nullopt;
+    }
+    return gSearch.entries[gSearch.next++];
+}
+
 QString findFirst(const QString& pattern, std::int32_t mask) {
     gSearch = SearchState{};
-    for (const FoundEntry& entry : findAll(pattern, mask)) {
-        gSearch.names << entry.name;
-    }
+    gSearch.entries = findAll(pattern, mask);
     return findNext();
 }
 
 QString findNext() {
-    if (gSearch.next >= gSearch.names.size()) {
-        return {};
-    }
-    return gSearch.names[gSearch.next++];
+    const std::optional<FoundEntry> entry = findNextEntry();
+    return entry ? entry->name : QString();
 }
 
 } // namespace hostfs

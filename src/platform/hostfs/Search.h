@@ -13,6 +13,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace hostfs {
@@ -28,7 +29,9 @@ constexpr std::int32_t Archive = 32;
 
 struct FoundEntry {
     QString name;        // the bare name
-    QByteArray hostPath; // where it is on the host
+    QByteArray hostName; // the bare name as the host holds it, byte for byte
+    QByteArray hostPath; // where it is on the host; findAllIn leaves it empty (a walk
+                         // reaches its entries by folder and name)
     bool folder = false;
     // Whether the entry's permission bits were read, and what they say.
     bool modeKnown = false;
@@ -38,6 +41,17 @@ struct FoundEntry {
 // Every entry that pattern and mask select, without touching the search in
 // progress.
 std::vector<FoundEntry> findAll(const QString& pattern, std::int32_t mask);
+
+// The same, but without hostPath, for the entries of a host folder that a walk has found, matched
+// against namePattern (a bare name, with or without wildcards).  A folder
+// reached through a symbolic link has no entries.
+std::vector<FoundEntry> findAllIn(const QByteArray& hostFolder, bool isDriveRoot,
+                                  const QString& namePattern, std::int32_t mask);
+
+// The search of findFirst and findNext, entry by entry, in a host folder.
+std::optional<FoundEntry> findFirstEntryIn(const QByteArray& hostFolder, bool isDriveRoot,
+                                           const QString& namePattern, std::int32_t mask);
+std::optional<FoundEntry> findNextEntry();
 
 // Starts a new search (abandoning the one in progress) and returns its first
 // name, or the empty text when nothing matches.
