@@ -7,6 +7,7 @@
 #include "platform/hostfs/HostPath.h"
 #include "platform/hostfs/Search.h"
 #include "platform/runtime/CurrentError.h"
+#include "platform/runtime/RegionalSettings.h"
 #include "platform/ui/ProgressSink.h"
 #include "platform/ui/Services.h"
 #include "text/zuListaTokens.h"
@@ -39,7 +40,7 @@ QStringList upperFolders(const QByteArray& hostFolder) {
     if (hostFolder.isEmpty()) {
         return names;
     }
-    const QLocale locale = QLocale::system();
+    const QLocale locale = rt::regionalLocale();
     for (const QByteArray& part : hostFolder.split('/')) {
         names << locale.toUpper(QFile::decodeName(part));
     }
@@ -138,7 +139,7 @@ bool cArch::CopiaCarpeta(const QString& sOrig, const QString& sDest, std::int32_
                 pBar->setValue(0);
                 pBar->setMaximum(static_cast<float>(count));
             }
-            const QLocale locale = QLocale::system();
+            const QLocale locale = rt::regionalLocale();
             const QString origUpper = locale.toUpper(sOrig);
             const qsizetype baseLength = ponBarra(sOrig).size();
             const QString destFolder = ponBarra(sDest);

@@ -1,6 +1,7 @@
 // cArch: functions on path texts.
 #include "cArch.h"
 #include "platform/hostfs/Search.h"
+#include "platform/runtime/RegionalSettings.h"
 #include "platform/runtime/RuntimeError.h"
 #include "text/zuListaTokens.h"
 
@@ -33,7 +34,7 @@ bool cArch::bExiste(const QString& sNombre, std::int32_t tipoArch) {
 }
 
 QString cArch::dimeRutaRel(const QString& sRuta, const QString& sRutaBase) const {
-    const QLocale locale = QLocale::system();
+    const QLocale locale = rt::regionalLocale();
     const QString r = locale.toUpper(ponBarra(sRuta));
     const QString b = locale.toUpper(ponBarra(sRutaBase));
     if (r == b) {

@@ -4,6 +4,7 @@
 #include "HostErrors.h"
 #include "HostPath.h"
 #include "Search.h"
+#include "platform/runtime/RegionalSettings.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -239,7 +240,7 @@ void copyOpenFile(int in, const struct stat& sourceStat, const QByteArray& targe
         // text would stand for other names as well.
         const QString text = QFile::decodeName(name);
         const auto other = QFile::encodeName(text) == name
-                               ? findWithoutCase(targetFolder, upperCase(text))
+                               ? findWithoutCase(targetFolder, rt::upperCase(text))
                                : std::nullopt;
         if (other) {
             target = targetFolder + '/' + *other;
@@ -257,7 +258,7 @@ QByteArray folderBelow(const QByteArray& root, const QStringList& names, bool cr
         struct stat st {};
         bool found = ::lstat(path.constData(), &st) == 0;
         if (!found) {
-            if (const auto other = findWithoutCase(folder, upperCase(name))) {
+            if (const auto other = findWithoutCase(folder, rt::upperCase(name))) {
                 path = folder + '/' + *other;
                 found = ::lstat(path.constData(), &st) == 0;
             }

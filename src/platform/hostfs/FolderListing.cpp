@@ -1,6 +1,7 @@
 #include "FolderListing.h"
 
 #include "HostErrors.h"
+#include "platform/runtime/RegionalSettings.h"
 
 #include <QFile>
 #include <QHash>
@@ -71,7 +72,7 @@ std::shared_ptr<FolderEntries> readFromHost(const QByteArray& hostDir, bool foll
         return nullptr;
     }
     auto entries = std::make_shared<FolderEntries>();
-    const QLocale locale = QLocale::system();
+    const QLocale locale = rt::regionalLocale();
     while (const dirent* d = ::readdir(dir)) {
         if (isSpecial(d->d_name)) {
             continue;
@@ -111,8 +112,6 @@ std::optional<QByteArray> fromIndex(const QHash<QString, QByteArray>& index,
 }
 
 } // namespace
-
-QString upperCase(const QString& text) { return QLocale::system().toUpper(text); }
 
 std::shared_ptr<const FolderEntries> readFolder(const QByteArray& hostDir, bool followLink,
                                                 int& error) {
@@ -178,7 +177,7 @@ void noteEntryAdded(const QByteArray& hostDir, const QByteArray& hostName) {
     tCache.listings.remove(hostDir);
     tCache.listings.remove(throughLinkKey(hostDir));
     if (auto index = tCache.names.find(hostDir); index != tCache.names.end()) {
-        addToIndex(*index, upperCase(QFile::decodeName(hostName)), hostName);
+        addToIndex(*index, rt::upperCase(QFile::decodeName(hostName)), hostName);
     }
 }
 

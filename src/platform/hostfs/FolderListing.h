@@ -20,9 +20,6 @@ struct FolderEntry {
 };
 using FolderEntries = std::vector<FolderEntry>;
 
-// Upper case by the platform's locale-aware rules.
-QString upperCase(const QString& text);
-
 // The entries of hostDir without "." and "..", in case-insensitive name
 // order.  With followLink false a symbolic link is never opened as a folder.
 // On failure returns null and sets error to the errno value.

@@ -1,6 +1,7 @@
 #include "HostPath.h"
 
 #include "FolderListing.h"
+#include "platform/runtime/RegionalSettings.h"
 
 #include <QFile>
 #include <QStringList>
@@ -108,7 +109,7 @@ std::optional<QByteArray> lookUp(const QByteArray& hostFolder, const QString& co
         }
         return asWritten;
     }
-    return findWithoutCase(hostFolder, upperCase(component));
+    return findWithoutCase(hostFolder, rt::upperCase(component));
 }
 
 // Walks the components [0, count) from the base.  Once one is missing the

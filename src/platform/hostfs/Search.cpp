@@ -4,6 +4,7 @@
 #include "HostErrors.h"
 #include "HostPath.h"
 #include "Wildcard.h"
+#include "platform/runtime/RegionalSettings.h"
 
 #include <QFile>
 #include <QStringList>
@@ -56,7 +57,7 @@ bool findOne(const QByteArray& hostFolder, const QString& name, std::int32_t mas
     QByteArray hostName = QFile::encodeName(name);
     struct stat st {};
     if (::lstat(joinHost(hostFolder, hostName).constData(), &st) != 0) {
-        const std::optional<QByteArray> other = findWithoutCase(hostFolder, upperCase(name));
+        const std::optional<QByteArray> other = findWithoutCase(hostFolder, rt::upperCase(name));
         if (!other || ::lstat(joinHost(hostFolder, *other).constData(), &st) != 0) {
             return true;
         }
@@ -86,7 +87,7 @@ std::vector<FoundEntry> findAllIn(const QByteArray& hostFolder, bool isDriveRoot
         }
         raiseHostError(error, Action::Read, hostFolder);
     }
-    const QString upperPattern = upperCase(namePattern);
+    const QString upperPattern = rt::upperCase(namePattern);
     addSpecials(hostFolder, isDriveRoot, upperPattern, mask, found);
     for (const FolderEntry& entry : *entries) {
         if (admitted(entry.folder, entry.hidden, mask) &&

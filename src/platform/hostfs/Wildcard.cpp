@@ -1,6 +1,7 @@
 #include "Wildcard.h"
 
 #include "FolderListing.h"
+#include "platform/runtime/RegionalSettings.h"
 
 namespace hostfs {
 
@@ -75,7 +76,7 @@ bool matchesUpper(const QString& upperName, const QString& upperPattern) {
 }
 
 bool matchesPattern(const QString& name, const QString& pattern) {
-    return matchesUpper(upperCase(name), upperCase(pattern));
+    return matchesUpper(rt::upperCase(name), rt::upperCase(pattern));
 }
 
 } // namespace hostfs
