@@ -27,6 +27,7 @@ QString failureText() {
     return error.number == rt::err::DiskFull ? QStringLiteral("Disco Lleno.") : error.description;
 }
 
+// A copy's failure message, two lines, unless the caller asked for silence.
 void showUnlessSilent(bool silent, const QString& text) {
     if (!silent) {
         ui::MsgBox(text + kCrLf + failureText(), ui::style::Ok);
@@ -73,11 +74,8 @@ bool cArch::CopiaFich(const QString& sOrig, const QString& sDest, bool bCrearDir
             result = true;
         },
         [&] {
-            if (!bSilencioso) {
-                ui::MsgBox(QStringLiteral("Error copiando '") + sDest + QStringLiteral("'.") +
-                               kCrLf + failureText(),
-                           ui::style::Ok);
-            }
+            showUnlessSilent(bSilencioso,
+                             QStringLiteral("Error copiando '") + sDest + QStringLiteral("'."));
         });
     return result;
 }
@@ -114,11 +112,8 @@ bool cArch::creaDirs(const QString& sRuta, bool bNombreFich, bool bSilencioso) {
             result = true;
         },
         [&] {
-            if (!bSilencioso) {
-                ui::MsgBox(QStringLiteral("Error en creaDirs '") + sRuta + QStringLiteral("'.") +
-                               kCrLf + failureText(),
-                           ui::style::Ok);
-            }
+            showUnlessSilent(bSilencioso,
+                             QStringLiteral("Error en creaDirs '") + sRuta + QStringLiteral("'."));
         });
     return result;
 }

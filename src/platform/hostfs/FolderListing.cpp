@@ -34,6 +34,12 @@ thread_local OperationCache tCache;
 
 QByteArray throughLinkKey(const QByteArray& hostDir) { return hostDir + '\x01'; }
 
+// Forgets the listing of hostDir, read directly or through a link.
+void forgetListing(const QByteArray& hostDir) {
+    tCache.listings.remove(hostDir);
+    tCache.listings.remove(throughLinkKey(hostDir));
+}
+
 bool isUnder(const QByteArray& path, const QByteArray& folder) {
     return path == folder || (path.startsWith(folder) && path.size() > folder.size() &&
                               (folder.endsWith('/') || path[folder.size()] == '/'));
@@ -174,8 +180,7 @@ void noteEntryAdded(const QByteArray& hostDir, const QByteArray& hostName) {
     if (tCache.depth == 0) {
         return;
     }
-    tCache.listings.remove(hostDir);
-    tCache.listings.remove(throughLinkKey(hostDir));
+    forgetListing(hostDir);
     if (auto index = tCache.names.find(hostDir); index != tCache.names.end()) {
         addToIndex(*index, rt::upperCase(QFile::decodeName(hostName)), hostName);
     }
@@ -185,8 +190,7 @@ void noteEntryRemoved(const QByteArray& hostDir) {
     if (tCache.depth == 0) {
         return;
     }
-    tCache.listings.remove(hostDir);
-    tCache.listings.remove(throughLinkKey(hostDir));
+    forgetListing(hostDir);
     // Another entry may differ from the removed one by letter case only:
     // the index is rebuilt when next needed.
     tCache.names.remove(hostDir);
@@ -197,8 +201,7 @@ void noteEmptyFolderRemoved(const QByteArray& hostFolder) {
         return;
     }
     noteEntryRemoved(hostParentOf(hostFolder));
-    tCache.listings.remove(hostFolder);
-    tCache.listings.remove(throughLinkKey(hostFolder));
+    forgetListing(hostFolder);
     tCache.names.remove(hostFolder);
     tCache.knownFolders.remove(hostFolder);
     for (const QString& key : tCache.keysByFolder.values(hostFolder)) {
