@@ -18,7 +18,7 @@ bool Server::listen(quint16 port, QString& error) {
 
 void Server::applyListenerFaults() {
     for (const state::Fault& f : catalog_.state().faults) {
-        if (f.stage == QLatin1String("connect") && f.action == QLatin1String("refuse")) {
+        if (f.stage == state::FaultStage::Connect && f.action == state::FaultAction::Refuse) {
             listener_.close();
             log_.write(QJsonObject{{"request", "connect"}, {"fault", "refuse"}});
             return;

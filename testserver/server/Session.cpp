@@ -17,10 +17,9 @@
 namespace server {
 
 namespace {
-constexpr std::size_t InitialPacketSize = 4096;
+using state::FaultStage;
 
-// Bytes no TDS client can read as a token stream: an unknown token first.
-const tds::Bytes GarbageTokens = {0x5A, 0x5A, 0x5A, 0x5A, 0x00, 0xFF, 0x13, 0x37, 0x00, 0x01};
+constexpr std::size_t InitialPacketSize = 4096;
 
 QString hexVersion(std::uint32_t v) {
     return QStringLiteral("0x%1").arg(v, 8, 16, QLatin1Char('0'));
@@ -37,7 +36,8 @@ QString fromU16(const std::u16string& s) { return QString::fromStdU16String(s); 
 } // namespace
 
 Session::Session(QTcpSocket* socket, int spid, SessionHost& host, QObject* parent)
-    : QObject(parent), socket_(socket), host_(host) {
+    : QObject(parent), socket_(socket), host_(host),
+      faults_(host.catalog().state().faults, *this, this) {
     socket->setParent(this);
     state_.spid = spid;
     connect(socket, &QTcpSocket::readyRead, this, &Session::onReadyRead);
@@ -53,17 +53,7 @@ Session::Session(QTcpSocket* socket, int spid, SessionHost& host, QObject* paren
 }
 
 void Session::start() {
-    QJsonObject entry = baseEntry(QStringLiteral("connect"));
-    const bool now = applyFault(
-        QStringLiteral("connect"),
-        [this] {
-            paused_ = false;
-            onReadyRead();
-        },
-        entry);
-    if (now) {
-        onReadyRead();
-    }
+    serve(FaultStage::Connect, baseEntry(QStringLiteral("connect")), [this] { onReadyRead(); });
 }
 
 QJsonObject Session::baseEntry(const QString& kind) const {
@@ -147,63 +137,20 @@ void Session::handle(const tds::Message& m) {
     rejectInput(QStringLiteral("packet type %1 not expected here").arg(m.type));
 }
 
-const state::Fault* Session::faultFor(const QString& stage, const QString& login) const {
-    for (const state::Fault& f : host_.catalog().state().faults) {
-        if (f.stage == stage && (!f.login || engine::sameName(*f.login, login))) {
-            return &f;
-        }
-    }
-    return nullptr;
-}
-
-bool Session::applyFault(const QString& stage, const std::function<void()>& resume,
-                         QJsonObject& entry) {
-    const state::Fault* f =
-        stage == QLatin1String("rows") ? nullptr : faultFor(stage, state_.login);
+void Session::serve(FaultStage stage, QJsonObject entry, const std::function<void()>& respond,
+                    const std::optional<QString>& login) {
+    const state::Fault* f = faults_.find(stage, login.value_or(state_.login));
     if (f) {
-        entry.insert("fault", f->action);
+        entry.insert("fault", state::faultActionName(f->action));
     }
     // The line goes out before the fault acts, so it is there when the client
     // notices.  A connection is not a request: it is logged only when faulted.
-    if (f || stage != QLatin1String("connect")) {
+    if (f || stage != FaultStage::Connect) {
         host_.log().write(entry);
     }
-    if (!f) {
-        return true;
+    if (!f || faults_.act(*f, stage, respond)) {
+        respond();
     }
-    if (f->action == QLatin1String("close")) {
-        closeGracefully();
-        return false;
-    }
-    if (f->action == QLatin1String("garbage")) {
-        sendGarbage();
-        return false;
-    }
-    if (f->action == QLatin1String("delay")) {
-        paused_ = true;
-        QPointer<Session> self(this);
-        QTimer::singleShot(f->ms, this, [self, resume, stage] {
-            if (!self || !self->socket_ || self->stage_ == Stage::Closed) {
-                return;
-            }
-            self->paused_ = false;
-            // What arrived meanwhile: a cancel of the held query means it
-            // never runs; its answer is a bare DONE, and the acknowledgement
-            // follows in a message of its own, as SQL Server does it.
-            self->readAvailable();
-            if (stage == QLatin1String("query") &&
-                self->assembler_.nextType() == tds::packet::Attention) {
-                tds::TokenWriter w(self->tdsVersion_);
-                w.done(tds::done::Error, 0, 0);
-                self->sendResult(w.take());
-            } else {
-                resume();
-            }
-            self->processMessages();
-        });
-        return false;
-    }
-    return true; // "refuse" is the listener's business
 }
 
 void Session::handlePrelogin(const tds::Message& m) {
@@ -227,10 +174,7 @@ void Session::handlePrelogin(const tds::Message& m) {
             asByteArray(tds::packetize(tds::packet::TabularResult, body, InitialPacketSize, 0)));
         stage_ = Stage::Login;
     };
-    const bool now = applyFault(QStringLiteral("prelogin"), respond, entry);
-    if (now) {
-        respond();
-    }
+    serve(FaultStage::Prelogin, entry, respond);
 }
 
 void Session::handleLogin(const tds::Message& m) {
@@ -314,13 +258,7 @@ void Session::handleLogin(const tds::Message& m) {
             tds::packetize(tds::packet::TabularResult, w.bytes(), InitialPacketSize, 0)));
     };
     // A login-scoped fault of this stage matches the login being attempted.
-    const QString previous = state_.login;
-    state_.login = user;
-    const bool now = applyFault(QStringLiteral("login"), respond, entry);
-    state_.login = previous;
-    if (now) {
-        respond();
-    }
+    serve(FaultStage::Login, entry, respond, user);
 }
 
 void Session::handleBatch(const tds::Message& m) {
@@ -341,10 +279,7 @@ void Session::handleBatch(const tds::Message& m) {
             [this](const engine::DatabaseEntry& db) { return host_.inUse(db); }, w);
         sendRows(w);
     };
-    const bool now = applyFault(QStringLiteral("query"), respond, entry);
-    if (now) {
-        respond();
-    }
+    serve(FaultStage::Query, entry, respond);
 }
 
 void Session::handleRpc(const tds::Message& m) {
@@ -372,57 +307,43 @@ void Session::handleAttention() {
 
 void Session::sendResult(const tds::Bytes& tokens) {
     if (socket_) {
-        socket_->write(asByteArray(tds::packetize(tds::packet::TabularResult, tokens, packetSize_,
-                                                  static_cast<std::uint16_t>(state_.spid))));
+        socket_->write(asByteArray(packetized(tokens)));
     }
 }
 
-// Sends a response, applying a "rows" fault: after K rows the server closes,
-// waits, or turns to garbage, as a dying server or network would.
 void Session::sendRows(const tds::TokenWriter& w) {
-    const state::Fault* f = faultFor(QStringLiteral("rows"), state_.login);
-    const auto& rows = w.rowStarts();
-    if (!f || rows.empty() || static_cast<std::size_t>(f->after) >= rows.size()) {
+    const state::Fault* f = faults_.rowsFault(w, state_.login);
+    if (!f) {
         sendResult(w.bytes());
         return;
     }
-    logRequest(QStringLiteral("rows"), {{"fault", f->action}, {"after", f->after}});
-    const std::size_t cut = rows[static_cast<std::size_t>(f->after)];
-    if (f->action == QLatin1String("garbage")) {
-        tds::Bytes body(w.bytes().begin(), w.bytes().begin() + static_cast<std::ptrdiff_t>(cut));
-        body.insert(body.end(), GarbageTokens.begin(), GarbageTokens.end());
-        sendResult(body);
-        closeGracefully();
-        return;
-    }
-    // Cut the packet stream itself, so the client sees a packet that never ends.
-    const tds::Bytes stream = tds::packetize(tds::packet::TabularResult, w.bytes(), packetSize_,
-                                             static_cast<std::uint16_t>(state_.spid));
-    const std::size_t chunk = packetSize_ - tds::packet::HeaderSize;
-    const std::size_t at = cut + (cut / chunk + 1) * tds::packet::HeaderSize;
-    socket_->write(asByteArray(stream, 0, at));
-    if (f->action == QLatin1String("close")) {
-        closeGracefully();
-        return;
-    }
-    paused_ = true;
-    QPointer<Session> self(this);
-    QTimer::singleShot(f->ms, this, [self, stream, at] {
-        if (!self || !self->socket_ || self->stage_ == Stage::Closed) {
-            return;
-        }
-        self->socket_->write(asByteArray(stream, at));
-        self->paused_ = false;
-        self->onReadyRead();
-    });
+    logRequest(QStringLiteral("rows"),
+               {{"fault", state::faultActionName(f->action)}, {"after", f->after}});
+    faults_.cutRows(*f, w);
 }
 
-void Session::sendGarbage() {
+bool Session::isClosed() const { return !socket_ || stage_ == Stage::Closed; }
+
+void Session::writeStream(const tds::Bytes& stream, std::size_t from, std::size_t to) {
     if (socket_) {
-        socket_->write(asByteArray(
-            tds::packetize(tds::packet::TabularResult, GarbageTokens, InitialPacketSize, 0)));
+        socket_->write(asByteArray(stream, from, to));
     }
-    closeGracefully();
+}
+
+tds::Bytes Session::packetized(const tds::Bytes& tokens) const {
+    return tds::packetize(tds::packet::TabularResult, tokens, packetSize_,
+                          static_cast<std::uint16_t>(state_.spid));
+}
+
+bool Session::cancelWaiting() {
+    readAvailable();
+    return assembler_.nextType() == tds::packet::Attention;
+}
+
+void Session::answerCancelledQuery() {
+    tds::TokenWriter w(tdsVersion_);
+    w.done(tds::done::Error, 0, 0);
+    sendResult(w.take());
 }
 
 void Session::rejectInput(const QString& why) {

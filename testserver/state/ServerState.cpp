@@ -100,20 +100,51 @@ Login parseLogin(const QJsonObject& o, const QString& where) {
     return l;
 }
 
+const QList<std::pair<FaultStage, QString>>& stageNames() {
+    static const QList<std::pair<FaultStage, QString>> names = {{FaultStage::Connect, "connect"},
+                                                                {FaultStage::Prelogin, "prelogin"},
+                                                                {FaultStage::Login, "login"},
+                                                                {FaultStage::Query, "query"},
+                                                                {FaultStage::Rows, "rows"}};
+    return names;
+}
+
+const QList<std::pair<FaultAction, QString>>& actionNames() {
+    static const QList<std::pair<FaultAction, QString>> names = {{FaultAction::Refuse, "refuse"},
+                                                                 {FaultAction::Close, "close"},
+                                                                 {FaultAction::Delay, "delay"},
+                                                                 {FaultAction::Garbage, "garbage"}};
+    return names;
+}
+
+template <typename E> QString nameOf(const QList<std::pair<E, QString>>& names, E value) {
+    for (const auto& [v, name] : names) {
+        if (v == value) {
+            return name;
+        }
+    }
+    return {};
+}
+
+template <typename E>
+E valueOf(const QList<std::pair<E, QString>>& names, const QString& name, const QString& what,
+          const QString& where) {
+    for (const auto& [v, n] : names) {
+        if (n == name) {
+            return v;
+        }
+    }
+    throw Invalid{QStringLiteral("%1 has an unknown %2 \"%3\"").arg(where, what, name)};
+}
+
 Fault parseFault(const QJsonObject& o, const QString& where) {
     onlyKeys(o, {"stage", "action", "ms", "after", "login"}, where);
-    static const QStringList stages = {"connect", "prelogin", "login", "query", "rows"};
-    static const QStringList actions = {"refuse", "close", "delay", "garbage"};
     Fault f;
-    f.stage = requiredString(o, "stage", where);
-    f.action = requiredString(o, "action", where);
-    if (!stages.contains(f.stage)) {
-        throw Invalid{QStringLiteral("%1 has an unknown stage \"%2\"").arg(where, f.stage)};
-    }
-    if (!actions.contains(f.action)) {
-        throw Invalid{QStringLiteral("%1 has an unknown action \"%2\"").arg(where, f.action)};
-    }
-    if (f.action == QLatin1String("refuse") && f.stage != QLatin1String("connect")) {
+    f.stage =
+        valueOf(stageNames(), requiredString(o, "stage", where), QStringLiteral("stage"), where);
+    f.action =
+        valueOf(actionNames(), requiredString(o, "action", where), QStringLiteral("action"), where);
+    if (f.action == FaultAction::Refuse && f.stage != FaultStage::Connect) {
         throw Invalid{
             QStringLiteral("%1: \"refuse\" applies to the connect stage only").arg(where)};
     }
@@ -121,10 +152,10 @@ Fault parseFault(const QJsonObject& o, const QString& where) {
     f.after = optionalCount(o, "after", where);
     if (o.contains("login")) {
         f.login = requiredString(o, "login", where);
-        if (f.stage == QLatin1String("connect") || f.stage == QLatin1String("prelogin")) {
+        if (f.stage == FaultStage::Connect || f.stage == FaultStage::Prelogin) {
             throw Invalid{QStringLiteral("%1: a fault of the %2 stage cannot name a login, it is "
                                          "not known yet")
-                              .arg(where, f.stage)};
+                              .arg(where, faultStageName(f.stage))};
         }
     }
     return f;
@@ -210,6 +241,10 @@ bool syncFolder(const QString& path) {
 
 } // namespace
 
+QString faultStageName(FaultStage stage) { return nameOf(stageNames(), stage); }
+
+QString faultActionName(FaultAction action) { return nameOf(actionNames(), action); }
+
 const QStringList& systemDatabases() {
     static const QStringList names = {"master", "tempdb", "model", "msdb"};
     return names;
@@ -245,7 +280,8 @@ QByteArray serializeState(const ServerState& s) {
     if (!s.faults.isEmpty()) {
         QJsonArray faults;
         for (const Fault& f : s.faults) {
-            QJsonObject o{{"stage", f.stage}, {"action", f.action}};
+            QJsonObject o{{"stage", faultStageName(f.stage)},
+                          {"action", faultActionName(f.action)}};
             if (f.ms) {
                 o.insert("ms", f.ms);
             }

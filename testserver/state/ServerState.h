@@ -25,9 +25,18 @@ struct Database {
     bool inUse = false; // held by a session outside this server
 };
 
+// Where a fault acts: on accepting, on PRELOGIN, on LOGIN7, on every SQL
+// batch, or inside a result with more than `after` rows.
+enum class FaultStage { Connect, Prelogin, Login, Query, Rows };
+enum class FaultAction { Refuse, Close, Delay, Garbage };
+
+// The names the state file and the request log use.
+QString faultStageName(FaultStage stage);
+QString faultActionName(FaultAction action);
+
 struct Fault {
-    QString stage;  // connect, prelogin, login, query, rows
-    QString action; // refuse, close, delay, garbage
+    FaultStage stage = FaultStage::Query;
+    FaultAction action = FaultAction::Close;
     int ms = 0;
     int after = 0;
     std::optional<QString> login; // only this login's connections
