@@ -69,6 +69,10 @@ TEST(ServerState, RefusesMalformedFilesWithAReason) {
     EXPECT_TRUE(errorFor(R"({"version": "9.0.1", "logins": [], "databases": [],
                              "faults": [{"stage": "rows", "action": "delay", "ms": -1}]})")
                     .contains("ms"));
+    EXPECT_TRUE(errorFor(R"({"version": "9.0.1", "logins": [], "databases": [],
+                             "faults": [{"stage": "login", "action": "stall",
+                                         "statement": "DROP"}]})")
+                    .contains("statement"));
 }
 
 TEST(ServerState, SavingReplacesTheFileWholeAndLeavesNoTemporaryFile) {

@@ -22,9 +22,12 @@ FaultInjector::FaultInjector(const QList<state::Fault>& faults, FaultedConnectio
                              QObject* parent)
     : QObject(parent), faults_(faults), connection_(connection) {}
 
-const state::Fault* FaultInjector::find(FaultStage stage, const QString& login) const {
+const state::Fault* FaultInjector::find(FaultStage stage, const QString& login,
+                                        const QString& statement) const {
     for (const state::Fault& f : faults_) {
-        if (f.stage == stage && (!f.login || engine::sameName(*f.login, login))) {
+        if (f.stage == stage && (!f.login || engine::sameName(*f.login, login)) &&
+            (!f.statement ||
+             statement.trimmed().startsWith(f.statement->trimmed(), Qt::CaseInsensitive))) {
             return &f;
         }
     }
@@ -61,6 +64,11 @@ bool FaultInjector::act(const state::Fault& fault, FaultStage stage,
         });
         return false;
     }
+    case FaultAction::Stall:
+        // A hung server: the connection stays open and nothing more is
+        // read or answered on it.
+        connection_.hold();
+        return false;
     case FaultAction::Refuse:
         break; // the listener's business
     }
@@ -96,6 +104,9 @@ void FaultInjector::cutRows(const state::Fault& fault, const tds::TokenWriter& w
         return;
     }
     connection_.hold();
+    if (fault.action == FaultAction::Stall) {
+        return;
+    }
     QPointer<FaultInjector> self(this);
     QTimer::singleShot(fault.ms, this, [self, stream, at] {
         if (!self || self->connection_.isClosed()) {

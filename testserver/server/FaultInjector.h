@@ -1,8 +1,8 @@
 #pragma once
 // The faults of the state file, acted out on one connection: it finds the
 // first fault of a stage that touches the connection's login and does what
-// it says (close, delay, garbage), and cuts a result short for a "rows"
-// fault.  The connection it acts on is reached through FaultedConnection.
+// it says (close, delay, garbage, stall), and cuts a result short for a
+// "rows" fault.  The connection it acts on is reached through FaultedConnection.
 
 #include "protocol/Bytes.h"
 #include "protocol/TokenWriter.h"
@@ -43,8 +43,10 @@ public:
     FaultInjector(const QList<state::Fault>& faults, FaultedConnection& connection,
                   QObject* parent = nullptr);
 
-    // The first fault of `stage` for this login (every login when unnamed).
-    const state::Fault* find(state::FaultStage stage, const QString& login) const;
+    // The first fault of `stage` for this login (every login when unnamed)
+    // and, at the query stage, this batch.
+    const state::Fault* find(state::FaultStage stage, const QString& login,
+                             const QString& statement = QString()) const;
 
     // Acts out `fault` on a request of `stage`.  True when the request goes
     // on now; false when the connection was closed or `resume` was

@@ -138,8 +138,8 @@ void Session::handle(const tds::Message& m) {
 }
 
 void Session::serve(FaultStage stage, QJsonObject entry, const std::function<void()>& respond,
-                    const std::optional<QString>& login) {
-    const state::Fault* f = faults_.find(stage, login.value_or(state_.login));
+                    const std::optional<QString>& login, const QString& statement) {
+    const state::Fault* f = faults_.find(stage, login.value_or(state_.login), statement);
     if (f) {
         entry.insert("fault", state::faultActionName(f->action));
     }
@@ -279,7 +279,7 @@ void Session::handleBatch(const tds::Message& m) {
             [this](const engine::DatabaseEntry& db) { return host_.inUse(db); }, w);
         sendRows(w);
     };
-    serve(FaultStage::Query, entry, respond);
+    serve(FaultStage::Query, entry, respond, std::nullopt, sql);
 }
 
 void Session::handleRpc(const tds::Message& m) {

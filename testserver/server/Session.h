@@ -60,10 +60,11 @@ private:
     void handleAttention();
 
     // Writes the request's log line, applies the first fault of `stage`
-    // that touches this connection (or `login`, when given), and answers
-    // with `respond` now or, after a delay, later.
+    // that touches this connection (or `login`, when given) and `statement`,
+    // and answers with `respond` now or, after a delay, later.
     void serve(state::FaultStage stage, QJsonObject logEntry, const std::function<void()>& respond,
-               const std::optional<QString>& login = std::nullopt);
+               const std::optional<QString>& login = std::nullopt,
+               const QString& statement = QString());
     void sendResult(const tds::Bytes& tokens);
     void sendRows(const tds::TokenWriter& w);
     void rejectInput(const QString& why);

@@ -113,7 +113,8 @@ const QList<std::pair<FaultAction, QString>>& actionNames() {
     static const QList<std::pair<FaultAction, QString>> names = {{FaultAction::Refuse, "refuse"},
                                                                  {FaultAction::Close, "close"},
                                                                  {FaultAction::Delay, "delay"},
-                                                                 {FaultAction::Garbage, "garbage"}};
+                                                                 {FaultAction::Garbage, "garbage"},
+                                                                 {FaultAction::Stall, "stall"}};
     return names;
 }
 
@@ -138,7 +139,7 @@ E valueOf(const QList<std::pair<E, QString>>& names, const QString& name, const 
 }
 
 Fault parseFault(const QJsonObject& o, const QString& where) {
-    onlyKeys(o, {"stage", "action", "ms", "after", "login"}, where);
+    onlyKeys(o, {"stage", "action", "ms", "after", "login", "statement"}, where);
     Fault f;
     f.stage =
         valueOf(stageNames(), requiredString(o, "stage", where), QStringLiteral("stage"), where);
@@ -156,6 +157,13 @@ Fault parseFault(const QJsonObject& o, const QString& where) {
             throw Invalid{QStringLiteral("%1: a fault of the %2 stage cannot name a login, it is "
                                          "not known yet")
                               .arg(where, faultStageName(f.stage))};
+        }
+    }
+    if (o.contains("statement")) {
+        f.statement = requiredString(o, "statement", where);
+        if (f.stage != FaultStage::Query || f.statement->trimmed().isEmpty()) {
+            throw Invalid{
+                QStringLiteral("%1: \"statement\" needs the query stage and a text").arg(where)};
         }
     }
     return f;
@@ -290,6 +298,9 @@ QByteArray serializeState(const ServerState& s) {
             }
             if (f.login) {
                 o.insert("login", *f.login);
+            }
+            if (f.statement) {
+                o.insert("statement", *f.statement);
             }
             faults.append(o);
         }

@@ -28,7 +28,7 @@ struct Database {
 // Where a fault acts: on accepting, on PRELOGIN, on LOGIN7, on every SQL
 // batch, or inside a result with more than `after` rows.
 enum class FaultStage { Connect, Prelogin, Login, Query, Rows };
-enum class FaultAction { Refuse, Close, Delay, Garbage };
+enum class FaultAction { Refuse, Close, Delay, Garbage, Stall };
 
 // The names the state file and the request log use.
 QString faultStageName(FaultStage stage);
@@ -39,7 +39,8 @@ struct Fault {
     FaultAction action = FaultAction::Close;
     int ms = 0;
     int after = 0;
-    std::optional<QString> login; // only this login's connections
+    std::optional<QString> login;     // only this login's connections
+    std::optional<QString> statement; // query stage: only batches that begin so
 };
 
 struct ServerState {
