@@ -61,14 +61,17 @@ TEST(OdbcServer, PasswordThatWouldEndTheBracesNeverReachesTheServer) {
     EXPECT_TRUE(server.logLines().isEmpty());
 }
 
-// What the comment in Odbc.h says of the driver's time-outs.
-TEST(OdbcServer, DriverDefaultsSetNoTimeOuts) {
+// The driver takes the time-outs of Timeouts.h: 15 s for a login and 30 s
+// for a statement, unless the statement is freed of its limit.
+TEST(OdbcServer, LoginsAndStatementsAreBoundedByTheNamedTimeOuts) {
     TestServer server;
     odbc::Connection connection;
     connection.connect(odbcString(server, kSa, kSaPassword));
-    EXPECT_EQ(connection.attribute(SQL_ATTR_LOGIN_TIMEOUT), 0u);
+    EXPECT_EQ(connection.attribute(SQL_ATTR_LOGIN_TIMEOUT), 15u);
     odbc::Statement statement(connection);
-    EXPECT_EQ(statement.attribute(SQL_ATTR_QUERY_TIMEOUT), 4294967295u);
+    EXPECT_EQ(statement.attribute(SQL_ATTR_QUERY_TIMEOUT), 30u);
+    statement.setQueryTimeout(std::chrono::seconds(0));
+    EXPECT_EQ(statement.attribute(SQL_ATTR_QUERY_TIMEOUT), 0u);
 }
 
 TEST(DmoServer, ReadsVersionAndListsInNameOrderWithNamesIntact) {
