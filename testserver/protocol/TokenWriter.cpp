@@ -63,12 +63,12 @@ void TokenWriter::envChange(std::uint8_t type, const std::u16string& newValue,
     bVarchar(oldValue);
 }
 
-void TokenWriter::envChangeCollation() {
+void TokenWriter::envChangeCollation(const std::array<std::uint8_t, 5>& collation) {
     out_.u8(TokEnvChange);
     const U16LengthPrefix length(out_);
     out_.u8(envchange::Collation);
     out_.u8(5);
-    out_.raw(DefaultCollation);
+    out_.raw(collation);
     out_.u8(0);
 }
 

@@ -31,7 +31,7 @@ bool Server::inUse(const engine::DatabaseEntry& db) const {
         return true;
     }
     for (const Session* s : sessions_) {
-        if (s->loggedIn() && engine::sameName(s->database(), db.name)) {
+        if (s->loggedIn() && catalog_.sameDatabase(s->database(), db.name)) {
             return true;
         }
     }

@@ -223,9 +223,19 @@ void Session::handleLogin(const tds::Message& m) {
             refuse(18456, QStringLiteral("Login failed for user '%1'.").arg(name));
             return;
         }
-        const QString wanted =
-            login.database.empty() ? QStringLiteral("master") : fromU16(login.database);
+        // Without a database in the packet the session starts in the login's
+        // default database, which it then holds in use.
+        const bool byDefault = login.database.empty() && account->defaultDatabase;
+        const QString wanted = !login.database.empty() ? fromU16(login.database)
+                               : byDefault             ? *account->defaultDatabase
+                                                       : QStringLiteral("master");
         const engine::DatabaseEntry* db = catalog.find(wanted);
+        if (!db && byDefault) {
+            w.message(engine::serverMessage(
+                4064, 11, QStringLiteral("Cannot open user default database. Login failed.")));
+            refuse(18456, QStringLiteral("Login failed for user '%1'.").arg(name));
+            return;
+        }
         if (!db) {
             w.message(engine::serverMessage(4060, 11,
                                             QStringLiteral("Cannot open database \"%1\" requested "
@@ -237,6 +247,7 @@ void Session::handleLogin(const tds::Message& m) {
         state_.login = account->name;
         state_.sysadmin = account->sysadmin;
         state_.deny = account->deny;
+        state_.viewAnyDatabase = account->viewAnyDatabase;
         state_.database = db->name;
         packetSize_ = login.packetSize == 0 ? InitialPacketSize
                                             : std::clamp<std::size_t>(login.packetSize, 512,
@@ -244,7 +255,7 @@ void Session::handleLogin(const tds::Message& m) {
         w.envChange(tds::envchange::Database, db->name.toStdU16String(), u"master");
         w.message(engine::serverMessage(
             5701, 0, QStringLiteral("Changed database context to '%1'.").arg(db->name), 2));
-        w.envChangeCollation();
+        w.envChangeCollation(catalog.collation().tdsBytes());
         w.envChange(tds::envchange::Language, u"us_english", u"");
         w.message(engine::serverMessage(5703, 0,
                                         QStringLiteral("Changed language setting to us_english.")));

@@ -77,11 +77,20 @@ QJsonObject objectAt(const QJsonArray& a, qsizetype i, const QString& where) {
 }
 
 Login parseLogin(const QJsonObject& o, const QString& where) {
-    onlyKeys(o, {"name", "password", "sysadmin", "deny"}, where);
+    onlyKeys(o, {"name", "password", "sysadmin", "deny", "defaultDatabase", "viewAnyDatabase"},
+             where);
     Login l;
     l.name = requiredString(o, "name", where);
     l.password = requiredString(o, "password", where);
     l.sysadmin = optionalBool(o, "sysadmin", where);
+    l.viewAnyDatabase = !o.contains("viewAnyDatabase") || optionalBool(o, "viewAnyDatabase", where);
+    if (o.contains("defaultDatabase")) {
+        l.defaultDatabase = requiredString(o, "defaultDatabase", where);
+        if (l.defaultDatabase->isEmpty() || l.defaultDatabase->size() > MaxNameLength) {
+            throw Invalid{
+                QStringLiteral("\"defaultDatabase\" in %1 needs 1 to 128 characters").arg(where)};
+        }
+    }
     if (l.name.isEmpty() || l.name.size() > MaxNameLength) {
         throw Invalid{QStringLiteral("%1 needs a name of 1 to 128 characters").arg(where)};
     }
@@ -181,9 +190,18 @@ ServerState parse(const QByteArray& json) {
         throw Invalid{QStringLiteral("the top level must be an object")};
     }
     const QJsonObject top = doc.object();
-    onlyKeys(top, {"version", "logins", "databases", "faults"}, QStringLiteral("the state"));
+    onlyKeys(top, {"version", "collation", "logins", "databases", "faults"},
+             QStringLiteral("the state"));
     ServerState s;
     s.version = requiredString(top, "version", QStringLiteral("the state"));
+    if (top.contains("collation")) {
+        const QString name = requiredString(top, "collation", QStringLiteral("the state"));
+        const std::optional<Collation> collation = Collation::named(name);
+        if (!collation) {
+            throw Invalid{QStringLiteral("unknown collation \"%1\"").arg(name)};
+        }
+        s.collation = *collation;
+    }
     static const QRegularExpression versionPattern(
         QStringLiteral("^\\d{1,2}\\.\\d{1,2}\\.\\d{1,5}(\\.\\d{1,5})?$"));
     if (!versionPattern.match(s.version).hasMatch()) {
@@ -201,25 +219,34 @@ ServerState parse(const QByteArray& json) {
         s.logins.append(l);
     }
     const QJsonArray dbs = requiredArray(top, "databases");
+    // Under a case-sensitive collation, names that differ in case alone are
+    // two databases; system names are taken in any case.
+    auto nameKey = [&](const QString& name) {
+        return s.collation.caseSensitive() ? name : name.toCaseFolded();
+    };
     QSet<QString> dbNames;
-    for (const QString& sys : systemDatabases()) {
-        dbNames.insert(sys);
-    }
     for (qsizetype i = 0; i < dbs.size(); ++i) {
         const QString where = QStringLiteral("database %1").arg(i + 1);
         const QJsonObject o = objectAt(dbs, i, QStringLiteral("database"));
-        onlyKeys(o, {"name", "inUse"}, where);
+        onlyKeys(o, {"name", "inUse", "owner"}, where);
         Database d;
         d.name = requiredString(o, "name", where);
         d.inUse = optionalBool(o, "inUse", where);
+        if (o.contains("owner")) {
+            d.owner = requiredString(o, "owner", where);
+            if (!loginNames.contains(d.owner->toCaseFolded())) {
+                throw Invalid{QStringLiteral("%1 names an owner that is not a login").arg(where)};
+            }
+        }
         if (d.name.isEmpty() || d.name.size() > MaxNameLength) {
             throw Invalid{QStringLiteral("%1 needs a name of 1 to 128 characters").arg(where)};
         }
-        if (dbNames.contains(d.name.toCaseFolded())) {
+        const bool systemName = systemDatabases().contains(d.name, Qt::CaseInsensitive);
+        if (systemName || dbNames.contains(nameKey(d.name))) {
             throw Invalid{QStringLiteral("database \"%1\" is listed twice or is a system database")
                               .arg(d.name)};
         }
-        dbNames.insert(d.name.toCaseFolded());
+        dbNames.insert(nameKey(d.name));
         s.databases.append(d);
     }
     if (s.databases.size() > 32767 - 4) {
@@ -274,6 +301,12 @@ QByteArray serializeState(const ServerState& s) {
         if (!l.deny.isEmpty()) {
             o.insert("deny", QJsonArray::fromStringList(l.deny));
         }
+        if (l.defaultDatabase) {
+            o.insert("defaultDatabase", *l.defaultDatabase);
+        }
+        if (!l.viewAnyDatabase) {
+            o.insert("viewAnyDatabase", false);
+        }
         logins.append(o);
     }
     QJsonArray dbs;
@@ -282,9 +315,15 @@ QByteArray serializeState(const ServerState& s) {
         if (d.inUse) {
             o.insert("inUse", true);
         }
+        if (d.owner) {
+            o.insert("owner", *d.owner);
+        }
         dbs.append(o);
     }
     QJsonObject top{{"version", s.version}, {"logins", logins}, {"databases", dbs}};
+    if (s.collation.name() != QLatin1String(Collation::DefaultName)) {
+        top.insert("collation", s.collation.name());
+    }
     if (!s.faults.isEmpty()) {
         QJsonArray faults;
         for (const Fault& f : s.faults) {

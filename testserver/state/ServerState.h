@@ -5,6 +5,8 @@
 // file, fsync, rename, fsync of the folder) so a crash leaves either the old
 // or the new state on disk.
 
+#include "Collation.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -18,11 +20,16 @@ struct Login {
     QString password;
     bool sysadmin = false;
     QStringList deny; // catalog views whose SELECT is denied
+    // Where a session starts when the login packet names no database.
+    std::optional<QString> defaultDatabase;
+    // Without it, listings show master, tempdb and the login's own databases.
+    bool viewAnyDatabase = true;
 };
 
 struct Database {
     QString name;
-    bool inUse = false; // held by a session outside this server
+    bool inUse = false;           // held by a session outside this server
+    std::optional<QString> owner; // a login, which may see and drop it
 };
 
 // Where a fault acts: on accepting, on PRELOGIN, on LOGIN7, on every SQL
@@ -45,6 +52,7 @@ struct Fault {
 
 struct ServerState {
     QString version;
+    Collation collation;
     QList<Login> logins;
     QList<Database> databases;
     QList<Fault> faults;
