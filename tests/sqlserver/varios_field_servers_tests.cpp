@@ -9,6 +9,8 @@
 
 #include <QJsonArray>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -99,6 +101,45 @@ TEST(LockedDownLogin, SeesAndRemovesOnlyWhatItOwns) {
     EXPECT_TRUE(BorraDBSQL(server.serverName(), QStringLiteral("Propia"), "dueno", "Clave.1"));
     EXPECT_EQ(userDatabases(server.readState()),
               (QStringList{"Ventas", "Compras", "Nóminas 2024"}));
+}
+
+} // namespace
+
+namespace {
+
+// A loopback address of this process's own, so that the Browser of one test
+// run does not meet another's on UDP port 1434.
+QString ownLoopbackAddress(int index) {
+    return QStringLiteral("127.13.%1.%2").arg(::getpid() % 250 + 1).arg(index);
+}
+
+// "HOST\INSTANCE" is resolved through the host's SQL Server Browser, which
+// answers for its own instance only.
+TEST(NamedInstance, IsFoundThroughTheBrowserAndAnUnknownOneIsNamedInTheMessage) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "the SQL Server Browser needs UDP port 1434, which only root may bind";
+    }
+    QJsonObject state = TestServer::defaultState();
+    state.insert("instance", "NOMBRE");
+    TestServer server(state, ownLoopbackAddress(1));
+    RecordingUi ui;
+    ui.allow();
+    const QString named = server.host() + QStringLiteral("\\nombre");
+    TestList list;
+    CargaBBDD(list, named, kSa, kSaPassword);
+    EXPECT_TRUE(list.items.contains(QStringLiteral("Ventas")))
+        << ui.messageTexts().join(u'|').toStdString();
+    EXPECT_TRUE(BorraDBSQL(named, QStringLiteral("Ventas"), kSa, kSaPassword));
+    EXPECT_EQ(userDatabases(server.readState()), (QStringList{"Compras", "Nóminas 2024"}));
+    EXPECT_TRUE(ui.messages().empty());
+
+    // The driver asks the Browser for some seconds before it gives up.
+    CargaBBDD(list, server.host() + QStringLiteral("\\OTRA"), kSa, kSaPassword);
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_TRUE(ui.messages()[0].text.startsWith(
+        QStringLiteral("CargaBBDD: No se puede conectar con la instancia 'OTRA': el servicio SQL "
+                       "Server Browser")))
+        << ui.messages()[0].text.toStdString();
 }
 
 } // namespace

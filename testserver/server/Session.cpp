@@ -167,8 +167,10 @@ void Session::handlePrelogin(const tds::Message& m) {
     }
     const QString instance = QString::fromStdString(req->instance);
     auto respond = [this, instance] {
+        const QString served = host_.catalog().state().instance;
         const bool matches =
-            instance.isEmpty() || engine::sameName(instance, QStringLiteral("MSSQLServer"));
+            instance.isEmpty() ||
+            engine::sameName(instance, served.isEmpty() ? QStringLiteral("MSSQLServer") : served);
         const tds::Bytes body = tds::preloginResponse(host_.catalog().product().parts, matches);
         socket_->write(
             asByteArray(tds::packetize(tds::packet::TabularResult, body, InitialPacketSize, 0)));

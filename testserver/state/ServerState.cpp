@@ -190,10 +190,19 @@ ServerState parse(const QByteArray& json) {
         throw Invalid{QStringLiteral("the top level must be an object")};
     }
     const QJsonObject top = doc.object();
-    onlyKeys(top, {"version", "collation", "logins", "databases", "faults"},
+    onlyKeys(top, {"version", "collation", "instance", "logins", "databases", "faults"},
              QStringLiteral("the state"));
     ServerState s;
     s.version = requiredString(top, "version", QStringLiteral("the state"));
+    if (top.contains("instance")) {
+        s.instance = requiredString(top, "instance", QStringLiteral("the state"));
+        static const QRegularExpression instancePattern(
+            QStringLiteral("^[A-Za-z_][A-Za-z0-9_$]{0,15}$"));
+        if (!instancePattern.match(s.instance).hasMatch()) {
+            throw Invalid{QStringLiteral("\"instance\" must be 1 to 16 letters, digits, _ or $, "
+                                         "beginning with a letter or _")};
+        }
+    }
     if (top.contains("collation")) {
         const QString name = requiredString(top, "collation", QStringLiteral("the state"));
         const std::optional<Collation> collation = Collation::named(name);
@@ -321,6 +330,9 @@ QByteArray serializeState(const ServerState& s) {
         dbs.append(o);
     }
     QJsonObject top{{"version", s.version}, {"logins", logins}, {"databases", dbs}};
+    if (!s.instance.isEmpty()) {
+        top.insert("instance", s.instance);
+    }
     if (s.collation.name() != QLatin1String(Collation::DefaultName)) {
         top.insert("collation", s.collation.name());
     }

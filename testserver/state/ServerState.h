@@ -53,6 +53,7 @@ struct Fault {
 struct ServerState {
     QString version;
     Collation collation;
+    QString instance; // empty: the default instance, no Browser
     QList<Login> logins;
     QList<Database> databases;
     QList<Fault> faults;
