@@ -7,6 +7,7 @@
 #include "protocol/Requests.h"
 #include "protocol/TdsVersion.h"
 #include "protocol/TokenWriter.h"
+#include "sql/Parameters.h"
 #include "sql/Statements.h"
 
 #include <QTimer>
@@ -284,31 +285,98 @@ void Session::handleBatch(const tds::Message& m) {
     const QString sql = fromU16(*text);
     QJsonObject entry = baseEntry(QStringLiteral("batch"));
     entry.insert("statement", sql);
-    auto respond = [this, sql] {
-        const sql::Batch batch = sql::parseBatch(sql);
-        tds::TokenWriter w(tdsVersion_);
-        engine::runBatch(
-            batch, state_, host_.catalog(),
-            [this](const engine::DatabaseEntry& db) { return host_.inUse(db); }, w);
-        sendRows(w);
-    };
-    serve(FaultStage::Query, entry, respond, std::nullopt, sql);
+    serve(
+        FaultStage::Query, entry, [this, sql] { runStatements(sql); }, std::nullopt, sql);
 }
+
+void Session::runStatements(const QString& text) {
+    const sql::Batch batch = sql::parseBatch(text);
+    tds::TokenWriter w(tdsVersion_);
+    engine::runBatch(
+        batch, state_, host_.catalog(),
+        [this](const engine::DatabaseEntry& db) { return host_.inUse(db); }, w);
+    sendRows(w);
+}
+
+namespace {
+QString literalOf(const tds::RpcParameter& p) {
+    if (const auto* n = std::get_if<std::int64_t>(&p.value)) {
+        return QString::number(*n);
+    }
+    if (const auto* t = std::get_if<std::u16string>(&p.value)) {
+        return sql::textLiteral(fromU16(*t));
+    }
+    return QStringLiteral("NULL");
+}
+
+// The statement of an sp_executesql call, with its parameters in place;
+// none when the call does not give one as text.
+std::optional<QString> executedStatement(const tds::RpcRequest& rpc) {
+    const auto& params = rpc.parameters;
+    const auto* statement =
+        params.empty() ? nullptr : std::get_if<std::u16string>(&params[0].value);
+    if (!statement) {
+        return std::nullopt;
+    }
+    QStringList declared;
+    if (params.size() > 1) {
+        if (const auto* d = std::get_if<std::u16string>(&params[1].value)) {
+            declared = sql::declaredParameters(fromU16(*d));
+        }
+    }
+    sql::ParameterLiterals literals;
+    for (std::size_t i = 2; i < params.size(); ++i) {
+        // Values come by name, or in the order of the declarations.
+        const QString name = !params[i].name.empty()
+                                 ? fromU16(params[i].name)
+                                 : declared.value(static_cast<qsizetype>(i - 2));
+        literals.append({name, literalOf(params[i])});
+    }
+    return sql::withParameters(fromU16(*statement), literals);
+}
+} // namespace
 
 void Session::handleRpc(const tds::Message& m) {
     std::string why;
-    const auto name = tds::parseRpcName(m.payload, tdsVersion_, why);
-    if (!name) {
+    const auto rpc = tds::parseRpc(m.payload, tdsVersion_, why);
+    if (!rpc) {
         rejectInput(QString::fromStdString(why));
         return;
     }
-    logRequest(QStringLiteral("rpc"), {{"procedure", fromU16(*name)}});
+    const QString procedure = fromU16(rpc->procedure);
+    QJsonObject entry = baseEntry(QStringLiteral("rpc"));
+    entry.insert("procedure", procedure);
     tds::TokenWriter w(tdsVersion_);
-    // Procedures are not served; the client hears it as SQL Server says it.
-    w.message(engine::serverMessage(
-        2812, 16, QStringLiteral("Could not find stored procedure '%1'.").arg(fromU16(*name))));
-    w.done(tds::done::Error, 0, 0);
-    sendResult(w.take());
+    auto fail = [&](int number, const QString& text) {
+        host_.log().write(entry);
+        w.message(engine::serverMessage(number, 16, text));
+        w.done(tds::done::Error, 0, 0);
+        sendResult(w.take());
+    };
+    // Other procedures are not served; the client hears it as SQL Server says it.
+    if (!engine::sameName(procedure, QStringLiteral("sp_executesql"))) {
+        fail(2812, QStringLiteral("Could not find stored procedure '%1'.").arg(procedure));
+        return;
+    }
+    if (rpc->unreadType) {
+        fail(8009, QStringLiteral("The incoming tabular data stream (TDS) remote procedure call "
+                                  "(RPC) protocol stream is incorrect. Parameter %1: Data type "
+                                  "0x%2 is unknown.")
+                       .arg(rpc->unreadType->first)
+                       .arg(rpc->unreadType->second, 2, 16, QLatin1Char('0')));
+        return;
+    }
+    const std::optional<QString> statement = executedStatement(*rpc);
+    if (!statement) {
+        fail(214, QStringLiteral("Procedure expects parameter '@statement' of type "
+                                 "'ntext/nchar/nvarchar'."));
+        return;
+    }
+    // Run as the batch it stands for, faults of the query stage included.
+    entry.insert("statement", *statement);
+    serve(
+        FaultStage::Query, entry, [this, text = *statement] { runStatements(text); }, std::nullopt,
+        *statement);
 }
 
 void Session::handleAttention() {

@@ -57,6 +57,8 @@ private:
     void handleLogin(const tds::Message& m);
     void handleBatch(const tds::Message& m);
     void handleRpc(const tds::Message& m);
+    // Runs a batch's statements and sends their answer.
+    void runStatements(const QString& text);
     void handleAttention();
 
     // Writes the request's log line, applies the first fault of `stage`
