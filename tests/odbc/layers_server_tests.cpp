@@ -54,11 +54,19 @@ TEST(OdbcServer, BracedPasswordsReachTheServerIntact) {
     }
 }
 
-TEST(OdbcServer, PasswordThatWouldEndTheBracesNeverReachesTheServer) {
-    TestServer server;
-    EXPECT_THROW(odbcString(server, QStringLiteral("u"), QStringLiteral("p};UID=sa")),
-                 rt::RuntimeError);
-    EXPECT_TRUE(server.logLines().isEmpty());
+// A password holding "};": FreeTDS 1.4 takes it doubled; 1.3 cannot carry
+// it at all, so it never reaches the server cut short.
+TEST(OdbcServer, PasswordThatWouldEndTheBracesArrivesWholeOrNotAtAll) {
+    const QString password = QStringLiteral("p};UID=sa");
+    TestServer server(
+        withLogin(TestServer::defaultState(), QJsonObject{{"name", "u"}, {"password", password}}));
+    if (odbc::loadedDriverRules() == odbc::QuotingRules::FreeTds13) {
+        EXPECT_THROW(odbcString(server, QStringLiteral("u"), password), rt::RuntimeError);
+        EXPECT_TRUE(server.logLines().isEmpty());
+    } else {
+        odbc::Connection connection;
+        EXPECT_NO_THROW(connection.connect(odbcString(server, QStringLiteral("u"), password)));
+    }
 }
 
 // The driver takes the time-outs of Timeouts.h: 15 s for a login and 30 s

@@ -1,6 +1,7 @@
 #include "ClosedPort.h"
 #include "QStringPrinter.h"
 #include "platform/odbc/ConnectionString.h"
+#include "platform/odbc/DriverVersion.h"
 #include "platform/odbc/Odbc.h"
 #include "platform/odbc/ServerName.h"
 
@@ -10,27 +11,48 @@ namespace {
 
 using odbc::ServerAddress;
 
-TEST(OdbcQuoting, PlainValuesStandAsTheyAre) {
-    EXPECT_EQ(odbc::quoteValue(QStringLiteral("sa")), QStringLiteral("sa"));
-    EXPECT_EQ(odbc::quoteValue(QString()), QString());
-    EXPECT_EQ(odbc::quoteValue(QStringLiteral(" Ñandú 1 ")), QStringLiteral(" Ñandú 1 "));
-}
-
-TEST(OdbcQuoting, SeparatorsAndBracesAreEnclosedAsFreeTdsReadsThem) {
-    EXPECT_EQ(odbc::quoteValue(QStringLiteral("a;b")), QStringLiteral("{a;b}"));
-    EXPECT_EQ(odbc::quoteValue(QStringLiteral("a=b")), QStringLiteral("{a=b}"));
-    EXPECT_EQ(odbc::quoteValue(QStringLiteral("{x}")), QStringLiteral("{{x}}"));
-    EXPECT_EQ(odbc::quoteValue(QStringLiteral("x}")), QStringLiteral("{x}}"));
-}
-
-TEST(OdbcQuoting, ValueThatWouldEndTheBracesIsRefused) {
-    try {
-        odbc::quoteValue(QStringLiteral("p};UID=sa"));
-        FAIL();
-    } catch (const rt::RuntimeError& e) {
-        EXPECT_TRUE(e.description().contains(QStringLiteral("\"};\"")));
-        EXPECT_FALSE(e.description().contains(QStringLiteral("UID=sa")));
+// Values are enclosed as the FreeTDS version loaded reads them: up to 1.3 a
+// braced value ends at the first "};", from 1.4 a "}" inside is doubled.
+TEST(OdbcQuoting, ValuesAreEnclosedByTheRulesOfEachFreeTdsVersion) {
+    using Rules = odbc::QuotingRules;
+    struct Case {
+        QString value;
+        QString for13;
+        QString for14;
+    };
+    const std::vector<Case> cases = {
+        {"sa", "sa", "sa"},
+        {"", "", ""},
+        {" Ñandú 1 ", " Ñandú 1 ", " Ñandú 1 "},
+        {"a;b", "{a;b}", "{a;b}"},
+        {"a=b", "{a=b}", "{a=b}"},
+        {"{x}", "{{x}}", "{{x}}}"},
+        {"x}", "{x}}", "{x}}}"},
+        {"p};UID=sa", {}, "{p}};UID=sa}"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(odbc::quoteValue(c.value, Rules::FreeTds14), c.for14);
+        if (!c.for13.isNull()) {
+            EXPECT_EQ(odbc::quoteValue(c.value, Rules::FreeTds13), c.for13);
+            continue;
+        }
+        try {
+            odbc::quoteValue(c.value, Rules::FreeTds13);
+            FAIL() << "1.3 cannot carry " << c.value.toStdString();
+        } catch (const rt::RuntimeError& e) {
+            EXPECT_TRUE(e.description().contains(QStringLiteral("\"};\"")));
+            EXPECT_FALSE(e.description().contains(QStringLiteral("UID=sa")));
+        }
     }
+}
+
+TEST(OdbcQuoting, TheDriverNamesItsVersion) {
+    const auto version = odbc::parseDriverVersion(QStringLiteral("01.04.0002"));
+    ASSERT_TRUE(version);
+    EXPECT_EQ(*version, (odbc::DriverVersion{1, 4}));
+    EXPECT_FALSE(odbc::parseDriverVersion(QStringLiteral("uno")));
+    // The version installed here, asked of the driver before any connection.
+    EXPECT_GE(odbc::loadedDriverVersion(), (odbc::DriverVersion{1, 3}));
 }
 
 TEST(OdbcQuoting, BuilderEndsEveryPair) {

@@ -1,5 +1,6 @@
 #include "Odbc.h"
 
+#include "DriverVersion.h"
 #include "Timeouts.h"
 
 #include <QStringList>
@@ -128,6 +129,18 @@ void Connection::connect(const QString& connectionString, const QString& instanc
         throw Error(diagnostics(SQL_HANDLE_DBC, dbc_.get()), instance);
     }
     connected_ = true;
+    try {
+        noteDriverVersion(driverVersion());
+    } catch (const Error&) {
+        // The version only spares asking the driver library later.
+    }
+}
+
+QString Connection::driverVersion() const {
+    SQLWCHAR text[64] = {};
+    SQLSMALLINT bytes = 0;
+    dbc_.check(SQLGetInfoW(dbc_.get(), SQL_DRIVER_VER, text, sizeof text, &bytes));
+    return fromWide(text, std::min<qsizetype>(bytes / 2, 63));
 }
 
 void Connection::disconnect() noexcept {

@@ -72,6 +72,8 @@ public:
     // `instance` names the instance the string asks the Browser for, so
     // that a failure can say which.
     void connect(const QString& connectionString, const QString& instance = QString());
+    // SQLGetInfo(SQL_DRIVER_VER) of the connected driver, "MM.mm.bbbb".
+    QString driverVersion() const;
     // Closes the link; statements still open on it become unusable.
     void disconnect() noexcept;
     bool connected() const { return connected_; }
