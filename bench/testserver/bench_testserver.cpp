@@ -29,11 +29,16 @@ const QString kListing = QStringLiteral("SELECT name FROM master.dbo.sysdatabase
 state::ServerState fullCatalog() {
     state::ServerState s;
     s.version = QStringLiteral("10.50.6000.34");
-    s.logins.append(state::Login{QStringLiteral("sa"), QStringLiteral("Secreto.1"), true, {}});
+    state::Login sa;
+    sa.name = QStringLiteral("sa");
+    sa.password = QStringLiteral("Secreto.1");
+    sa.sysadmin = true;
+    s.logins.append(sa);
     for (int i = 0; i < kUserDatabases; ++i) {
         // Names of a realistic length, with a non-ASCII letter.
-        s.databases.append(state::Database{
-            QStringLiteral("Contabilidad_Año_%1").arg(i, 5, 10, QLatin1Char('0')), false});
+        state::Database d;
+        d.name = QStringLiteral("Contabilidad_Año_%1").arg(i, 5, 10, QLatin1Char('0'));
+        s.databases.append(d);
     }
     return s;
 }

@@ -3,9 +3,12 @@
 // failure path and the neutral result, and never loses a database.
 #include "RecordingUi.h"
 #include "ServerStates.h"
+#include "ShortTimeouts.h"
 #include "TestList.h"
 #include "TestServer.h"
 #include "sqlserver/Varios.h"
+
+#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
@@ -80,7 +83,8 @@ TEST(CargaBBDDFaults, NamesReadBeforeALostLinkStayInTheList) {
     EXPECT_LE(list.ListCount(), 2000);
     EXPECT_EQ(list.items, names.mid(0, list.ListCount()));
     ASSERT_EQ(ui.messages().size(), 1u);
-    EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("CargaBBDD: [FreeTDS]")))
+    EXPECT_TRUE(ui.messages()[0].text.startsWith(
+        QStringLiteral("CargaBBDD: Se ha perdido la conexión con el servidor.\n[FreeTDS]")))
         << ui.messages()[0].text.toStdString();
 }
 
@@ -102,6 +106,57 @@ TEST(DimeTipoSQLFaults, GarbageDuringTheProbeIsReportedAndLeavesTheArrow) {
     EXPECT_TRUE(
         ui.messages()[0].text.startsWith(QStringLiteral("zuConexionUtil.dimeTipoSQL. Error ")));
     EXPECT_EQ(ui.pointers(), (std::vector<int>{11, 1}));
+}
+
+const QString kNoAnswer = QStringLiteral("El servidor no ha respondido en el tiempo de espera.");
+
+QJsonObject statementFault(const char* action, const char* statement, int ms = 0) {
+    QJsonObject f = fault("query", action, ms);
+    f.insert("statement", statement);
+    return f;
+}
+
+// A server that accepts and then never answers: the load gives up with its
+// message after the (shortened) time-out instead of waiting for ever.
+TEST(CargaBBDDFaults, SilentServerIsGivenUpWithItsMessage) {
+    const ShortTimeouts shortened;
+    for (const char* stage : {"connect", "login", "query", "rows"}) {
+        SCOPED_TRACE(stage);
+        TestServer server(faulty(fault(stage, "stall", 0, 1)));
+        RecordingUi ui;
+        ui.allow();
+        TestList list;
+        QElapsedTimer waited;
+        waited.start();
+        CargaBBDD(list, server.serverName(), kSa, kSaPassword);
+        EXPECT_LT(waited.elapsed(), 10000) << "the load waited past its time-out";
+        ASSERT_EQ(ui.messages().size(), 1u);
+        EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("CargaBBDD: ") + kNoAnswer))
+            << ui.messages()[0].text.toStdString();
+    }
+}
+
+TEST(BorraDBSQLFaults, SilentExistenceCheckOnlySaysMissingAndDropsNothing) {
+    const ShortTimeouts shortened;
+    TestServer server(faulty(statementFault("stall", "SELECT DB_NAME(dbid)")));
+    const QJsonObject before = server.readState();
+    RecordingUi ui;
+    ui.allow();
+    EXPECT_FALSE(BorraDBSQL(server.serverName(), QStringLiteral("Ventas"), kSa, kSaPassword));
+    EXPECT_EQ(ui.messages(), (std::vector<Message>{{kMissing, 16}}));
+    EXPECT_EQ(server.readState(), before);
+}
+
+// The server may still complete a drop it was sent, so the drop is never
+// cut short: a slow one is waited for and reported as done.
+TEST(BorraDBSQLFaults, SlowDropOutlastsTheTimeOutsAndRemoves) {
+    const ShortTimeouts shortened;
+    TestServer server(faulty(statementFault("delay", "DROP DATABASE", 3000)));
+    RecordingUi ui;
+    ui.allow();
+    EXPECT_TRUE(BorraDBSQL(server.serverName(), QStringLiteral("Ventas"), kSa, kSaPassword));
+    EXPECT_TRUE(ui.messages().empty());
+    EXPECT_FALSE(userDatabases(server.readState()).contains(QStringLiteral("Ventas")));
 }
 
 class BorraDBSQLFault : public ::testing::TestWithParam<ListFault> {};

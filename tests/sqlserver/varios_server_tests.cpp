@@ -178,8 +178,10 @@ TEST(CargaBBDD, EmptyLoginTakesTheIntegratedPath) {
     CargaBBDD(list, server.serverName(), QString(), QStringLiteral("typed"));
     EXPECT_EQ(list.ListCount(), 0);
     ASSERT_EQ(ui.messages().size(), 1u);
-    EXPECT_TRUE(
-        ui.messages()[0].text.startsWith(QStringLiteral("CargaBBDD: [FreeTDS][SQL Server]")));
+    EXPECT_TRUE(ui.messages()[0].text.startsWith(
+        QStringLiteral("CargaBBDD: No se ha podido establecer la conexión con el servidor")))
+        << ui.messages()[0].text.toStdString();
+    EXPECT_TRUE(ui.messages()[0].text.contains(QStringLiteral("\n[FreeTDS][SQL Server]")));
     expectNoSqlServerLogin(server);
 }
 

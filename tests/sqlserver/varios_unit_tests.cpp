@@ -14,8 +14,10 @@ using testing_support::Message;
 using testing_support::RecordingUi;
 using testing_support::TestList;
 
+// The driver's own failure: a Spanish description, then the driver's text.
 const QString kDimeTipoPrefix =
-    QStringLiteral("zuConexionUtil.dimeTipoSQL. Error -2147467259: [FreeTDS][SQL Server]");
+    QStringLiteral("zuConexionUtil.dimeTipoSQL. Error -2147467259: No se puede conectar con el "
+                   "servidor: no está disponible, no existe o rechaza la conexión.\n[FreeTDS]");
 const QString kNoProvider = QStringLiteral(
     "conectaDSN: No se encuentra el proveedor. Es posible que no esté instalado correctamente.");
 
@@ -115,7 +117,8 @@ TEST(CargaBBDD, UnreachableServerEmptiesTheListAndSaysWhy) {
     EXPECT_TRUE(list.text.isEmpty());
     ASSERT_EQ(ui.messages().size(), 1u);
     EXPECT_TRUE(ui.messages()[0].text.startsWith(
-        QStringLiteral("CargaBBDD: [FreeTDS][SQL Server]Unable to connect")))
+        QStringLiteral("CargaBBDD: No se puede conectar con el servidor: no está disponible, no "
+                       "existe o rechaza la conexión.\n[FreeTDS][SQL Server]Unable to connect")))
         << ui.messages()[0].text.toStdString();
     EXPECT_EQ(ui.messages()[0].style, 0);
 }

@@ -17,7 +17,7 @@ constexpr int StartTimeoutMs = 10000;
 constexpr int StopTimeoutMs = 5000;
 } // namespace
 
-TestServer::TestServer(const QJsonObject& state) {
+TestServer::TestServer(const QJsonObject& state, const QString& host) : host_(host) {
     if (!dir_.isValid()) {
         throw std::runtime_error("TestServer: cannot create a temporary folder");
     }
@@ -38,7 +38,7 @@ QJsonObject TestServer::defaultState() {
     };
 }
 
-QString TestServer::serverName() const { return QStringLiteral("127.0.0.1,%1").arg(port_); }
+QString TestServer::serverName() const { return QStringLiteral("%1,%2").arg(host_).arg(port_); }
 
 QString TestServer::statePath() const { return dir_.filePath(QStringLiteral("state.json")); }
 
@@ -77,8 +77,8 @@ void TestServer::writeState(const QJsonObject& state) {
 void TestServer::start(int port) {
     process_ = std::make_unique<QProcess>();
     process_->setProgram(QStringLiteral(TARVELO_TESTSERVER_PATH));
-    process_->setArguments(
-        {"--state", statePath(), "--port", QString::number(port), "--log", logPath()});
+    process_->setArguments({"--state", statePath(), "--host", host_, "--port",
+                            QString::number(port), "--log", logPath()});
     process_->setProcessChannelMode(QProcess::SeparateChannels);
     // A test that dies (an abort under a sanitizer, a crash) takes its
     // server with it instead of leaving it running.
@@ -99,7 +99,7 @@ void TestServer::start(int port) {
         out += process_->readAllStandardOutput();
     }
     const QByteArray first = out.left(out.indexOf('\n'));
-    const QByteArray prefix = "listening on 127.0.0.1:";
+    const QByteArray prefix = "listening on " + host_.toLatin1() + ':';
     if (!first.startsWith(prefix)) {
         process_->waitForFinished(StopTimeoutMs);
         const QByteArray err = process_->readAllStandardError().trimmed();

@@ -25,7 +25,9 @@ namespace testing_support {
 
 class TestServer {
 public:
-    explicit TestServer(const QJsonObject& state = defaultState());
+    // `host`: the loopback address to listen on (127.x.y.z).
+    explicit TestServer(const QJsonObject& state = defaultState(),
+                        const QString& host = QStringLiteral("127.0.0.1"));
     ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
@@ -33,7 +35,8 @@ public:
     static QJsonObject defaultState();
 
     int port() const { return port_; }
-    QString serverName() const; // "127.0.0.1,PORT", as SQL Server tools take it
+    const QString& host() const { return host_; }
+    QString serverName() const; // "HOST,PORT", as SQL Server tools take it
     QString statePath() const;
     QString logPath() const;
     QJsonObject readState() const;
@@ -51,6 +54,7 @@ private:
     void start(int port);
 
     QTemporaryDir dir_;
+    QString host_;
     std::unique_ptr<QProcess> process_;
     int port_ = 0;
 };

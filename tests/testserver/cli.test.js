@@ -19,6 +19,8 @@ it('refuses a missing, malformed or invalid state file with one line and status 
       [[], /--state FILE is required/],
       [['--state', s.statePath], /cannot read the state file/],
       [['--state', s.statePath, '--port', 'x'], /--port/],
+      [['--state', s.statePath, '--host', '10.0.0.1'], /--host needs a loopback address/],
+      [['--state', s.statePath, '--host', 'localhost'], /--host needs a loopback address/],
       [['--state', s.statePath, '--bogus'], /unknown argument --bogus/],
     ];
     for (const [args, pattern] of cases) {
@@ -33,6 +35,7 @@ it('refuses a missing, malformed or invalid state file with one line and status 
       ['[]', /top level/],
       [JSON.stringify({ ...defaultState(), databases: [{ name: 'master' }] }), /system database/],
       [JSON.stringify({ ...defaultState(), faults: [{ stage: 'rows', action: 'explode' }] }), /unknown action/],
+      [JSON.stringify({ ...defaultState(), instance: 'A\\B' }), /"instance"/],
     ]) {
       s.writeState(content);
       const r = run(['--state', s.statePath]);

@@ -1,9 +1,10 @@
 // Parts of the protocol the everyday cases do not reach, through tedious:
-// small negotiated packets both ways, and a cancel (ATTENTION).
+// small negotiated packets both ways, a cancel (ATTENTION), and statements
+// sent the way tedious sends them by default (RPC calls of sp_executesql).
 'use strict';
 const { it } = require('node:test');
 const assert = require('node:assert/strict');
-const { Connection, Request } = require('tedious');
+const { Connection, Request, TYPES } = require('tedious');
 const { startServer, defaultState } = require('./harness');
 
 function connect(port, options = {}) {
@@ -15,12 +16,14 @@ function connect(port, options = {}) {
   return new Promise((resolve, reject) => conn.connect((err) => (err ? reject(err) : resolve(conn))));
 }
 
-function query(conn, sql, onRequest = () => {}) {
+function query(conn, sql, onRequest = () => {}, { rpc = false, params = [] } = {}) {
   return new Promise((resolve) => {
     const rows = [];
     const req = new Request(sql, (err) => resolve({ err, rows }));
+    for (const [name, type, value] of params) req.addParameter(name, TYPES[type], value);
     req.on('row', (cols) => rows.push(cols.map((c) => c.value)));
-    conn.execSqlBatch(req);
+    if (rpc) conn.execSql(req);
+    else conn.execSqlBatch(req);
     onRequest(req);
   });
 }
@@ -65,6 +68,38 @@ it('answers a cancel with the attention acknowledgement and goes on', async () =
     assert.deepEqual(after.rows, [['master']]);
     assert.ok(server.logLines().some((l) => l.request === 'attention'));
     assert.ok(cancelled.rows.length === 0, 'the cancelled query never ran');
+    await close(conn);
+  } finally {
+    await server.stop();
+    server.cleanup();
+  }
+});
+
+it('runs statements sent as sp_executesql, with their parameters, as a batch would', async () => {
+  const server = await startServer(defaultState());
+  try {
+    const conn = await connect(server.port);
+    const rpc = { rpc: true };
+    const cases = [
+      ['SELECT name FROM master.dbo.sysdatabases ORDER BY name', [], 7, ['Compras']],
+      ['SELECT DB_ID(@name)', [['name', 'NVarChar', 'Ventas']], 1, [5]],
+      ["SELECT DB_NAME(@id), '@id' AS literal", [['id', 'Int', 6]], 1, ['Compras', '@id']],
+      ['SELECT DB_ID(@name)', [['name', 'NVarChar', "O'Brien]"]], 1, [null]],
+    ];
+    for (const [sql, params, count, first] of cases) {
+      const r = await query(conn, sql, undefined, { ...rpc, params });
+      assert.equal(r.err, undefined, sql);
+      assert.equal(r.rows.length, count, sql);
+      assert.deepEqual(r.rows[0], first, sql);
+    }
+    const dropped = await query(conn, 'DROP DATABASE [Ventas]', undefined, rpc);
+    assert.equal(dropped.err, undefined);
+    assert.ok(!server.readState().databases.some((d) => d.name === 'Ventas'));
+    const unknown = await new Promise((resolve) => {
+      const req = new Request('sp_who', (err) => resolve(err));
+      conn.callProcedure(req);
+    });
+    assert.equal(unknown && unknown.number, 2812);
     await close(conn);
   } finally {
     await server.stop();

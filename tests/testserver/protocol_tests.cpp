@@ -1,9 +1,11 @@
-// Packet framing, LOGIN7 parsing and the token writer, at the byte level.
+// Packet framing, LOGIN7 parsing, the token writer and the Browser, at the
+// byte level.
 #include "protocol/Login7.h"
 #include "protocol/Packets.h"
 #include "protocol/Requests.h"
 #include "protocol/TdsVersion.h"
 #include "protocol/TokenWriter.h"
+#include "server/Browser.h"
 
 #include <gtest/gtest.h>
 
@@ -209,4 +211,25 @@ TEST(TdsVersion, NegotiatesDownToWhatTheProductSpeaks) {
     EXPECT_EQ(negotiateVersion(version::V7_1, serverMaxVersion(10)), version::V7_1);
     EXPECT_EQ(negotiateVersion(version::V7_4, serverMaxVersion(8)), version::V7_1);
     EXPECT_EQ(negotiateVersion(version::V7_0, serverMaxVersion(10)), 0u);
+}
+
+// The SQL Server Browser answers for its own instance (any case) and for the
+// list of instances; other names and other requests get no answer.
+TEST(Browser, AnswersForItsOwnInstanceOnly) {
+    const server::Browser browser(QStringLiteral("NOMBRE"), QStringLiteral("10.50.6000.34"), 4321);
+    const QByteArray data = "ServerName;TARVELO;InstanceName;NOMBRE;IsClustered;No;Version;"
+                            "10.50.6000.34;tcp;4321;;";
+    const QByteArray response = QByteArray("\x05", 1) + char(data.size()) + '\0' + data;
+    const std::vector<std::pair<QByteArray, QByteArray>> cases = {
+        {QByteArray("\x04NOMBRE\0", 8), response},
+        {QByteArray("\x04nombre"), response},
+        {QByteArray("\x03"), response},
+        {QByteArray("\x04OTRA\0", 6), {}},
+        {QByteArray("\x02"), {}},
+        {QByteArray("\x0F\x01NOMBRE"), {}},
+        {QByteArray(), {}},
+    };
+    for (const auto& [request, expected] : cases) {
+        EXPECT_EQ(browser.answer(request), expected) << request.toHex().toStdString();
+    }
 }

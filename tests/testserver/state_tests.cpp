@@ -69,6 +69,10 @@ TEST(ServerState, RefusesMalformedFilesWithAReason) {
     EXPECT_TRUE(errorFor(R"({"version": "9.0.1", "logins": [], "databases": [],
                              "faults": [{"stage": "rows", "action": "delay", "ms": -1}]})")
                     .contains("ms"));
+    EXPECT_TRUE(errorFor(R"({"version": "9.0.1", "logins": [], "databases": [],
+                             "faults": [{"stage": "login", "action": "stall",
+                                         "statement": "DROP"}]})")
+                    .contains("statement"));
 }
 
 TEST(ServerState, SavingReplacesTheFileWholeAndLeavesNoTemporaryFile) {
@@ -84,4 +88,55 @@ TEST(ServerState, SavingReplacesTheFileWholeAndLeavesNoTemporaryFile) {
     ASSERT_TRUE(back) << error.toStdString();
     EXPECT_EQ(back->databases.size(), 1);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"state.json"});
+}
+
+// Collations: which names are one name, how ORDER BY sorts (accented letters
+// among their base letters; Spanish puts Ñ after N), and the bytes clients
+// receive.
+TEST(Collation, ComparesSortsAndEncodesAsItsNameSays) {
+    struct Case {
+        const char* name;
+        bool caseSensitive;
+        QStringList sorted;
+        std::array<std::uint8_t, 5> bytes;
+    };
+    const QStringList names = {"Zeta", "Ñandú", "oso", "Nube", "árbol", "abeto", "Nóminas"};
+    const std::vector<Case> cases = {
+        {"SQL_Latin1_General_CP1_CI_AS",
+         false,
+         {"abeto", "árbol", "Ñandú", "Nóminas", "Nube", "oso", "Zeta"},
+         {0x09, 0x04, 0xD0, 0x00, 0x34}},
+        {"Modern_Spanish_CS_AS",
+         true,
+         {"abeto", "árbol", "Nóminas", "Nube", "Ñandú", "oso", "Zeta"},
+         {0x0A, 0x0C, 0xC0, 0x00, 0x00}},
+        {"Latin1_General_BIN2",
+         true,
+         {"Nube", "Nóminas", "Zeta", "abeto", "oso", "Ñandú", "árbol"},
+         {0x09, 0x04, 0x00, 0x02, 0x00}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto collation = Collation::named(QString::fromLatin1(c.name));
+        ASSERT_TRUE(collation);
+        EXPECT_EQ(collation->caseSensitive(), c.caseSensitive);
+        EXPECT_EQ(collation->same(u"Ventas", u"VENTAS"), !c.caseSensitive);
+        QStringList sorted = names;
+        std::stable_sort(sorted.begin(), sorted.end(), [&](const QString& a, const QString& b) {
+            return collation->compare(a, b) < 0;
+        });
+        EXPECT_EQ(sorted, c.sorted);
+        EXPECT_EQ(collation->tdsBytes(), c.bytes);
+    }
+    EXPECT_FALSE(Collation::named("Klingon_CI_AS"));
+    EXPECT_FALSE(Collation::named("SQL_Latin1_General_CP1_CS_AI"));
+    EXPECT_TRUE(errorFor(R"({"version": "9.0.1", "collation": "Latin1_General", "logins": [],
+                             "databases": []})")
+                    .contains("collation"));
+    QString error;
+    const auto twins = parseState(R"({"version": "9.0.1", "collation": "Latin1_General_CS_AS",
+                                      "logins": [], "databases": [{"name": "A"}, {"name": "a"}]})",
+                                  error);
+    ASSERT_TRUE(twins) << error.toStdString();
+    EXPECT_EQ(twins->databases.size(), 2);
 }

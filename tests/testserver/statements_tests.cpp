@@ -1,5 +1,6 @@
 // The statement recogniser: what it accepts, and SQL Server's syntax errors.
 #include "QStringPrinter.h"
+#include "sql/Parameters.h"
 #include "sql/Statements.h"
 
 #include <gtest/gtest.h>
@@ -117,4 +118,21 @@ TEST(Statements, ABatchWithAnErrorRunsNothing) {
     const Batch b = parseBatch("DROP DATABASE Ventas; DROP DATABASE (");
     EXPECT_TRUE(b.error);
     EXPECT_TRUE(b.statements.isEmpty());
+}
+
+// sp_executesql's parameters go in as literals only where a batch would
+// read a variable: not in strings, quoted names, comments or @@functions.
+TEST(Statements, ExecutedStatementsTakeTheirParametersAsLiterals) {
+    const ParameterLiterals literals = {{"@n", textLiteral("O'Brien")}, {"@Id", "6"}};
+    const std::pair<QString, QString> cases[] = {
+        {"SELECT DB_ID(@n)", "SELECT DB_ID(N'O''Brien')"},
+        {"SELECT DB_NAME(@ID), @@SPID", "SELECT DB_NAME(6), @@SPID"},
+        {"SELECT '@n', [@n], \"@n\" -- @n\n/* @n /* @n */ */ @nx",
+         "SELECT '@n', [@n], \"@n\" -- @n\n/* @n /* @n */ */ @nx"},
+    };
+    for (const auto& [statement, expected] : cases) {
+        EXPECT_EQ(withParameters(statement, literals), expected);
+    }
+    EXPECT_EQ(declaredParameters("@a int, @b nvarchar(10, 2) OUTPUT,@c decimal(5,2)"),
+              (QStringList{"@a", "@b", "@c"}));
 }

@@ -1,6 +1,7 @@
 // The window's two commands against the test server, with the message boxes
 // recorded and answered by the test.
 #include "RecordingUi.h"
+#include "ShortTimeouts.h"
 #include "TestServer.h"
 #include "window/frmIni.h"
 
@@ -174,6 +175,34 @@ TEST_F(WindowCommands, FailedLoadLeavesTheListEmptyAndNothingSelected) {
         EXPECT_EQ(events[2].kind, Kind::Message);
         EXPECT_EQ(events[3].kind, Kind::Events);
     }
+}
+
+// A server that accepts and never answers, at the login or at the listing:
+// the load gives up with its message and the window serves the next load.
+TEST_F(WindowCommands, SilentServerIsGivenUpAndTheWindowLoadsAgain) {
+    const testing_support::ShortTimeouts shortened;
+    for (const char* stage : {"login", "query"}) {
+        SCOPED_TRACE(stage);
+        QJsonObject state = testing_support::TestServer::defaultState();
+        state["faults"] = QJsonArray{QJsonObject{{"stage", stage}, {"action", "stall"}}};
+        testing_support::TestServer silent(state);
+        ui.clear();
+        ui.allow(1);
+        fill(silent.serverName(), "sa", "Secreto.1");
+        load();
+        ASSERT_EQ(ui.messages().size(), 1u);
+        EXPECT_TRUE(ui.messages()[0].text.startsWith(
+            QStringLiteral("CargaBBDD: El servidor no ha respondido en el tiempo de espera.")))
+            << ui.messages()[0].text.toStdString();
+        EXPECT_EQ(list()->count(), 0);
+        EXPECT_EQ(status(), QString());
+        EXPECT_EQ(ui.mousePointer(), 1);
+    }
+    ui.clear();
+    fillForTheServer();
+    load();
+    EXPECT_TRUE(ui.messages().empty());
+    EXPECT_EQ(listed(), kAllNames);
 }
 
 TEST_F(WindowCommands, RemovalWithoutANameOnlyInforms) {

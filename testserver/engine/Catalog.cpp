@@ -63,9 +63,13 @@ Catalog::Catalog(state::ServerState s, QString statePath)
     }
 }
 
+bool Catalog::sameDatabase(const QString& a, const QString& b) const {
+    return state_.collation.same(a, b);
+}
+
 const DatabaseEntry* Catalog::find(const QString& name) const {
     for (const DatabaseEntry& e : entries_) {
-        if (sameName(e.name, name)) {
+        if (sameDatabase(e.name, name)) {
             return &e;
         }
     }
@@ -90,6 +94,15 @@ const state::Login* Catalog::login(const QString& name) const {
     return nullptr;
 }
 
+const state::Database* Catalog::userDatabase(const QString& name) const {
+    for (const state::Database& d : state_.databases) {
+        if (sameDatabase(d.name, name)) {
+            return &d;
+        }
+    }
+    return nullptr;
+}
+
 bool Catalog::isSystemName(const QString& name) const {
     for (const QString& s : state::systemDatabases()) {
         if (sameName(s, name)) {
@@ -101,8 +114,8 @@ bool Catalog::isSystemName(const QString& name) const {
 
 bool Catalog::drop(const QString& name, QString& error) {
     state::ServerState next = state_;
-    const auto removed =
-        next.databases.removeIf([&](const state::Database& d) { return sameName(d.name, name); });
+    const auto removed = next.databases.removeIf(
+        [&](const state::Database& d) { return sameDatabase(d.name, name); });
     if (removed == 0) {
         error = QStringLiteral("no such user database");
         return false;
@@ -111,7 +124,8 @@ bool Catalog::drop(const QString& name, QString& error) {
         return false;
     }
     state_ = std::move(next);
-    entries_.removeIf([&](const DatabaseEntry& e) { return !e.system && sameName(e.name, name); });
+    entries_.removeIf(
+        [&](const DatabaseEntry& e) { return !e.system && sameDatabase(e.name, name); });
     return true;
 }
 

@@ -42,10 +42,14 @@ public:
     const state::ServerState& state() const { return state_; }
     // In id order.
     const QList<DatabaseEntry>& databases() const { return entries_; }
-    // Names compare without regard to case, as under the server's collation.
+    // Database names compare as the server's collation says.
     const DatabaseEntry* find(const QString& name) const;
+    bool sameDatabase(const QString& a, const QString& b) const;
+    const state::Collation& collation() const { return state_.collation; }
     const DatabaseEntry* findById(int id) const;
     const state::Login* login(const QString& name) const;
+    // The state file's entry of a user database; none for a system one.
+    const state::Database* userDatabase(const QString& name) const;
     bool isSystemName(const QString& name) const;
 
     // Removes a user database and saves the state; on a failed save nothing
@@ -59,6 +63,7 @@ private:
     QList<DatabaseEntry> entries_;
 };
 
+// Logins and identifiers other than database names: without regard to case.
 bool sameName(const QString& a, const QString& b);
 
 } // namespace engine

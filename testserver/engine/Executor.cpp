@@ -160,7 +160,7 @@ private:
                     .arg(name)};
         }
         const DatabaseEntry* db = catalog_.find(name);
-        if (!db || !session_.sysadmin) {
+        if (!db || !(session_.sysadmin || owns(*db))) {
             throw StatementError{3701, 11,
                                  QStringLiteral("Cannot drop the database '%1', because it does "
                                                 "not exist or you do not have permission.")
@@ -209,7 +209,9 @@ private:
         QList<const DatabaseEntry*> rows;
         if (view) {
             for (const DatabaseEntry& e : catalog_.databases()) {
-                rows.append(&e);
+                if (visible(e)) {
+                    rows.append(&e);
+                }
             }
             sortRows(rows, s, cols, *view);
         } else {
@@ -230,6 +232,18 @@ private:
         }
         return Done{static_cast<std::uint16_t>(session_.noCount ? 0 : tds::done::Count),
                     tds::curcmd::Select, static_cast<std::uint64_t>(rows.size())};
+    }
+
+    bool owns(const DatabaseEntry& db) const {
+        const state::Database* d = catalog_.userDatabase(db.name);
+        return d && d->owner && sameName(*d->owner, session_.login);
+    }
+
+    // A login without VIEW ANY DATABASE sees master, tempdb and what it owns;
+    // SQL Server leaves the others out of the listings without an error.
+    bool visible(const DatabaseEntry& db) const {
+        return session_.viewAnyDatabase || session_.sysadmin || db.name == u"master" ||
+               db.name == u"tempdb" || owns(db);
     }
 
     View resolve(const sql::ObjectName& n) {
@@ -447,7 +461,8 @@ private:
                 {byAlias != cols.end() ? byAlias->value : sourceColumn(view, item.column).value,
                  item.descending});
         }
-        auto compare = [](const Value& a, const Value& b) -> int {
+        const state::Collation& collation = catalog_.collation();
+        auto compare = [&collation](const Value& a, const Value& b) -> int {
             if (a.index() != b.index()) {
                 return a.index() < b.index() ? -1 : 1; // NULL first
             }
@@ -456,8 +471,7 @@ private:
                 return *x < y ? -1 : (*x > y ? 1 : 0);
             }
             if (const auto* x = std::get_if<std::u16string>(&a)) {
-                return QStringView(*x).compare(QStringView(std::get<std::u16string>(b)),
-                                               Qt::CaseInsensitive);
+                return collation.compare(QStringView(*x), QStringView(std::get<std::u16string>(b)));
             }
             return 0;
         };

@@ -20,6 +20,7 @@ struct SessionState {
     QString login;
     bool sysadmin = false;
     QStringList deny;
+    bool viewAnyDatabase = true; // else: master, tempdb and its own databases
     QString database = QStringLiteral("master");
     QString isolationLevel = QStringLiteral("READ COMMITTED");
     QString language = QStringLiteral("us_english");

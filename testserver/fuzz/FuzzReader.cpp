@@ -32,7 +32,7 @@ void parseMessage(const tds::Message& m, std::uint32_t version) {
         (void)tds::parseSqlBatch(m.payload, version, error);
         break;
     case tds::packet::Rpc:
-        (void)tds::parseRpcName(m.payload, version, error);
+        (void)tds::parseRpc(m.payload, version, error);
         break;
     default:
         break;
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)tds::parsePrelogin(stream, error);
     (void)tds::parseLogin7(stream, error);
     (void)tds::parseSqlBatch(stream, version, error);
-    (void)tds::parseRpcName(stream, version, error);
+    (void)tds::parseRpc(stream, version, error);
 
     tds::MessageAssembler assembler(64 * 1024);
     for (std::size_t at = 0; at < stream.size() && !assembler.failed(); at += chunk) {

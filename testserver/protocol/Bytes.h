@@ -58,4 +58,19 @@ private:
     Bytes buf_;
 };
 
+// A two-byte little-endian length written in front of what follows it: the
+// constructor reserves the field, the destructor fills in how many bytes
+// were written since.  Scope one per length-prefixed structure.
+class U16LengthPrefix {
+public:
+    explicit U16LengthPrefix(ByteWriter& out) : out_(out), at_(out.size()) { out_.u16le(0); }
+    ~U16LengthPrefix() { out_.patchU16le(at_, static_cast<std::uint16_t>(out_.size() - at_ - 2)); }
+    U16LengthPrefix(const U16LengthPrefix&) = delete;
+    U16LengthPrefix& operator=(const U16LengthPrefix&) = delete;
+
+private:
+    ByteWriter& out_;
+    std::size_t at_;
+};
+
 } // namespace tds

@@ -44,8 +44,7 @@ void TokenWriter::usVarchar(const std::u16string& s) {
 void TokenWriter::loginAck(std::uint32_t tdsVersion, const std::u16string& progName, int major,
                            int minor, int build) {
     out_.u8(TokLoginAck);
-    const std::size_t lengthAt = out_.size();
-    out_.u16le(0);
+    const U16LengthPrefix length(out_);
     out_.u8(1); // interface: T-SQL
     out_.u32be(tdsVersion);
     bVarchar(progName);
@@ -53,33 +52,29 @@ void TokenWriter::loginAck(std::uint32_t tdsVersion, const std::u16string& progN
     out_.u8(static_cast<std::uint8_t>(minor));
     out_.u8(static_cast<std::uint8_t>(build >> 8));
     out_.u8(static_cast<std::uint8_t>(build));
-    out_.patchU16le(lengthAt, static_cast<std::uint16_t>(out_.size() - lengthAt - 2));
 }
 
 void TokenWriter::envChange(std::uint8_t type, const std::u16string& newValue,
                             const std::u16string& oldValue) {
     out_.u8(TokEnvChange);
-    const std::size_t lengthAt = out_.size();
-    out_.u16le(0);
+    const U16LengthPrefix length(out_);
     out_.u8(type);
     bVarchar(newValue);
     bVarchar(oldValue);
-    out_.patchU16le(lengthAt, static_cast<std::uint16_t>(out_.size() - lengthAt - 2));
 }
 
-void TokenWriter::envChangeCollation() {
+void TokenWriter::envChangeCollation(const std::array<std::uint8_t, 5>& collation) {
     out_.u8(TokEnvChange);
-    out_.u16le(1 + 1 + 5 + 1);
+    const U16LengthPrefix length(out_);
     out_.u8(envchange::Collation);
     out_.u8(5);
-    out_.raw(DefaultCollation);
+    out_.raw(collation);
     out_.u8(0);
 }
 
 void TokenWriter::message(const ServerMessage& m) {
     out_.u8(m.severity > 10 ? TokError : TokInfo);
-    const std::size_t lengthAt = out_.size();
-    out_.u16le(0);
+    const U16LengthPrefix length(out_);
     out_.u32le(static_cast<std::uint32_t>(m.number));
     out_.u8(m.state);
     out_.u8(m.severity);
@@ -91,7 +86,6 @@ void TokenWriter::message(const ServerMessage& m) {
     } else {
         out_.u16le(static_cast<std::uint16_t>(m.line));
     }
-    out_.patchU16le(lengthAt, static_cast<std::uint16_t>(out_.size() - lengthAt - 2));
 }
 
 void TokenWriter::columns(const std::vector<Column>& cols) {

@@ -6,6 +6,7 @@
 
 #include "Bytes.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <variant>
@@ -66,8 +67,8 @@ public:
                   int build);
     void envChange(std::uint8_t type, const std::u16string& newValue,
                    const std::u16string& oldValue);
-    // The collation of the server's default, SQL_Latin1_General_CP1_CI_AS.
-    void envChangeCollation();
+    // The server's collation, as its five TDS bytes.
+    void envChangeCollation(const std::array<std::uint8_t, 5>& collation);
     // INFO below severity 11, ERROR from 11 up, as SQL Server sends them.
     void message(const ServerMessage& m);
     void columns(const std::vector<Column>& cols);

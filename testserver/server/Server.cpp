@@ -7,18 +7,30 @@ Server::Server(engine::Catalog catalog, const QString& logPath, bool timing)
     connect(&listener_, &QTcpServer::newConnection, this, &Server::onNewConnection);
 }
 
-bool Server::listen(quint16 port, QString& error) {
-    if (!listener_.listen(QHostAddress::LocalHost, port)) {
+bool Server::listen(const QHostAddress& host, quint16 port, QString& error) {
+    if (!listener_.listen(host, port)) {
         error = listener_.errorString();
         return false;
     }
     port_ = listener_.serverPort();
+    const state::ServerState& s = catalog_.state();
+    if (!s.instance.isEmpty()) {
+        browser_ = std::make_unique<Browser>(s.instance, s.version, port_);
+        QString why;
+        if (!browser_->listen(host, why)) {
+            error = QStringLiteral("the SQL Server Browser cannot use UDP port %1: %2")
+                        .arg(Browser::Port)
+                        .arg(why);
+            listener_.close();
+            return false;
+        }
+    }
     return true;
 }
 
 void Server::applyListenerFaults() {
     for (const state::Fault& f : catalog_.state().faults) {
-        if (f.stage == QLatin1String("connect") && f.action == QLatin1String("refuse")) {
+        if (f.stage == state::FaultStage::Connect && f.action == state::FaultAction::Refuse) {
             listener_.close();
             log_.write(QJsonObject{{"request", "connect"}, {"fault", "refuse"}});
             return;
@@ -31,7 +43,7 @@ bool Server::inUse(const engine::DatabaseEntry& db) const {
         return true;
     }
     for (const Session* s : sessions_) {
-        if (s->loggedIn() && engine::sameName(s->database(), db.name)) {
+        if (s->loggedIn() && catalog_.sameDatabase(s->database(), db.name)) {
             return true;
         }
     }

@@ -1,8 +1,10 @@
 #pragma once
-// The listener: accepts connections on 127.0.0.1 only, gives each a session
-// with its own SPID (from 51, as SQL Server numbers user sessions), and
-// knows which databases the sessions hold in use.
+// The listener: accepts connections on one loopback address only, gives
+// each a session with its own SPID (from 51, as SQL Server numbers user
+// sessions), and knows which databases the sessions hold in use.  A named
+// instance also answers the SQL Server Browser on that address.
 
+#include "Browser.h"
 #include "RequestLog.h"
 #include "Session.h"
 #include "engine/Catalog.h"
@@ -11,6 +13,8 @@
 #include <QObject>
 #include <QTcpServer>
 
+#include <memory>
+
 namespace server {
 
 class Server : public QObject, public SessionHost {
@@ -18,8 +22,9 @@ class Server : public QObject, public SessionHost {
 public:
     Server(engine::Catalog catalog, const QString& logPath, bool timing);
 
-    // Binds 127.0.0.1:port (0: any free port); false with `error` set.
-    bool listen(quint16 port, QString& error);
+    // Binds host:port (0: any free port), and UDP port 1434 of host for a
+    // named instance; false with `error` set.
+    bool listen(const QHostAddress& host, quint16 port, QString& error);
     quint16 port() const { return port_; }
     // Stops accepting, so that connection attempts are refused, when the
     // state asks for it.  Called once the port has been announced.
@@ -39,6 +44,7 @@ private:
     bool timing_;
     QTcpServer listener_;
     quint16 port_ = 0;
+    std::unique_ptr<Browser> browser_;
     int nextSpid_ = 51;
     QList<Session*> sessions_;
 };

@@ -7,6 +7,7 @@
 #include "protocol/Requests.h"
 #include "protocol/TdsVersion.h"
 #include "protocol/TokenWriter.h"
+#include "sql/Parameters.h"
 #include "sql/Statements.h"
 
 #include <QTimer>
@@ -17,10 +18,9 @@
 namespace server {
 
 namespace {
-constexpr std::size_t InitialPacketSize = 4096;
+using state::FaultStage;
 
-// Bytes no TDS client can read as a token stream: an unknown token first.
-const tds::Bytes GarbageTokens = {0x5A, 0x5A, 0x5A, 0x5A, 0x00, 0xFF, 0x13, 0x37, 0x00, 0x01};
+constexpr std::size_t InitialPacketSize = 4096;
 
 QString hexVersion(std::uint32_t v) {
     return QStringLiteral("0x%1").arg(v, 8, 16, QLatin1Char('0'));
@@ -37,7 +37,8 @@ QString fromU16(const std::u16string& s) { return QString::fromStdU16String(s); 
 } // namespace
 
 Session::Session(QTcpSocket* socket, int spid, SessionHost& host, QObject* parent)
-    : QObject(parent), socket_(socket), host_(host) {
+    : QObject(parent), socket_(socket), host_(host),
+      faults_(host.catalog().state().faults, *this, this) {
     socket->setParent(this);
     state_.spid = spid;
     connect(socket, &QTcpSocket::readyRead, this, &Session::onReadyRead);
@@ -53,17 +54,7 @@ Session::Session(QTcpSocket* socket, int spid, SessionHost& host, QObject* paren
 }
 
 void Session::start() {
-    QJsonObject entry = baseEntry(QStringLiteral("connect"));
-    const bool now = applyFault(
-        QStringLiteral("connect"),
-        [this] {
-            paused_ = false;
-            onReadyRead();
-        },
-        entry);
-    if (now) {
-        onReadyRead();
-    }
+    serve(FaultStage::Connect, baseEntry(QStringLiteral("connect")), [this] { onReadyRead(); });
 }
 
 QJsonObject Session::baseEntry(const QString& kind) const {
@@ -147,63 +138,20 @@ void Session::handle(const tds::Message& m) {
     rejectInput(QStringLiteral("packet type %1 not expected here").arg(m.type));
 }
 
-const state::Fault* Session::faultFor(const QString& stage, const QString& login) const {
-    for (const state::Fault& f : host_.catalog().state().faults) {
-        if (f.stage == stage && (!f.login || engine::sameName(*f.login, login))) {
-            return &f;
-        }
-    }
-    return nullptr;
-}
-
-bool Session::applyFault(const QString& stage, const std::function<void()>& resume,
-                         QJsonObject& entry) {
-    const state::Fault* f =
-        stage == QLatin1String("rows") ? nullptr : faultFor(stage, state_.login);
+void Session::serve(FaultStage stage, QJsonObject entry, const std::function<void()>& respond,
+                    const std::optional<QString>& login, const QString& statement) {
+    const state::Fault* f = faults_.find(stage, login.value_or(state_.login), statement);
     if (f) {
-        entry.insert("fault", f->action);
+        entry.insert("fault", state::faultActionName(f->action));
     }
     // The line goes out before the fault acts, so it is there when the client
     // notices.  A connection is not a request: it is logged only when faulted.
-    if (f || stage != QLatin1String("connect")) {
+    if (f || stage != FaultStage::Connect) {
         host_.log().write(entry);
     }
-    if (!f) {
-        return true;
+    if (!f || faults_.act(*f, stage, respond)) {
+        respond();
     }
-    if (f->action == QLatin1String("close")) {
-        closeGracefully();
-        return false;
-    }
-    if (f->action == QLatin1String("garbage")) {
-        sendGarbage();
-        return false;
-    }
-    if (f->action == QLatin1String("delay")) {
-        paused_ = true;
-        QPointer<Session> self(this);
-        QTimer::singleShot(f->ms, this, [self, resume, stage] {
-            if (!self || !self->socket_ || self->stage_ == Stage::Closed) {
-                return;
-            }
-            self->paused_ = false;
-            // What arrived meanwhile: a cancel of the held query means it
-            // never runs; its answer is a bare DONE, and the acknowledgement
-            // follows in a message of its own, as SQL Server does it.
-            self->readAvailable();
-            if (stage == QLatin1String("query") &&
-                self->assembler_.nextType() == tds::packet::Attention) {
-                tds::TokenWriter w(self->tdsVersion_);
-                w.done(tds::done::Error, 0, 0);
-                self->sendResult(w.take());
-            } else {
-                resume();
-            }
-            self->processMessages();
-        });
-        return false;
-    }
-    return true; // "refuse" is the listener's business
 }
 
 void Session::handlePrelogin(const tds::Message& m) {
@@ -220,17 +168,16 @@ void Session::handlePrelogin(const tds::Message& m) {
     }
     const QString instance = QString::fromStdString(req->instance);
     auto respond = [this, instance] {
+        const QString served = host_.catalog().state().instance;
         const bool matches =
-            instance.isEmpty() || engine::sameName(instance, QStringLiteral("MSSQLServer"));
+            instance.isEmpty() ||
+            engine::sameName(instance, served.isEmpty() ? QStringLiteral("MSSQLServer") : served);
         const tds::Bytes body = tds::preloginResponse(host_.catalog().product().parts, matches);
         socket_->write(
             asByteArray(tds::packetize(tds::packet::TabularResult, body, InitialPacketSize, 0)));
         stage_ = Stage::Login;
     };
-    const bool now = applyFault(QStringLiteral("prelogin"), respond, entry);
-    if (now) {
-        respond();
-    }
+    serve(FaultStage::Prelogin, entry, respond);
 }
 
 void Session::handleLogin(const tds::Message& m) {
@@ -279,9 +226,19 @@ void Session::handleLogin(const tds::Message& m) {
             refuse(18456, QStringLiteral("Login failed for user '%1'.").arg(name));
             return;
         }
-        const QString wanted =
-            login.database.empty() ? QStringLiteral("master") : fromU16(login.database);
+        // Without a database in the packet the session starts in the login's
+        // default database, which it then holds in use.
+        const bool byDefault = login.database.empty() && account->defaultDatabase;
+        const QString wanted = !login.database.empty() ? fromU16(login.database)
+                               : byDefault             ? *account->defaultDatabase
+                                                       : QStringLiteral("master");
         const engine::DatabaseEntry* db = catalog.find(wanted);
+        if (!db && byDefault) {
+            w.message(engine::serverMessage(
+                4064, 11, QStringLiteral("Cannot open user default database. Login failed.")));
+            refuse(18456, QStringLiteral("Login failed for user '%1'.").arg(name));
+            return;
+        }
         if (!db) {
             w.message(engine::serverMessage(4060, 11,
                                             QStringLiteral("Cannot open database \"%1\" requested "
@@ -293,6 +250,7 @@ void Session::handleLogin(const tds::Message& m) {
         state_.login = account->name;
         state_.sysadmin = account->sysadmin;
         state_.deny = account->deny;
+        state_.viewAnyDatabase = account->viewAnyDatabase;
         state_.database = db->name;
         packetSize_ = login.packetSize == 0 ? InitialPacketSize
                                             : std::clamp<std::size_t>(login.packetSize, 512,
@@ -300,7 +258,7 @@ void Session::handleLogin(const tds::Message& m) {
         w.envChange(tds::envchange::Database, db->name.toStdU16String(), u"master");
         w.message(engine::serverMessage(
             5701, 0, QStringLiteral("Changed database context to '%1'.").arg(db->name), 2));
-        w.envChangeCollation();
+        w.envChangeCollation(catalog.collation().tdsBytes());
         w.envChange(tds::envchange::Language, u"us_english", u"");
         w.message(engine::serverMessage(5703, 0,
                                         QStringLiteral("Changed language setting to us_english.")));
@@ -314,13 +272,7 @@ void Session::handleLogin(const tds::Message& m) {
             tds::packetize(tds::packet::TabularResult, w.bytes(), InitialPacketSize, 0)));
     };
     // A login-scoped fault of this stage matches the login being attempted.
-    const QString previous = state_.login;
-    state_.login = user;
-    const bool now = applyFault(QStringLiteral("login"), respond, entry);
-    state_.login = previous;
-    if (now) {
-        respond();
-    }
+    serve(FaultStage::Login, entry, respond, user);
 }
 
 void Session::handleBatch(const tds::Message& m) {
@@ -333,34 +285,98 @@ void Session::handleBatch(const tds::Message& m) {
     const QString sql = fromU16(*text);
     QJsonObject entry = baseEntry(QStringLiteral("batch"));
     entry.insert("statement", sql);
-    auto respond = [this, sql] {
-        const sql::Batch batch = sql::parseBatch(sql);
-        tds::TokenWriter w(tdsVersion_);
-        engine::runBatch(
-            batch, state_, host_.catalog(),
-            [this](const engine::DatabaseEntry& db) { return host_.inUse(db); }, w);
-        sendRows(w);
-    };
-    const bool now = applyFault(QStringLiteral("query"), respond, entry);
-    if (now) {
-        respond();
-    }
+    serve(
+        FaultStage::Query, entry, [this, sql] { runStatements(sql); }, std::nullopt, sql);
 }
+
+void Session::runStatements(const QString& text) {
+    const sql::Batch batch = sql::parseBatch(text);
+    tds::TokenWriter w(tdsVersion_);
+    engine::runBatch(
+        batch, state_, host_.catalog(),
+        [this](const engine::DatabaseEntry& db) { return host_.inUse(db); }, w);
+    sendRows(w);
+}
+
+namespace {
+QString literalOf(const tds::RpcParameter& p) {
+    if (const auto* n = std::get_if<std::int64_t>(&p.value)) {
+        return QString::number(*n);
+    }
+    if (const auto* t = std::get_if<std::u16string>(&p.value)) {
+        return sql::textLiteral(fromU16(*t));
+    }
+    return QStringLiteral("NULL");
+}
+
+// The statement of an sp_executesql call, with its parameters in place;
+// none when the call does not give one as text.
+std::optional<QString> executedStatement(const tds::RpcRequest& rpc) {
+    const auto& params = rpc.parameters;
+    const auto* statement =
+        params.empty() ? nullptr : std::get_if<std::u16string>(&params[0].value);
+    if (!statement) {
+        return std::nullopt;
+    }
+    QStringList declared;
+    if (params.size() > 1) {
+        if (const auto* d = std::get_if<std::u16string>(&params[1].value)) {
+            declared = sql::declaredParameters(fromU16(*d));
+        }
+    }
+    sql::ParameterLiterals literals;
+    for (std::size_t i = 2; i < params.size(); ++i) {
+        // Values come by name, or in the order of the declarations.
+        const QString name = !params[i].name.empty()
+                                 ? fromU16(params[i].name)
+                                 : declared.value(static_cast<qsizetype>(i - 2));
+        literals.append({name, literalOf(params[i])});
+    }
+    return sql::withParameters(fromU16(*statement), literals);
+}
+} // namespace
 
 void Session::handleRpc(const tds::Message& m) {
     std::string why;
-    const auto name = tds::parseRpcName(m.payload, tdsVersion_, why);
-    if (!name) {
+    const auto rpc = tds::parseRpc(m.payload, tdsVersion_, why);
+    if (!rpc) {
         rejectInput(QString::fromStdString(why));
         return;
     }
-    logRequest(QStringLiteral("rpc"), {{"procedure", fromU16(*name)}});
+    const QString procedure = fromU16(rpc->procedure);
+    QJsonObject entry = baseEntry(QStringLiteral("rpc"));
+    entry.insert("procedure", procedure);
     tds::TokenWriter w(tdsVersion_);
-    // Procedures are not served; the client hears it as SQL Server says it.
-    w.message(engine::serverMessage(
-        2812, 16, QStringLiteral("Could not find stored procedure '%1'.").arg(fromU16(*name))));
-    w.done(tds::done::Error, 0, 0);
-    sendResult(w.take());
+    auto fail = [&](int number, const QString& text) {
+        host_.log().write(entry);
+        w.message(engine::serverMessage(number, 16, text));
+        w.done(tds::done::Error, 0, 0);
+        sendResult(w.take());
+    };
+    // Other procedures are not served; the client hears it as SQL Server says it.
+    if (!engine::sameName(procedure, QStringLiteral("sp_executesql"))) {
+        fail(2812, QStringLiteral("Could not find stored procedure '%1'.").arg(procedure));
+        return;
+    }
+    if (rpc->unreadType) {
+        fail(8009, QStringLiteral("The incoming tabular data stream (TDS) remote procedure call "
+                                  "(RPC) protocol stream is incorrect. Parameter %1: Data type "
+                                  "0x%2 is unknown.")
+                       .arg(rpc->unreadType->first)
+                       .arg(rpc->unreadType->second, 2, 16, QLatin1Char('0')));
+        return;
+    }
+    const std::optional<QString> statement = executedStatement(*rpc);
+    if (!statement) {
+        fail(214, QStringLiteral("Procedure expects parameter '@statement' of type "
+                                 "'ntext/nchar/nvarchar'."));
+        return;
+    }
+    // Run as the batch it stands for, faults of the query stage included.
+    entry.insert("statement", *statement);
+    serve(
+        FaultStage::Query, entry, [this, text = *statement] { runStatements(text); }, std::nullopt,
+        *statement);
 }
 
 void Session::handleAttention() {
@@ -372,57 +388,43 @@ void Session::handleAttention() {
 
 void Session::sendResult(const tds::Bytes& tokens) {
     if (socket_) {
-        socket_->write(asByteArray(tds::packetize(tds::packet::TabularResult, tokens, packetSize_,
-                                                  static_cast<std::uint16_t>(state_.spid))));
+        socket_->write(asByteArray(packetized(tokens)));
     }
 }
 
-// Sends a response, applying a "rows" fault: after K rows the server closes,
-// waits, or turns to garbage, as a dying server or network would.
 void Session::sendRows(const tds::TokenWriter& w) {
-    const state::Fault* f = faultFor(QStringLiteral("rows"), state_.login);
-    const auto& rows = w.rowStarts();
-    if (!f || rows.empty() || static_cast<std::size_t>(f->after) >= rows.size()) {
+    const state::Fault* f = faults_.rowsFault(w, state_.login);
+    if (!f) {
         sendResult(w.bytes());
         return;
     }
-    logRequest(QStringLiteral("rows"), {{"fault", f->action}, {"after", f->after}});
-    const std::size_t cut = rows[static_cast<std::size_t>(f->after)];
-    if (f->action == QLatin1String("garbage")) {
-        tds::Bytes body(w.bytes().begin(), w.bytes().begin() + static_cast<std::ptrdiff_t>(cut));
-        body.insert(body.end(), GarbageTokens.begin(), GarbageTokens.end());
-        sendResult(body);
-        closeGracefully();
-        return;
-    }
-    // Cut the packet stream itself, so the client sees a packet that never ends.
-    const tds::Bytes stream = tds::packetize(tds::packet::TabularResult, w.bytes(), packetSize_,
-                                             static_cast<std::uint16_t>(state_.spid));
-    const std::size_t chunk = packetSize_ - tds::packet::HeaderSize;
-    const std::size_t at = cut + (cut / chunk + 1) * tds::packet::HeaderSize;
-    socket_->write(asByteArray(stream, 0, at));
-    if (f->action == QLatin1String("close")) {
-        closeGracefully();
-        return;
-    }
-    paused_ = true;
-    QPointer<Session> self(this);
-    QTimer::singleShot(f->ms, this, [self, stream, at] {
-        if (!self || !self->socket_ || self->stage_ == Stage::Closed) {
-            return;
-        }
-        self->socket_->write(asByteArray(stream, at));
-        self->paused_ = false;
-        self->onReadyRead();
-    });
+    logRequest(QStringLiteral("rows"),
+               {{"fault", state::faultActionName(f->action)}, {"after", f->after}});
+    faults_.cutRows(*f, w);
 }
 
-void Session::sendGarbage() {
+bool Session::isClosed() const { return !socket_ || stage_ == Stage::Closed; }
+
+void Session::writeStream(const tds::Bytes& stream, std::size_t from, std::size_t to) {
     if (socket_) {
-        socket_->write(asByteArray(
-            tds::packetize(tds::packet::TabularResult, GarbageTokens, InitialPacketSize, 0)));
+        socket_->write(asByteArray(stream, from, to));
     }
-    closeGracefully();
+}
+
+tds::Bytes Session::packetized(const tds::Bytes& tokens) const {
+    return tds::packetize(tds::packet::TabularResult, tokens, packetSize_,
+                          static_cast<std::uint16_t>(state_.spid));
+}
+
+bool Session::cancelWaiting() {
+    readAvailable();
+    return assembler_.nextType() == tds::packet::Attention;
+}
+
+void Session::answerCancelledQuery() {
+    tds::TokenWriter w(tdsVersion_);
+    w.done(tds::done::Error, 0, 0);
+    sendResult(w.take());
 }
 
 void Session::rejectInput(const QString& why) {

@@ -4,6 +4,7 @@
 // the faults of the state file at each stage, and closes the connection
 // (with one log line) on input a SQL Server would not take.
 
+#include "FaultInjector.h"
 #include "engine/Executor.h"
 #include "protocol/Packets.h"
 #include "state/ServerState.h"
@@ -31,7 +32,7 @@ public:
     virtual bool timing() const = 0;
 };
 
-class Session : public QObject {
+class Session : public QObject, private FaultedConnection {
     Q_OBJECT
 public:
     Session(QTcpSocket* socket, int spid, SessionHost& host, QObject* parent = nullptr);
@@ -56,19 +57,31 @@ private:
     void handleLogin(const tds::Message& m);
     void handleBatch(const tds::Message& m);
     void handleRpc(const tds::Message& m);
+    // Runs a batch's statements and sends their answer.
+    void runStatements(const QString& text);
     void handleAttention();
 
-    // Writes the request's log line and applies the first fault of `stage`
-    // that touches this connection.  Returns true when the request goes on
-    // now; false when the connection was closed or `resume` was scheduled.
-    bool applyFault(const QString& stage, const std::function<void()>& resume,
-                    QJsonObject& logEntry);
-    const state::Fault* faultFor(const QString& stage, const QString& login) const;
+    // Writes the request's log line, applies the first fault of `stage`
+    // that touches this connection (or `login`, when given) and `statement`,
+    // and answers with `respond` now or, after a delay, later.
+    void serve(state::FaultStage stage, QJsonObject logEntry, const std::function<void()>& respond,
+               const std::optional<QString>& login = std::nullopt,
+               const QString& statement = QString());
     void sendResult(const tds::Bytes& tokens);
     void sendRows(const tds::TokenWriter& w);
-    void sendGarbage();
     void rejectInput(const QString& why);
-    void closeGracefully();
+
+    // FaultedConnection
+    bool isClosed() const override;
+    void writeStream(const tds::Bytes& stream, std::size_t from, std::size_t to) override;
+    tds::Bytes packetized(const tds::Bytes& tokens) const override;
+    std::size_t packetSize() const override { return packetSize_; }
+    void closeGracefully() override;
+    void hold() override { paused_ = true; }
+    void release() override { paused_ = false; }
+    bool cancelWaiting() override;
+    void answerCancelledQuery() override;
+    void resumeRequests() override { onReadyRead(); }
     void logRequest(const QString& kind, QJsonObject extra = {});
     QJsonObject baseEntry(const QString& kind) const;
     void startTiming(const QString& kind);
@@ -82,6 +95,7 @@ private:
     std::uint32_t tdsVersion_ = 0;
     std::size_t packetSize_ = 4096;
     bool paused_ = false; // a delay fault holds the requests back
+    FaultInjector faults_;
     QElapsedTimer timer_;
     QString timedKind_;
     qint64 timedBytes_ = 0;

@@ -1,7 +1,8 @@
-// tarvelo-testserver --state FILE [--port N] [--log FILE] [--timing]
+// tarvelo-testserver --state FILE [--host ADDRESS] [--port N] [--log FILE] [--timing]
 //
-// A TDS server on 127.0.0.1 that answers like SQL Server for what Tarvelo
-// and common clients send.  Prints "listening on 127.0.0.1:PORT" first, and
+// A TDS server on a loopback address (127.0.0.1 unless --host names another
+// 127.x.y.z) that answers like SQL Server for what Tarvelo and common clients
+// send.  Prints "listening on ADDRESS:PORT" first, and
 // stops cleanly on SIGTERM or SIGINT.  Bad arguments or a bad state file:
 // one line on stderr and exit status 2.
 
@@ -10,6 +11,7 @@
 #include "state/ServerState.h"
 
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -34,6 +36,7 @@ void onSignal(int) {
 struct Options {
     QString state;
     QString log;
+    QHostAddress host = QHostAddress(QHostAddress::LocalHost);
     quint16 port = 0;
     bool timing = false;
 };
@@ -52,6 +55,14 @@ Options parseArguments(const QStringList& args) {
             o.state = value();
         } else if (a == QLatin1String("--log")) {
             o.log = value();
+        } else if (a == QLatin1String("--host")) {
+            const QString text = value();
+            bool ipv4 = false;
+            o.host = QHostAddress(text);
+            o.host.toIPv4Address(&ipv4);
+            if (!ipv4 || !o.host.isLoopback() || o.host.toString() != text) {
+                usageError(QStringLiteral("--host needs a loopback address 127.x.y.z"));
+            }
         } else if (a == QLatin1String("--port")) {
             bool ok = false;
             const uint p = value().toUInt(&ok);
@@ -62,8 +73,8 @@ Options parseArguments(const QStringList& args) {
         } else if (a == QLatin1String("--timing")) {
             o.timing = true;
         } else {
-            usageError(QStringLiteral("unknown argument %1 (usage: --state FILE [--port N] "
-                                      "[--log FILE] [--timing])")
+            usageError(QStringLiteral("unknown argument %1 (usage: --state FILE [--host ADDRESS] "
+                                      "[--port N] [--log FILE] [--timing])")
                            .arg(a));
         }
     }
@@ -90,9 +101,10 @@ int main(int argc, char** argv) {
         usageError(
             QStringLiteral("cannot open the log %1: %2").arg(options.log, server.log().error()));
     }
-    if (!server.listen(options.port, error)) {
+    const QString host = options.host.toString();
+    if (!server.listen(options.host, options.port, error)) {
         usageError(
-            QStringLiteral("cannot listen on 127.0.0.1:%1: %2").arg(options.port).arg(error));
+            QStringLiteral("cannot listen on %1:%2: %3").arg(host).arg(options.port).arg(error));
     }
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) {
@@ -107,7 +119,7 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    std::printf("listening on 127.0.0.1:%u\n", static_cast<unsigned>(server.port()));
+    std::printf("listening on %s:%u\n", qPrintable(host), static_cast<unsigned>(server.port()));
     std::fflush(stdout);
     server.applyListenerFaults();
     return app.exec();

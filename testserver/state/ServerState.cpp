@@ -77,11 +77,20 @@ QJsonObject objectAt(const QJsonArray& a, qsizetype i, const QString& where) {
 }
 
 Login parseLogin(const QJsonObject& o, const QString& where) {
-    onlyKeys(o, {"name", "password", "sysadmin", "deny"}, where);
+    onlyKeys(o, {"name", "password", "sysadmin", "deny", "defaultDatabase", "viewAnyDatabase"},
+             where);
     Login l;
     l.name = requiredString(o, "name", where);
     l.password = requiredString(o, "password", where);
     l.sysadmin = optionalBool(o, "sysadmin", where);
+    l.viewAnyDatabase = !o.contains("viewAnyDatabase") || optionalBool(o, "viewAnyDatabase", where);
+    if (o.contains("defaultDatabase")) {
+        l.defaultDatabase = requiredString(o, "defaultDatabase", where);
+        if (l.defaultDatabase->isEmpty() || l.defaultDatabase->size() > MaxNameLength) {
+            throw Invalid{
+                QStringLiteral("\"defaultDatabase\" in %1 needs 1 to 128 characters").arg(where)};
+        }
+    }
     if (l.name.isEmpty() || l.name.size() > MaxNameLength) {
         throw Invalid{QStringLiteral("%1 needs a name of 1 to 128 characters").arg(where)};
     }
@@ -100,20 +109,52 @@ Login parseLogin(const QJsonObject& o, const QString& where) {
     return l;
 }
 
+const QList<std::pair<FaultStage, QString>>& stageNames() {
+    static const QList<std::pair<FaultStage, QString>> names = {{FaultStage::Connect, "connect"},
+                                                                {FaultStage::Prelogin, "prelogin"},
+                                                                {FaultStage::Login, "login"},
+                                                                {FaultStage::Query, "query"},
+                                                                {FaultStage::Rows, "rows"}};
+    return names;
+}
+
+const QList<std::pair<FaultAction, QString>>& actionNames() {
+    static const QList<std::pair<FaultAction, QString>> names = {{FaultAction::Refuse, "refuse"},
+                                                                 {FaultAction::Close, "close"},
+                                                                 {FaultAction::Delay, "delay"},
+                                                                 {FaultAction::Garbage, "garbage"},
+                                                                 {FaultAction::Stall, "stall"}};
+    return names;
+}
+
+template <typename E> QString nameOf(const QList<std::pair<E, QString>>& names, E value) {
+    for (const auto& [v, name] : names) {
+        if (v == value) {
+            return name;
+        }
+    }
+    return {};
+}
+
+template <typename E>
+E valueOf(const QList<std::pair<E, QString>>& names, const QString& name, const QString& what,
+          const QString& where) {
+    for (const auto& [v, n] : names) {
+        if (n == name) {
+            return v;
+        }
+    }
+    throw Invalid{QStringLiteral("%1 has an unknown %2 \"%3\"").arg(where, what, name)};
+}
+
 Fault parseFault(const QJsonObject& o, const QString& where) {
-    onlyKeys(o, {"stage", "action", "ms", "after", "login"}, where);
-    static const QStringList stages = {"connect", "prelogin", "login", "query", "rows"};
-    static const QStringList actions = {"refuse", "close", "delay", "garbage"};
+    onlyKeys(o, {"stage", "action", "ms", "after", "login", "statement"}, where);
     Fault f;
-    f.stage = requiredString(o, "stage", where);
-    f.action = requiredString(o, "action", where);
-    if (!stages.contains(f.stage)) {
-        throw Invalid{QStringLiteral("%1 has an unknown stage \"%2\"").arg(where, f.stage)};
-    }
-    if (!actions.contains(f.action)) {
-        throw Invalid{QStringLiteral("%1 has an unknown action \"%2\"").arg(where, f.action)};
-    }
-    if (f.action == QLatin1String("refuse") && f.stage != QLatin1String("connect")) {
+    f.stage =
+        valueOf(stageNames(), requiredString(o, "stage", where), QStringLiteral("stage"), where);
+    f.action =
+        valueOf(actionNames(), requiredString(o, "action", where), QStringLiteral("action"), where);
+    if (f.action == FaultAction::Refuse && f.stage != FaultStage::Connect) {
         throw Invalid{
             QStringLiteral("%1: \"refuse\" applies to the connect stage only").arg(where)};
     }
@@ -121,10 +162,17 @@ Fault parseFault(const QJsonObject& o, const QString& where) {
     f.after = optionalCount(o, "after", where);
     if (o.contains("login")) {
         f.login = requiredString(o, "login", where);
-        if (f.stage == QLatin1String("connect") || f.stage == QLatin1String("prelogin")) {
+        if (f.stage == FaultStage::Connect || f.stage == FaultStage::Prelogin) {
             throw Invalid{QStringLiteral("%1: a fault of the %2 stage cannot name a login, it is "
                                          "not known yet")
-                              .arg(where, f.stage)};
+                              .arg(where, faultStageName(f.stage))};
+        }
+    }
+    if (o.contains("statement")) {
+        f.statement = requiredString(o, "statement", where);
+        if (f.stage != FaultStage::Query || f.statement->trimmed().isEmpty()) {
+            throw Invalid{
+                QStringLiteral("%1: \"statement\" needs the query stage and a text").arg(where)};
         }
     }
     return f;
@@ -142,9 +190,27 @@ ServerState parse(const QByteArray& json) {
         throw Invalid{QStringLiteral("the top level must be an object")};
     }
     const QJsonObject top = doc.object();
-    onlyKeys(top, {"version", "logins", "databases", "faults"}, QStringLiteral("the state"));
+    onlyKeys(top, {"version", "collation", "instance", "logins", "databases", "faults"},
+             QStringLiteral("the state"));
     ServerState s;
     s.version = requiredString(top, "version", QStringLiteral("the state"));
+    if (top.contains("instance")) {
+        s.instance = requiredString(top, "instance", QStringLiteral("the state"));
+        static const QRegularExpression instancePattern(
+            QStringLiteral("^[A-Za-z_][A-Za-z0-9_$]{0,15}$"));
+        if (!instancePattern.match(s.instance).hasMatch()) {
+            throw Invalid{QStringLiteral("\"instance\" must be 1 to 16 letters, digits, _ or $, "
+                                         "beginning with a letter or _")};
+        }
+    }
+    if (top.contains("collation")) {
+        const QString name = requiredString(top, "collation", QStringLiteral("the state"));
+        const std::optional<Collation> collation = Collation::named(name);
+        if (!collation) {
+            throw Invalid{QStringLiteral("unknown collation \"%1\"").arg(name)};
+        }
+        s.collation = *collation;
+    }
     static const QRegularExpression versionPattern(
         QStringLiteral("^\\d{1,2}\\.\\d{1,2}\\.\\d{1,5}(\\.\\d{1,5})?$"));
     if (!versionPattern.match(s.version).hasMatch()) {
@@ -162,25 +228,34 @@ ServerState parse(const QByteArray& json) {
         s.logins.append(l);
     }
     const QJsonArray dbs = requiredArray(top, "databases");
+    // Under a case-sensitive collation, names that differ in case alone are
+    // two databases; system names are taken in any case.
+    auto nameKey = [&](const QString& name) {
+        return s.collation.caseSensitive() ? name : name.toCaseFolded();
+    };
     QSet<QString> dbNames;
-    for (const QString& sys : systemDatabases()) {
-        dbNames.insert(sys);
-    }
     for (qsizetype i = 0; i < dbs.size(); ++i) {
         const QString where = QStringLiteral("database %1").arg(i + 1);
         const QJsonObject o = objectAt(dbs, i, QStringLiteral("database"));
-        onlyKeys(o, {"name", "inUse"}, where);
+        onlyKeys(o, {"name", "inUse", "owner"}, where);
         Database d;
         d.name = requiredString(o, "name", where);
         d.inUse = optionalBool(o, "inUse", where);
+        if (o.contains("owner")) {
+            d.owner = requiredString(o, "owner", where);
+            if (!loginNames.contains(d.owner->toCaseFolded())) {
+                throw Invalid{QStringLiteral("%1 names an owner that is not a login").arg(where)};
+            }
+        }
         if (d.name.isEmpty() || d.name.size() > MaxNameLength) {
             throw Invalid{QStringLiteral("%1 needs a name of 1 to 128 characters").arg(where)};
         }
-        if (dbNames.contains(d.name.toCaseFolded())) {
+        const bool systemName = systemDatabases().contains(d.name, Qt::CaseInsensitive);
+        if (systemName || dbNames.contains(nameKey(d.name))) {
             throw Invalid{QStringLiteral("database \"%1\" is listed twice or is a system database")
                               .arg(d.name)};
         }
-        dbNames.insert(d.name.toCaseFolded());
+        dbNames.insert(nameKey(d.name));
         s.databases.append(d);
     }
     if (s.databases.size() > 32767 - 4) {
@@ -210,6 +285,10 @@ bool syncFolder(const QString& path) {
 
 } // namespace
 
+QString faultStageName(FaultStage stage) { return nameOf(stageNames(), stage); }
+
+QString faultActionName(FaultAction action) { return nameOf(actionNames(), action); }
+
 const QStringList& systemDatabases() {
     static const QStringList names = {"master", "tempdb", "model", "msdb"};
     return names;
@@ -231,6 +310,12 @@ QByteArray serializeState(const ServerState& s) {
         if (!l.deny.isEmpty()) {
             o.insert("deny", QJsonArray::fromStringList(l.deny));
         }
+        if (l.defaultDatabase) {
+            o.insert("defaultDatabase", *l.defaultDatabase);
+        }
+        if (!l.viewAnyDatabase) {
+            o.insert("viewAnyDatabase", false);
+        }
         logins.append(o);
     }
     QJsonArray dbs;
@@ -239,13 +324,23 @@ QByteArray serializeState(const ServerState& s) {
         if (d.inUse) {
             o.insert("inUse", true);
         }
+        if (d.owner) {
+            o.insert("owner", *d.owner);
+        }
         dbs.append(o);
     }
     QJsonObject top{{"version", s.version}, {"logins", logins}, {"databases", dbs}};
+    if (!s.instance.isEmpty()) {
+        top.insert("instance", s.instance);
+    }
+    if (s.collation.name() != QLatin1String(Collation::DefaultName)) {
+        top.insert("collation", s.collation.name());
+    }
     if (!s.faults.isEmpty()) {
         QJsonArray faults;
         for (const Fault& f : s.faults) {
-            QJsonObject o{{"stage", f.stage}, {"action", f.action}};
+            QJsonObject o{{"stage", faultStageName(f.stage)},
+                          {"action", faultActionName(f.action)}};
             if (f.ms) {
                 o.insert("ms", f.ms);
             }
@@ -254,6 +349,9 @@ QByteArray serializeState(const ServerState& s) {
             }
             if (f.login) {
                 o.insert("login", *f.login);
+            }
+            if (f.statement) {
+                o.insert("statement", *f.statement);
             }
             faults.append(o);
         }

@@ -5,6 +5,8 @@
 // file, fsync, rename, fsync of the folder) so a crash leaves either the old
 // or the new state on disk.
 
+#include "Collation.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -18,23 +20,40 @@ struct Login {
     QString password;
     bool sysadmin = false;
     QStringList deny; // catalog views whose SELECT is denied
+    // Where a session starts when the login packet names no database.
+    std::optional<QString> defaultDatabase;
+    // Without it, listings show master, tempdb and the login's own databases.
+    bool viewAnyDatabase = true;
 };
 
 struct Database {
     QString name;
-    bool inUse = false; // held by a session outside this server
+    bool inUse = false;           // held by a session outside this server
+    std::optional<QString> owner; // a login, which may see and drop it
 };
 
+// Where a fault acts: on accepting, on PRELOGIN, on LOGIN7, on every SQL
+// batch, or inside a result with more than `after` rows.
+enum class FaultStage { Connect, Prelogin, Login, Query, Rows };
+enum class FaultAction { Refuse, Close, Delay, Garbage, Stall };
+
+// The names the state file and the request log use.
+QString faultStageName(FaultStage stage);
+QString faultActionName(FaultAction action);
+
 struct Fault {
-    QString stage;  // connect, prelogin, login, query, rows
-    QString action; // refuse, close, delay, garbage
+    FaultStage stage = FaultStage::Query;
+    FaultAction action = FaultAction::Close;
     int ms = 0;
     int after = 0;
-    std::optional<QString> login; // only this login's connections
+    std::optional<QString> login;     // only this login's connections
+    std::optional<QString> statement; // query stage: only batches that begin so
 };
 
 struct ServerState {
     QString version;
+    Collation collation;
+    QString instance; // empty: the default instance, no Browser
     QList<Login> logins;
     QList<Database> databases;
     QList<Fault> faults;

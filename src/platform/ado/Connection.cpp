@@ -6,6 +6,8 @@
 #include "platform/odbc/Odbc.h"
 #include "platform/odbc/ServerName.h"
 
+#include <QStringList>
+
 namespace ado {
 
 namespace {
@@ -23,16 +25,33 @@ SQLULEN odbcIsolation(int level) {
     }
 }
 
+// System databases have the same lower-case names on every server.  A
+// server with a case-sensitive collation knows them by that spelling only,
+// so "MASTER" must reach it as "master".
+QString serverSpelling(const QString& database) {
+    static const QStringList systemDatabases = {QStringLiteral("master"), QStringLiteral("tempdb"),
+                                                QStringLiteral("model"), QStringLiteral("msdb")};
+    for (const QString& name : systemDatabases) {
+        if (database.compare(name, Qt::CaseInsensitive) == 0) {
+            return name;
+        }
+    }
+    return database;
+}
+
 // DataTypeCompatibility and the other OLE DB properties need nothing here:
 // values come back as the classic types already.
-QString odbcConnectionString(const ConnectionProperties& properties) {
+// `instance` is set to the instance the driver will ask the Browser for.
+QString odbcConnectionString(const ConnectionProperties& properties, QString& instance) {
     // The provider is settled first: without one nothing else is looked at.
     const QString tdsVersion = tdsVersionFor(properties.provider);
+    const odbc::ServerAddress address = odbc::parseServerName(properties.server);
+    instance = odbc::browserInstance(address);
     odbc::ConnectionStringBuilder builder;
     builder.add(QStringLiteral("DRIVER"), QStringLiteral("FreeTDS"));
-    odbc::addServerKeys(builder, odbc::parseServerName(properties.server));
+    odbc::addServerKeys(builder, address);
     if (!properties.database.isEmpty()) {
-        builder.add(QStringLiteral("DATABASE"), properties.database);
+        builder.add(QStringLiteral("DATABASE"), serverSpelling(properties.database));
     }
     builder.add(QStringLiteral("UID"), properties.userId);
     builder.add(QStringLiteral("PWD"), properties.password);
@@ -103,10 +122,11 @@ void Connection::Open(const QString& connectionString, const QString& userId,
     if (!password.isEmpty()) {
         properties.password = password;
     }
-    const QString text = odbcConnectionString(properties);
+    QString instance;
+    const QString text = odbcConnectionString(properties, instance);
     try {
         auto link = std::make_unique<odbc::Connection>();
-        link->connect(text);
+        link->connect(text, instance);
         if (isolationLevel_ != isolation::Unspecified &&
             isolationLevel_ != isolation::ReadCommitted) {
             link->setAttribute(SQL_ATTR_TXN_ISOLATION, odbcIsolation(isolationLevel_));

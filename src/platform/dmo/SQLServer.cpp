@@ -36,11 +36,15 @@ QString bracketQuoted(QString name) {
     return u'[' + name.replace(u']', QStringLiteral("]]")) + u']';
 }
 
-QString connectionString(const QString& serverName, bool integrated, const QString& login,
+QString connectionString(const odbc::ServerAddress& address, bool integrated, const QString& login,
                          const QString& password) {
     odbc::ConnectionStringBuilder builder;
     builder.add(QStringLiteral("DRIVER"), QStringLiteral("FreeTDS"));
-    odbc::addServerKeys(builder, odbc::parseServerName(serverName));
+    odbc::addServerKeys(builder, address);
+    // In master, not the login's default database: that one may be the
+    // database to remove, which the server will not drop while this very
+    // session uses it.
+    builder.add(QStringLiteral("DATABASE"), QStringLiteral("master"));
     if (integrated) {
         builder.add(QStringLiteral("Trusted_Connection"), QStringLiteral("Yes"));
     } else {
@@ -60,6 +64,9 @@ Database::Database(std::shared_ptr<detail::Session> session, QString name)
 void Database::Remove() {
     guarded([&] {
         odbc::Statement drop(session_->connected());
+        // The server may still complete a drop it was given: reporting a
+        // failure then would be false, so the drop waits for its answer.
+        drop.setQueryTimeout(std::chrono::seconds(0));
         drop.execute(QStringLiteral("DROP DATABASE ") + bracketQuoted(name_));
         drop.finishResults();
     });
@@ -118,8 +125,10 @@ void SQLServer::Connect(const QString& serverName, const std::optional<QString>&
                                QStringLiteral("[SQL-DMO]El objeto ya está conectado."));
     }
     guarded([&] {
-        session_->connection.connect(connectionString(
-            serverName, loginSecure_, login.value_or(login_), password.value_or(password_)));
+        const odbc::ServerAddress address = odbc::parseServerName(serverName);
+        session_->connection.connect(connectionString(address, loginSecure_, login.value_or(login_),
+                                                      password.value_or(password_)),
+                                     odbc::browserInstance(address));
     });
 }
 

@@ -1,5 +1,6 @@
 #include "ConnectionString.h"
 
+#include "DriverVersion.h"
 #include "Odbc.h"
 
 namespace odbc {
@@ -15,9 +16,18 @@ bool needsBraces(const QString& value) {
 }
 } // namespace
 
-QString quoteValue(const QString& value) {
+QuotingRules loadedDriverRules() {
+    constexpr DriverVersion kDoublesBraces{1, 4};
+    return loadedDriverVersion() >= kDoublesBraces ? QuotingRules::FreeTds14
+                                                   : QuotingRules::FreeTds13;
+}
+
+QString quoteValue(const QString& value, QuotingRules rules) {
     if (!needsBraces(value)) {
         return value;
+    }
+    if (rules == QuotingRules::FreeTds14) {
+        return u'{' + QString(value).replace(u'}', QStringLiteral("}}")) + u'}';
     }
     if (value.contains(QStringLiteral("};"))) {
         throw Error(QStringLiteral(
@@ -28,7 +38,11 @@ QString quoteValue(const QString& value) {
 }
 
 ConnectionStringBuilder& ConnectionStringBuilder::add(const QString& key, const QString& value) {
-    text_ += key + u'=' + quoteValue(value) + u';';
+    // Only a "}" makes the rules differ; nothing else needs the driver asked.
+    const QuotingRules rules = rules_                 ? *rules_
+                               : value.contains(u'}') ? loadedDriverRules()
+                                                      : QuotingRules::FreeTds13;
+    text_ += key + u'=' + quoteValue(value, rules) + u';';
     return *this;
 }
 

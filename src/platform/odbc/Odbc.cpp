@@ -1,5 +1,8 @@
 #include "Odbc.h"
 
+#include "DriverVersion.h"
+#include "Timeouts.h"
+
 #include <QStringList>
 
 #include <algorithm>
@@ -54,21 +57,22 @@ QString joinTexts(const std::vector<DiagRecord>& records) {
     return lines.join(u'\n');
 }
 
-// FreeTDS numbers its own messages (cannot connect, read failed, character
-// conversion) in these ranges; everything else it reports came from the server.
-bool isDriverMessage(std::int32_t native) {
-    return native == 0 || (native >= 20000 && native < 21000) || (native >= 2400 && native < 2410);
-}
-
 } // namespace
 
 Error::Error(const QString& description) : rt::RuntimeError(kUnspecified, description) {}
 
-Error::Error(std::vector<DiagRecord> records)
-    : rt::RuntimeError(kUnspecified,
-                       records.empty()
-                           ? QStringLiteral("El controlador ODBC no ha dado detalles del error.")
-                           : joinTexts(records)),
+namespace {
+QString describedFailure(const std::vector<DiagRecord>& records, const QString& instance) {
+    if (records.empty()) {
+        return QStringLiteral("El controlador ODBC no ha dado detalles del error.");
+    }
+    const QString spanish = driverFailureDescription(records, instance);
+    return spanish.isEmpty() ? joinTexts(records) : spanish + u'\n' + joinTexts(records);
+}
+} // namespace
+
+Error::Error(std::vector<DiagRecord> records, const QString& instance)
+    : rt::RuntimeError(kUnspecified, describedFailure(records, instance)),
       records_(std::move(records)) {}
 
 std::optional<std::int32_t> Error::serverMessageNumber() const {
@@ -117,10 +121,26 @@ Connection::Connection()
 
 Connection::~Connection() { disconnect(); }
 
-void Connection::connect(const QString& connectionString) {
-    dbc_.check(SQLDriverConnectW(dbc_.get(), nullptr, wide(connectionString), SQL_NTS, nullptr, 0,
-                                 nullptr, SQL_DRIVER_NOPROMPT));
+void Connection::connect(const QString& connectionString, const QString& instance) {
+    setAttribute(SQL_ATTR_LOGIN_TIMEOUT, static_cast<SQLULEN>(timeouts().login.count()));
+    const SQLRETURN rc = SQLDriverConnectW(dbc_.get(), nullptr, wide(connectionString), SQL_NTS,
+                                           nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(rc)) {
+        throw Error(diagnostics(SQL_HANDLE_DBC, dbc_.get()), instance);
+    }
     connected_ = true;
+    try {
+        noteDriverVersion(driverVersion());
+    } catch (const Error&) {
+        // The version only spares asking the driver library later.
+    }
+}
+
+QString Connection::driverVersion() const {
+    SQLWCHAR text[64] = {};
+    SQLSMALLINT bytes = 0;
+    dbc_.check(SQLGetInfoW(dbc_.get(), SQL_DRIVER_VER, text, sizeof text, &bytes));
+    return fromWide(text, std::min<qsizetype>(bytes / 2, 63));
 }
 
 void Connection::disconnect() noexcept {
@@ -140,7 +160,15 @@ SQLULEN Connection::attribute(SQLINTEGER attribute) const {
     return value;
 }
 
-Statement::Statement(Connection& connection) : stmt_(SQL_HANDLE_STMT, connection.handle().get()) {}
+Statement::Statement(Connection& connection) : stmt_(SQL_HANDLE_STMT, connection.handle().get()) {
+    setQueryTimeout(timeouts().query);
+}
+
+void Statement::setQueryTimeout(std::chrono::seconds limit) {
+    stmt_.check(SQLSetStmtAttrW(stmt_.get(), SQL_ATTR_QUERY_TIMEOUT,
+                                reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(limit.count())),
+                                0));
+}
 
 void Statement::execute(const QString& sql) {
     const SQLRETURN rc = SQLExecDirectW(stmt_.get(), wide(sql), SQL_NTS);

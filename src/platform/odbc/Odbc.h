@@ -4,13 +4,10 @@
 // driver's diagnostic records.  All text crosses the ODBC boundary as UTF-16
 // (the wide entry points), so names in any script round-trip.
 //
-// Time-outs: none of our own, so the FreeTDS driver's defaults hold.  Its
-// login time-out (SQL_ATTR_LOGIN_TIMEOUT) is 0, and its query time-out
-// (SQL_ATTR_QUERY_TIMEOUT) is left unset (it reports 4294967295), which
-// defers to freetds.conf; that sets neither "connect timeout" nor "timeout",
-// so a call waits until the server answers or closes the link (reaching the
-// host at all is bounded by the system's TCP rules).
+// Every login and every statement is bounded by the time-outs of
+// Timeouts.h; a statement can be freed of its limit.
 
+#include "DriverMessages.h"
 #include "platform/runtime/RuntimeError.h"
 
 #include <QString>
@@ -18,27 +15,24 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 namespace odbc {
 
-struct DiagRecord {
-    QString sqlState;
-    std::int32_t nativeError = 0;
-    QString text;
-};
-
 // A failure of an ODBC call, or of this layer itself.  Its description joins
-// the texts of the diagnostic records, one per line.
+// the texts of the diagnostic records, one per line, after a Spanish
+// description when the driver itself failed (DriverMessages.h).
 class Error : public rt::RuntimeError {
 public:
     // The generic failure number (E_FAIL) that the object layers start from.
     static constexpr std::int32_t kUnspecified = -2147467259;
 
     explicit Error(const QString& description);
-    explicit Error(std::vector<DiagRecord> records);
+    // `instance`: the named instance a failed connection asked for.
+    explicit Error(std::vector<DiagRecord> records, const QString& instance = QString());
 
     const std::vector<DiagRecord>& records() const { return records_; }
     // The number of the first message that came from the server, if any;
@@ -75,7 +69,11 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     // A DSN-less connect with the complete connection string, no prompting.
-    void connect(const QString& connectionString);
+    // `instance` names the instance the string asks the Browser for, so
+    // that a failure can say which.
+    void connect(const QString& connectionString, const QString& instance = QString());
+    // SQLGetInfo(SQL_DRIVER_VER) of the connected driver, "MM.mm.bbbb".
+    QString driverVersion() const;
     // Closes the link; statements still open on it become unusable.
     void disconnect() noexcept;
     bool connected() const { return connected_; }
@@ -103,6 +101,8 @@ public:
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
+    // Bounds the statement's calls; zero lets them wait without limit.
+    void setQueryTimeout(std::chrono::seconds limit);
     void execute(const QString& sql);
     // Reads past every remaining result, so that an error the server sends
     // after the first one is not lost.

@@ -57,6 +57,10 @@ ServerAddress parseServerName(const QString& typed) {
     return address;
 }
 
+QString browserInstance(const ServerAddress& address) {
+    return address.port ? QString() : address.instance;
+}
+
 void addServerKeys(ConnectionStringBuilder& builder, const ServerAddress& address) {
     if (address.port) {
         builder.add(QStringLiteral("SERVER"), address.host);

@@ -23,6 +23,10 @@ struct ServerAddress {
 // number from 1 to 65535).
 ServerAddress parseServerName(const QString& typed);
 
+// The instance the driver asks the host's SQL Server Browser for: empty
+// when the address names a port or the default instance.
+QString browserInstance(const ServerAddress& address);
+
 // Adds SERVER and, when known, PORT.  With a port the instance is left out:
 // the port already says where the server listens.
 void addServerKeys(ConnectionStringBuilder& builder, const ServerAddress& address);

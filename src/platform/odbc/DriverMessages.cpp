@@ -1,0 +1,79 @@
+#include "DriverMessages.h"
+
+#include <algorithm>
+
+namespace odbc {
+
+namespace {
+
+// FreeTDS's numbers for its own failures.
+constexpr std::int32_t kConnectionFailed = 20002; // the login handshake, TLS included
+constexpr std::int32_t kTimedOut = 20003;
+constexpr std::int32_t kReadFailed = 20004;
+constexpr std::int32_t kWriteFailed = 20006;
+constexpr std::int32_t kSocketFailed = 20008;
+constexpr std::int32_t kCannotConnect = 20009;
+constexpr std::int32_t kUnknownHost = 20013;
+constexpr std::int32_t kUnexpectedEof = 20017;
+constexpr std::int32_t kBadToken = 20020;
+
+QString describe(std::int32_t number, const QString& instance) {
+    switch (number) {
+    case kCannotConnect:
+    case kSocketFailed:
+        if (!instance.isEmpty()) {
+            return QStringLiteral("No se puede conectar con la instancia '%1': el servicio SQL "
+                                  "Server Browser del equipo no la conoce o no responde, o la "
+                                  "instancia no está disponible.")
+                .arg(instance);
+        }
+        return QStringLiteral("No se puede conectar con el servidor: no está disponible, no "
+                              "existe o rechaza la conexión.");
+    case kUnknownHost:
+        return QStringLiteral(
+            "No se encuentra el equipo servidor: su nombre no corresponde a ninguna dirección.");
+    case kTimedOut:
+        return QStringLiteral("El servidor no ha respondido en el tiempo de espera.");
+    case kReadFailed:
+    case kWriteFailed:
+    case kUnexpectedEof:
+        return QStringLiteral("Se ha perdido la conexión con el servidor.");
+    case kConnectionFailed:
+        return QStringLiteral("No se ha podido establecer la conexión con el servidor: el inicio "
+                              "de la sesión o su cifrado (TLS) han fallado.");
+    case kBadToken:
+        return QStringLiteral("El servidor ha enviado una respuesta que no se puede leer.");
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+bool isDriverMessage(std::int32_t native) {
+    // Besides the 20000 range, FreeTDS numbers its character conversion
+    // failures from 2400.
+    return native == 0 || (native >= 20000 && native < 21000) || (native >= 2400 && native < 2410);
+}
+
+QString driverFailureDescription(const std::vector<DiagRecord>& records, const QString& instance) {
+    if (std::any_of(records.begin(), records.end(),
+                    [](const DiagRecord& r) { return !isDriverMessage(r.nativeError); })) {
+        return {};
+    }
+    for (const DiagRecord& record : records) {
+        const QString text = describe(record.nativeError, instance);
+        if (!text.isEmpty()) {
+            return text;
+        }
+    }
+    // The driver reports its own time-out under this state, without a number.
+    for (const DiagRecord& record : records) {
+        if (record.sqlState == u"HYT00" || record.sqlState == u"HYT01") {
+            return describe(kTimedOut, instance);
+        }
+    }
+    return QStringLiteral("El controlador de SQL Server (FreeTDS) ha informado de un error.");
+}
+
+} // namespace odbc

@@ -1,0 +1,16 @@
+#include "Timeouts.h"
+
+#include <utility>
+
+namespace odbc {
+
+namespace {
+// Read and replaced on the user-interface thread only, like every call here.
+Timeouts inForce = kTimeouts;
+} // namespace
+
+Timeouts timeouts() { return inForce; }
+
+Timeouts replaceTimeoutsForTests(Timeouts shorter) { return std::exchange(inForce, shorter); }
+
+} // namespace odbc

@@ -1,0 +1,29 @@
+#pragma once
+// How long a call waits for a silent server, as the client libraries this
+// tool stands in for did: a login gives up after 15 s, a statement after
+// 30 s without an answer.  A statement that must not be cut short (a drop,
+// which the server may still complete) waits without limit.
+//
+// At a statement's time-out the driver asks the server to cancel and waits
+// once more as long for the acknowledgement before it drops the link, so a
+// server that has died outright is given up after twice the time-out.
+
+#include <chrono>
+
+namespace odbc {
+
+struct Timeouts {
+    std::chrono::seconds login;
+    std::chrono::seconds query;
+};
+
+inline constexpr Timeouts kTimeouts{std::chrono::seconds(15), std::chrono::seconds(30)};
+
+// The time-outs in force: kTimeouts, unless a test shortened them.
+Timeouts timeouts();
+
+// For tests only: replaces the time-outs in force and returns the previous
+// ones, so that a silent server need not be waited for 15 or 30 s.
+Timeouts replaceTimeoutsForTests(Timeouts shorter);
+
+} // namespace odbc
