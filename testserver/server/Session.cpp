@@ -90,7 +90,15 @@ void Session::onReadyRead() {
 }
 
 void Session::readAvailable() {
-    const QByteArray data = socket_->readAll();
+    QByteArray data = socket_->readAll();
+    if (tlsRecords_) {
+        QByteArray clear;
+        if (!tls_->decrypt(data, clear)) {
+            rejectInput(tls_->error());
+            return;
+        }
+        data = clear;
+    }
     assembler_.feed(tds::ByteView(reinterpret_cast<const std::uint8_t*>(data.constData()),
                                   static_cast<std::size_t>(data.size())));
 }
@@ -122,7 +130,16 @@ void Session::handle(const tds::Message& m) {
         }
         [[fallthrough]];
     case Stage::Login:
+        if (m.type == tds::packet::Prelogin && tls_ && !tlsHandshaken_) {
+            handleTlsHandshake(m);
+            return;
+        }
         if (m.type == tds::packet::Login7) {
+            // Once TLS is agreed, a login in clear is refused unread.
+            if (tls_ && !tlsRecords_) {
+                rejectInput(QStringLiteral("login packet in clear after TLS was agreed"));
+                return;
+            }
             handleLogin(m);
             return;
         }
@@ -219,17 +236,49 @@ void Session::handlePrelogin(const tds::Message& m) {
         entry.insert("encryption", *req->encryption);
     }
     const QString instance = QString::fromStdString(req->instance);
-    auto respond = [this, instance] {
+    const tds::EncryptionChoice choice = tds::chooseEncryption(
+        host_.tlsCredentials() ? host_.encryption() : tds::ServerEncryption::Unsupported,
+        req->encryption);
+    entry.insert("answer", choice.answer);
+    auto respond = [this, instance, choice] {
         const bool matches =
             instance.isEmpty() || engine::sameName(instance, QStringLiteral("MSSQLServer"));
-        const tds::Bytes body = tds::preloginResponse(host_.catalog().product().parts, matches);
+        const tds::Bytes body =
+            tds::preloginResponse(host_.catalog().product().parts, choice.answer, matches);
         socket_->write(
             asByteArray(tds::packetize(tds::packet::TabularResult, body, InitialPacketSize, 0)));
+        if (choice.refuse) { // Force Encryption and a client that cannot encrypt
+            closeGracefully();
+            return;
+        }
+        if (choice.tls) {
+            tls_ = std::make_unique<TlsChannel>(host_.tlsCredentials());
+            tlsLoginOnly_ = choice.loginOnly;
+        }
         stage_ = Stage::Login;
     };
     const bool now = applyFault(QStringLiteral("prelogin"), respond, entry);
     if (now) {
         respond();
+    }
+}
+
+void Session::handleTlsHandshake(const tds::Message& m) {
+    QByteArray reply;
+    const TlsChannel::Progress progress = tls_->handshake(asByteArray(m.payload), reply);
+    if (!reply.isEmpty()) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(reply.constData());
+        socket_->write(asByteArray(tds::packetize(
+            tds::packet::Prelogin, tds::ByteView(bytes, static_cast<std::size_t>(reply.size())),
+            InitialPacketSize, 0)));
+    }
+    if (progress == TlsChannel::Progress::Failed) {
+        // Most often the client refused the certificate; it is not bad input.
+        logRequest(QStringLiteral("tls"), {{"error", tls_->error()}});
+        closeGracefully();
+    } else if (progress == TlsChannel::Progress::Done) {
+        tlsHandshaken_ = true;
+        tlsRecords_ = true;
     }
 }
 
@@ -249,6 +298,14 @@ void Session::handleLogin(const tds::Message& m) {
     entry.insert("requestedDatabase", fromU16(login->database));
     entry.insert("tdsVersion", hexVersion(login->tdsVersion));
     entry.insert("integrated", login->integratedSecurity);
+    entry.insert("encrypted", tlsRecords_);
+    entry.insert("tls", !tlsRecords_ ? "none" : tlsLoginOnly_ ? "login" : "session");
+    entry.insert("method", login->integratedSecurity ? "kerberos" : "sql");
+    if (tlsLoginOnly_ && tlsRecords_) {
+        // The client has dropped TLS already; the answer goes in clear.
+        tlsRecords_ = false;
+        tls_.reset();
+    }
     const QString user = fromU16(login->userName);
     auto respond = [this, login = *login] {
         const engine::Catalog& catalog = host_.catalog();
@@ -310,7 +367,7 @@ void Session::handleLogin(const tds::Message& m) {
                     QString::number(InitialPacketSize).toStdU16String());
         w.done(tds::done::Final, 0, 0);
         stage_ = Stage::LoggedIn;
-        socket_->write(asByteArray(
+        transmit(asByteArray(
             tds::packetize(tds::packet::TabularResult, w.bytes(), InitialPacketSize, 0)));
     };
     // A login-scoped fault of this stage matches the login being attempted.
@@ -370,10 +427,16 @@ void Session::handleAttention() {
     sendResult(w.take());
 }
 
+void Session::transmit(const QByteArray& packets) {
+    if (socket_) {
+        socket_->write(tlsRecords_ ? tls_->encrypt(packets) : packets);
+    }
+}
+
 void Session::sendResult(const tds::Bytes& tokens) {
     if (socket_) {
-        socket_->write(asByteArray(tds::packetize(tds::packet::TabularResult, tokens, packetSize_,
-                                                  static_cast<std::uint16_t>(state_.spid))));
+        transmit(asByteArray(tds::packetize(tds::packet::TabularResult, tokens, packetSize_,
+                                            static_cast<std::uint16_t>(state_.spid))));
     }
 }
 
@@ -400,7 +463,7 @@ void Session::sendRows(const tds::TokenWriter& w) {
                                              static_cast<std::uint16_t>(state_.spid));
     const std::size_t chunk = packetSize_ - tds::packet::HeaderSize;
     const std::size_t at = cut + (cut / chunk + 1) * tds::packet::HeaderSize;
-    socket_->write(asByteArray(stream, 0, at));
+    transmit(asByteArray(stream, 0, at));
     if (f->action == QLatin1String("close")) {
         closeGracefully();
         return;
@@ -411,7 +474,7 @@ void Session::sendRows(const tds::TokenWriter& w) {
         if (!self || !self->socket_ || self->stage_ == Stage::Closed) {
             return;
         }
-        self->socket_->write(asByteArray(stream, at));
+        self->transmit(asByteArray(stream, at));
         self->paused_ = false;
         self->onReadyRead();
     });
@@ -419,7 +482,7 @@ void Session::sendRows(const tds::TokenWriter& w) {
 
 void Session::sendGarbage() {
     if (socket_) {
-        socket_->write(asByteArray(
+        transmit(asByteArray(
             tds::packetize(tds::packet::TabularResult, GarbageTokens, InitialPacketSize, 0)));
     }
     closeGracefully();

@@ -4,8 +4,10 @@
 // the faults of the state file at each stage, and closes the connection
 // (with one log line) on input a SQL Server would not take.
 
+#include "TlsChannel.h"
 #include "engine/Executor.h"
 #include "protocol/Packets.h"
+#include "protocol/Prelogin.h"
 #include "state/ServerState.h"
 
 #include <QElapsedTimer>
@@ -15,6 +17,7 @@
 #include <QTcpSocket>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace server {
@@ -29,6 +32,9 @@ public:
     virtual RequestLog& log() = 0;
     virtual bool inUse(const engine::DatabaseEntry& db) const = 0;
     virtual bool timing() const = 0;
+    virtual tds::ServerEncryption encryption() const = 0;
+    // Null when the server has no certificate.
+    virtual std::shared_ptr<const TlsCredentials> tlsCredentials() const = 0;
 };
 
 class Session : public QObject {
@@ -53,6 +59,7 @@ private:
     void processMessages();
     void handle(const tds::Message& m);
     void handlePrelogin(const tds::Message& m);
+    void handleTlsHandshake(const tds::Message& m);
     void handleLogin(const tds::Message& m);
     void handleBatch(const tds::Message& m);
     void handleRpc(const tds::Message& m);
@@ -64,6 +71,9 @@ private:
     bool applyFault(const QString& stage, const std::function<void()>& resume,
                     QJsonObject& logEntry);
     const state::Fault* faultFor(const QString& stage, const QString& login) const;
+    // Every byte to the client goes through here: TLS records while the
+    // session is encrypted, the TDS packets themselves otherwise.
+    void transmit(const QByteArray& packets);
     void sendResult(const tds::Bytes& tokens);
     void sendRows(const tds::TokenWriter& w);
     void sendGarbage();
@@ -81,7 +91,11 @@ private:
     engine::SessionState state_;
     std::uint32_t tdsVersion_ = 0;
     std::size_t packetSize_ = 4096;
-    bool paused_ = false; // a delay fault holds the requests back
+    bool paused_ = false;             // a delay fault holds the requests back
+    std::unique_ptr<TlsChannel> tls_; // set once PRELOGIN agreed on TLS
+    bool tlsLoginOnly_ = false;       // TLS ends with the login packet
+    bool tlsHandshaken_ = false;
+    bool tlsRecords_ = false; // the socket carries TLS records now
     QElapsedTimer timer_;
     QString timedKind_;
     qint64 timedBytes_ = 0;

@@ -130,6 +130,30 @@ Fault parseFault(const QJsonObject& o, const QString& where) {
     return f;
 }
 
+Encryption parseEncryption(const QJsonObject& top) {
+    const QString where = QStringLiteral("the state");
+    Encryption e;
+    if (top.contains("encryption")) {
+        e.mode = requiredString(top, "encryption", where);
+        if (!QStringList{"off", "required", "unsupported"}.contains(e.mode)) {
+            throw Invalid{QStringLiteral("\"encryption\" must be \"off\", \"required\" or "
+                                         "\"unsupported\"")};
+        }
+    }
+    if (top.contains("certificate") || top.contains("key")) {
+        e.certificate = requiredString(top, "certificate", where);
+        e.key = requiredString(top, "key", where);
+        if (e.certificate.isEmpty() || e.key.isEmpty()) {
+            throw Invalid{QStringLiteral("\"certificate\" and \"key\" must name PEM files")};
+        }
+        if (e.mode == QLatin1String("unsupported")) {
+            throw Invalid{
+                QStringLiteral("a server with \"encryption\": \"unsupported\" has no certificate")};
+        }
+    }
+    return e;
+}
+
 ServerState parse(const QByteArray& json) {
     QJsonParseError perr;
     const QJsonDocument doc = QJsonDocument::fromJson(json, &perr);
@@ -142,7 +166,8 @@ ServerState parse(const QByteArray& json) {
         throw Invalid{QStringLiteral("the top level must be an object")};
     }
     const QJsonObject top = doc.object();
-    onlyKeys(top, {"version", "logins", "databases", "faults"}, QStringLiteral("the state"));
+    onlyKeys(top, {"version", "logins", "databases", "faults", "encryption", "certificate", "key"},
+             QStringLiteral("the state"));
     ServerState s;
     s.version = requiredString(top, "version", QStringLiteral("the state"));
     static const QRegularExpression versionPattern(
@@ -193,6 +218,7 @@ ServerState parse(const QByteArray& json) {
                                        QStringLiteral("fault %1").arg(i + 1)));
         }
     }
+    s.encryption = parseEncryption(top);
     return s;
 }
 
@@ -223,6 +249,18 @@ std::optional<ServerState> parseState(const QByteArray& json, QString& error) {
         return std::nullopt;
     }
 }
+
+namespace {
+void insertEncryption(QJsonObject& top, const Encryption& e) {
+    if (e.mode != QLatin1String("off")) {
+        top.insert("encryption", e.mode);
+    }
+    if (!e.certificate.isEmpty()) {
+        top.insert("certificate", e.certificate);
+        top.insert("key", e.key);
+    }
+}
+} // namespace
 
 QByteArray serializeState(const ServerState& s) {
     QJsonArray logins;
@@ -259,6 +297,7 @@ QByteArray serializeState(const ServerState& s) {
         }
         top.insert("faults", faults);
     }
+    insertEncryption(top, s.encryption);
     return QJsonDocument(top).toJson(QJsonDocument::Indented);
 }
 

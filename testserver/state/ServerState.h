@@ -33,11 +33,23 @@ struct Fault {
     std::optional<QString> login; // only this login's connections
 };
 
+// TLS as SQL Server offers it.  "off": a certificate is there, the login
+// packet is always encrypted and the whole session when the client asks;
+// "required" (Force Encryption): the whole session always; "unsupported":
+// no certificate, no TLS.  Without PEM paths the server makes a
+// self-signed certificate at start.
+struct Encryption {
+    QString mode = QStringLiteral("off");
+    QString certificate;
+    QString key;
+};
+
 struct ServerState {
     QString version;
     QList<Login> logins;
     QList<Database> databases;
     QList<Fault> faults;
+    Encryption encryption;
 };
 
 constexpr int MaxNameLength = 128;
