@@ -4,7 +4,7 @@
 #include "Errors.h"
 #include "platform/odbc/ConnectionString.h"
 #include "platform/odbc/Odbc.h"
-#include "platform/odbc/ServerName.h"
+#include "platform/odbc/SecureConnection.h"
 
 namespace ado {
 
@@ -25,12 +25,12 @@ SQLULEN odbcIsolation(int level) {
 
 // DataTypeCompatibility and the other OLE DB properties need nothing here:
 // values come back as the classic types already.
-QString odbcConnectionString(const ConnectionProperties& properties) {
-    // The provider is settled first: without one nothing else is looked at.
+QString odbcConnectionString(const ConnectionProperties& properties,
+                             const odbc::ConnectionTarget& target) {
     const QString tdsVersion = tdsVersionFor(properties.provider);
     odbc::ConnectionStringBuilder builder;
     builder.add(QStringLiteral("DRIVER"), QStringLiteral("FreeTDS"));
-    odbc::addServerKeys(builder, odbc::parseServerName(properties.server));
+    odbc::addTargetKeys(builder, target);
     if (!properties.database.isEmpty()) {
         builder.add(QStringLiteral("DATABASE"), properties.database);
     }
@@ -103,10 +103,13 @@ void Connection::Open(const QString& connectionString, const QString& userId,
     if (!password.isEmpty()) {
         properties.password = password;
     }
-    const QString text = odbcConnectionString(properties);
+    // The provider is settled first: without one nothing else is looked at.
+    tdsVersionFor(properties.provider);
+    const odbc::ConnectionTarget target = odbc::connectionTarget(properties.server);
+    const QString text = odbcConnectionString(properties, target);
     try {
         auto link = std::make_unique<odbc::Connection>();
-        link->connect(text);
+        odbc::connectTo(*link, text, target);
         if (isolationLevel_ != isolation::Unspecified &&
             isolationLevel_ != isolation::ReadCommitted) {
             link->setAttribute(SQL_ATTR_TXN_ISOLATION, odbcIsolation(isolationLevel_));

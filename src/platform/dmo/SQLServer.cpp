@@ -4,7 +4,7 @@
 #include "NameMatch.h"
 #include "platform/odbc/ConnectionString.h"
 #include "platform/odbc/Odbc.h"
-#include "platform/odbc/ServerName.h"
+#include "platform/odbc/SecureConnection.h"
 
 #include <QStringList>
 
@@ -36,11 +36,11 @@ QString bracketQuoted(QString name) {
     return u'[' + name.replace(u']', QStringLiteral("]]")) + u']';
 }
 
-QString connectionString(const QString& serverName, bool integrated, const QString& login,
-                         const QString& password) {
+QString connectionString(const odbc::ConnectionTarget& target, bool integrated,
+                         const QString& login, const QString& password) {
     odbc::ConnectionStringBuilder builder;
     builder.add(QStringLiteral("DRIVER"), QStringLiteral("FreeTDS"));
-    odbc::addServerKeys(builder, odbc::parseServerName(serverName));
+    odbc::addTargetKeys(builder, target);
     if (integrated) {
         builder.add(QStringLiteral("Trusted_Connection"), QStringLiteral("Yes"));
     } else {
@@ -118,8 +118,11 @@ void SQLServer::Connect(const QString& serverName, const std::optional<QString>&
                                QStringLiteral("[SQL-DMO]El objeto ya está conectado."));
     }
     guarded([&] {
-        session_->connection.connect(connectionString(
-            serverName, loginSecure_, login.value_or(login_), password.value_or(password_)));
+        const odbc::ConnectionTarget target = odbc::connectionTarget(serverName);
+        odbc::connectTo(session_->connection,
+                        connectionString(target, loginSecure_, login.value_or(login_),
+                                         password.value_or(password_)),
+                        target);
     });
 }
 
