@@ -387,3 +387,30 @@ TEST_F(Removal, PasswordWithSeparatorsAndQuotesRemoves) {
 }
 
 } // namespace
+
+namespace {
+
+// A server that cannot encrypt: both commands stop before any password is
+// sent, say why, and leave the server as it was.
+TEST(UnencryptedServer, BothCommandsSayWhyAndSendNoPassword) {
+    QJsonObject state = TestServer::defaultState();
+    state.insert("encryption", QStringLiteral("unsupported"));
+    TestServer server(state);
+    const QJsonObject before = server.readState();
+    const QString why = QStringLiteral(
+        "El servidor no admite conexiones cifradas; no se ha enviado la contraseña.");
+    RecordingUi ui;
+    ui.allow(4);
+    TestList list;
+    CargaBBDD(list, server.serverName(), kSa, kSaPassword);
+    EXPECT_FALSE(BorraDBSQL(server.serverName(), QStringLiteral("Ventas"), kSa, kSaPassword));
+    ASSERT_EQ(ui.messages().size(), 4u);
+    EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("CargaBBDD: ") + why + u'\n'));
+    EXPECT_TRUE(ui.messages()[1].text.startsWith(
+        QStringLiteral("zuConexionUtil.dimeTipoSQL. Error -2147467259: ") + why + u'\n'));
+    EXPECT_EQ(ui.messages()[3], (Message{kMissing, 16}));
+    EXPECT_EQ(server.readState(), before);
+    EXPECT_TRUE(loginsOf(server).isEmpty());
+}
+
+} // namespace
