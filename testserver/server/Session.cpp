@@ -1,5 +1,6 @@
 #include "Session.h"
 
+#include "KerberosAcceptor.h"
 #include "RequestLog.h"
 #include "engine/Executor.h"
 #include "protocol/Login7.h"
@@ -34,6 +35,26 @@ QByteArray asByteArray(const tds::Bytes& b, std::size_t from = 0,
 }
 
 QString fromU16(const std::u16string& s) { return QString::fromStdU16String(s); }
+
+QString methodOf(const tds::Login7& login) {
+    if (!login.integratedSecurity) {
+        return QStringLiteral("sql");
+    }
+    static const tds::Bytes ntlm = {'N', 'T', 'L', 'M', 'S', 'S', 'P', 0};
+    const bool isNtlm = login.sspi.size() >= ntlm.size() &&
+                        std::equal(ntlm.begin(), ntlm.end(), login.sspi.begin());
+    return isNtlm ? QStringLiteral("ntlm") : QStringLiteral("kerberos");
+}
+
+// The Windows login (DOMINIO\\user) of a Kerberos principal's user name.
+const state::Login* integratedLogin(const engine::Catalog& catalog, const QString& user) {
+    for (const state::Login& l : catalog.state().logins) {
+        if (l.integrated && engine::sameName(l.name.section(u'\\', 1), user)) {
+            return &l;
+        }
+    }
+    return nullptr;
+}
 } // namespace
 
 Session::Session(QTcpSocket* socket, int spid, SessionHost& host, QObject* parent)
@@ -300,14 +321,24 @@ void Session::handleLogin(const tds::Message& m) {
     entry.insert("integrated", login->integratedSecurity);
     entry.insert("encrypted", tlsRecords_);
     entry.insert("tls", !tlsRecords_ ? "none" : tlsLoginOnly_ ? "login" : "session");
-    entry.insert("method", login->integratedSecurity ? "kerberos" : "sql");
+    entry.insert("method", methodOf(*login));
+    // The ticket is checked as the login arrives, so its principal is logged.
+    KerberosAcceptance kerberos;
+    const auto& kerberosSetup = host_.catalog().state().kerberos;
+    if (login->integratedSecurity && kerberosSetup && !login->sspi.empty()) {
+        kerberos = acceptKerberos(kerberosSetup->keytab, login->sspi);
+        entry.insert("principal", kerberos.principal);
+        if (!kerberos.accepted) {
+            entry.insert("kerberosError", kerberos.error);
+        }
+    }
     if (tlsLoginOnly_ && tlsRecords_) {
         // The client has dropped TLS already; the answer goes in clear.
         tlsRecords_ = false;
         tls_.reset();
     }
     const QString user = fromU16(login->userName);
-    auto respond = [this, login = *login] {
+    auto respond = [this, login = *login, kerberos] {
         const engine::Catalog& catalog = host_.catalog();
         const engine::Product& product = catalog.product();
         const std::uint32_t version =
@@ -319,22 +350,40 @@ void Session::handleLogin(const tds::Message& m) {
         }
         tdsVersion_ = version;
         tds::TokenWriter w(version);
-        const QString name = fromU16(login.userName);
+        QString name = fromU16(login.userName);
         auto refuse = [&](int number, const QString& text) {
             w.message(engine::serverMessage(number, 14, text));
             w.done(tds::done::Error, 0, 0);
             sendResult(w.take());
             closeGracefully();
         };
+        const state::Login* account = nullptr;
         if (login.integratedSecurity) {
-            refuse(18452, QStringLiteral("Login failed. The login is from an untrusted domain and "
-                                         "cannot be used with Integrated authentication."));
-            return;
-        }
-        const state::Login* account = catalog.login(name);
-        if (!account || account->password != fromU16(login.password)) {
-            refuse(18456, QStringLiteral("Login failed for user '%1'.").arg(name));
-            return;
+            const auto& realm = catalog.state().kerberos;
+            // A token that cannot be accepted, or a principal of another
+            // realm, is a domain SQL Server does not trust.
+            if (!kerberos.accepted || !realm ||
+                !kerberos.principal.endsWith(u'@' + realm->realm, Qt::CaseInsensitive)) {
+                refuse(18452,
+                       QStringLiteral("Login failed. The login is from an untrusted domain and "
+                                      "cannot be used with Integrated authentication."));
+                return;
+            }
+            const QString principalUser = kerberos.principal.section(u'@', 0, 0);
+            account = integratedLogin(catalog, principalUser);
+            name =
+                account ? account->name : realm->realm.section(u'.', 0, 0) + u'\\' + principalUser;
+            if (!account) {
+                refuse(18456, QStringLiteral("Login failed for user '%1'.").arg(name));
+                return;
+            }
+            w.sspi(kerberos.reply);
+        } else {
+            account = catalog.login(name);
+            if (!account || account->integrated || account->password != fromU16(login.password)) {
+                refuse(18456, QStringLiteral("Login failed for user '%1'.").arg(name));
+                return;
+            }
         }
         const QString wanted =
             login.database.empty() ? QStringLiteral("master") : fromU16(login.database);

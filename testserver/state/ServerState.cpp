@@ -77,10 +77,21 @@ QJsonObject objectAt(const QJsonArray& a, qsizetype i, const QString& where) {
 }
 
 Login parseLogin(const QJsonObject& o, const QString& where) {
-    onlyKeys(o, {"name", "password", "sysadmin", "deny"}, where);
+    onlyKeys(o, {"name", "password", "sysadmin", "deny", "integrated"}, where);
     Login l;
     l.name = requiredString(o, "name", where);
-    l.password = requiredString(o, "password", where);
+    l.integrated = optionalBool(o, "integrated", where);
+    if (l.integrated) {
+        if (o.contains("password")) {
+            throw Invalid{QStringLiteral("%1 is integrated and takes no password").arg(where)};
+        }
+        if (!l.name.contains(u'\\')) {
+            throw Invalid{QStringLiteral("%1 is integrated and needs a name like DOMINIO\\usuario")
+                              .arg(where)};
+        }
+    } else {
+        l.password = requiredString(o, "password", where);
+    }
     l.sysadmin = optionalBool(o, "sysadmin", where);
     if (l.name.isEmpty() || l.name.size() > MaxNameLength) {
         throw Invalid{QStringLiteral("%1 needs a name of 1 to 128 characters").arg(where)};
@@ -166,7 +177,9 @@ ServerState parse(const QByteArray& json) {
         throw Invalid{QStringLiteral("the top level must be an object")};
     }
     const QJsonObject top = doc.object();
-    onlyKeys(top, {"version", "logins", "databases", "faults", "encryption", "certificate", "key"},
+    onlyKeys(top,
+             {"version", "logins", "databases", "faults", "encryption", "certificate", "key",
+              "kerberos"},
              QStringLiteral("the state"));
     ServerState s;
     s.version = requiredString(top, "version", QStringLiteral("the state"));
@@ -219,6 +232,16 @@ ServerState parse(const QByteArray& json) {
         }
     }
     s.encryption = parseEncryption(top);
+    if (top.contains("kerberos")) {
+        const QJsonValue v = top.value("kerberos");
+        if (!v.isObject()) {
+            throw Invalid{QStringLiteral("\"kerberos\" must be an object")};
+        }
+        const QString where = QStringLiteral("\"kerberos\"");
+        onlyKeys(v.toObject(), {"keytab", "realm"}, where);
+        s.kerberos = Kerberos{requiredString(v.toObject(), "keytab", where),
+                              requiredString(v.toObject(), "realm", where)};
+    }
     return s;
 }
 
@@ -265,7 +288,12 @@ void insertEncryption(QJsonObject& top, const Encryption& e) {
 QByteArray serializeState(const ServerState& s) {
     QJsonArray logins;
     for (const Login& l : s.logins) {
-        QJsonObject o{{"name", l.name}, {"password", l.password}, {"sysadmin", l.sysadmin}};
+        QJsonObject o{{"name", l.name}, {"sysadmin", l.sysadmin}};
+        if (l.integrated) {
+            o.insert("integrated", true);
+        } else {
+            o.insert("password", l.password);
+        }
         if (!l.deny.isEmpty()) {
             o.insert("deny", QJsonArray::fromStringList(l.deny));
         }
@@ -298,6 +326,10 @@ QByteArray serializeState(const ServerState& s) {
         top.insert("faults", faults);
     }
     insertEncryption(top, s.encryption);
+    if (s.kerberos) {
+        top.insert("kerberos",
+                   QJsonObject{{"keytab", s.kerberos->keytab}, {"realm", s.kerberos->realm}});
+    }
     return QJsonDocument(top).toJson(QJsonDocument::Indented);
 }
 

@@ -18,6 +18,16 @@ struct Login {
     QString password;
     bool sysadmin = false;
     QStringList deny; // catalog views whose SELECT is denied
+    // A Windows login (DOMINIO\\alicia), taken with a Kerberos ticket of
+    // the matching principal (alicia@REALM); it has no password.
+    bool integrated = false;
+};
+
+// What the server needs to accept Kerberos logins: its keytab, and the
+// realm its Windows logins belong to.
+struct Kerberos {
+    QString keytab;
+    QString realm;
 };
 
 struct Database {
@@ -50,6 +60,7 @@ struct ServerState {
     QList<Database> databases;
     QList<Fault> faults;
     Encryption encryption;
+    std::optional<Kerberos> kerberos;
 };
 
 constexpr int MaxNameLength = 128;
