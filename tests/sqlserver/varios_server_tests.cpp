@@ -178,8 +178,10 @@ TEST(CargaBBDD, EmptyLoginTakesTheIntegratedPath) {
     CargaBBDD(list, server.serverName(), QString(), QStringLiteral("typed"));
     EXPECT_EQ(list.ListCount(), 0);
     ASSERT_EQ(ui.messages().size(), 1u);
-    EXPECT_TRUE(
-        ui.messages()[0].text.startsWith(QStringLiteral("CargaBBDD: [FreeTDS][SQL Server]")));
+    EXPECT_TRUE(ui.messages()[0].text.startsWith(
+        QStringLiteral("CargaBBDD: No hay un vale de Kerberos; inicie sesión con kinit.\n"
+                       "[FreeTDS][SQL Server]")))
+        << ui.messages()[0].text.toStdString();
     expectNoSqlServerLogin(server);
 }
 

@@ -105,7 +105,15 @@ void Connection::Open(const QString& connectionString, const QString& userId,
     }
     // The provider is settled first: without one nothing else is looked at.
     tdsVersionFor(properties.provider);
-    const odbc::ConnectionTarget target = odbc::connectionTarget(properties.server);
+    // The provider logs in with SQL Server authentication, and SQL Server
+    // refuses an empty login name; FreeTDS would take an empty name for a
+    // Windows login instead, so it never gets one.
+    if (properties.userId.isEmpty()) {
+        throw rt::RuntimeError(err::kUnspecified,
+                               QStringLiteral("No se puede iniciar sesión en SQL Server con un "
+                                              "nombre de usuario vacío."));
+    }
+    const odbc::ConnectionTarget target = odbc::connectionTarget(properties.server, false);
     const QString text = odbcConnectionString(properties, target);
     try {
         auto link = std::make_unique<odbc::Connection>();

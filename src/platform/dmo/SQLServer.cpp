@@ -118,7 +118,7 @@ void SQLServer::Connect(const QString& serverName, const std::optional<QString>&
                                QStringLiteral("[SQL-DMO]El objeto ya está conectado."));
     }
     guarded([&] {
-        const odbc::ConnectionTarget target = odbc::connectionTarget(serverName);
+        const odbc::ConnectionTarget target = odbc::connectionTarget(serverName, loginSecure_);
         odbc::connectTo(session_->connection,
                         connectionString(target, loginSecure_, login.value_or(login_),
                                          password.value_or(password_)),

@@ -1,7 +1,10 @@
 #include "SecureConnection.h"
 
+#include "KerberosCheck.h"
 #include "Odbc.h"
 #include "PreloginProbe.h"
+
+#include <QHostInfo>
 
 namespace odbc {
 
@@ -47,13 +50,31 @@ QString cause(const ConnectionTarget& target) {
     if (target.section && !target.section->caFile.isEmpty()) {
         return kUntrustedCertificate;
     }
+    if (target.integrated) {
+        return kerberosCause(where->first, where->second);
+    }
     return {};
 }
 
 } // namespace
 
-ConnectionTarget connectionTarget(const QString& typedServer) {
-    ConnectionTarget target{parseServerName(typedServer), freeTdsSection(typedServer)};
+namespace {
+bool namesThisMachine(const QString& typedServer) {
+    QString host = typedServer.trimmed();
+    if (host.startsWith(u"tcp:", Qt::CaseInsensitive)) {
+        host = host.mid(4);
+    }
+    host = host.section(u',', 0, 0).section(u'\\', 0, 0).trimmed();
+    return host == u"." || host.compare(u"(local)", Qt::CaseInsensitive) == 0 ||
+           host.compare(u"localhost", Qt::CaseInsensitive) == 0;
+}
+} // namespace
+
+ConnectionTarget connectionTarget(const QString& typedServer, bool integrated) {
+    ConnectionTarget target{parseServerName(typedServer), freeTdsSection(typedServer), integrated};
+    if (integrated && namesThisMachine(typedServer)) {
+        target.address.host = QHostInfo::localHostName();
+    }
     return target;
 }
 
