@@ -73,7 +73,7 @@ KerberosRealm::KerberosRealm()
         {"-q", QStringLiteral("addprinc -pw Clave.de.alicia %1").arg(kUser)});
     kdc_ = std::make_unique<QProcess>();
     kdc_->setProcessChannelMode(QProcess::MergedChannels);
-    kdc_->setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+    kdc_->setProcessEnvironment(environment());
     kdc_->start(QStringLiteral("krb5kdc"), {"-n"});
     // The KDC answers once its port takes connections.
     for (int waited = 0;; waited += 50) {
@@ -109,6 +109,12 @@ KerberosRealm::~KerberosRealm() {
     restore("KRB5CCNAME", savedCache_);
 }
 
+QProcessEnvironment KerberosRealm::environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("KRB5_KDC_PROFILE"), dir_.filePath(QStringLiteral("kdc.conf")));
+    return env;
+}
+
 void KerberosRealm::addService(const QString& principal) {
     run(QStringLiteral("kadmin.local"), {"-q", "addprinc -randkey " + principal});
     run(QStringLiteral("kadmin.local"), {"-q", "ktadd -k " + keytab() + " " + principal});
@@ -124,9 +130,7 @@ void KerberosRealm::run(const QString& program, const QStringList& arguments,
                         const QByteArray& input) {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("KRB5_KDC_PROFILE"), dir_.filePath(QStringLiteral("kdc.conf")));
-    p.setProcessEnvironment(env);
+    p.setProcessEnvironment(environment());
     p.start(program, arguments);
     p.write(input);
     p.closeWriteChannel();

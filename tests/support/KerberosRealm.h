@@ -38,6 +38,8 @@ public:
     QString keytab() const;
 
 private:
+    // This process's environment, with the KDC's own configuration file.
+    QProcessEnvironment environment() const;
     void run(const QString& program, const QStringList& arguments, const QByteArray& input = {});
     void write(const QString& name, const QByteArray& text);
 
