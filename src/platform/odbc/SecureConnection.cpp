@@ -11,7 +11,9 @@ namespace odbc {
 namespace {
 
 constexpr int kDefaultPort = 1433;
-constexpr int kProbeTimeoutMs = 5000;
+// A server answers PRELOGIN at once; the probe only explains a failure,
+// so it may not hold the user long.
+constexpr int kProbeTimeoutMs = 2000;
 
 const QString kNoEncryption =
     QStringLiteral("El servidor no admite conexiones cifradas; no se ha enviado la contraseña.");
