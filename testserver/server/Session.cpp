@@ -156,8 +156,11 @@ void Session::handle(const tds::Message& m) {
             return;
         }
         if (m.type == tds::packet::Login7) {
-            // Once TLS is agreed, a login in clear is refused unread.
-            if (tls_ && !tlsRecords_) {
+            // Once TLS is agreed, or when the server forces it, a login in
+            // clear is refused unread.
+            const bool forced =
+                host_.tlsCredentials() && host_.encryption() == tds::ServerEncryption::Forced;
+            if ((tls_ || forced) && !tlsRecords_) {
                 rejectInput(QStringLiteral("login packet in clear after TLS was agreed"));
                 return;
             }
