@@ -47,13 +47,16 @@ QString cause(const ConnectionTarget& target) {
     if (*answer == prelogin::EncryptNotSupported) {
         return kNoEncryption;
     }
+    // A Kerberos cause found in the user's own credentials is certain.
+    if (target.integrated) {
+        if (QString kerberos = kerberosCause(where->first, where->second); !kerberos.isEmpty()) {
+            return kerberos;
+        }
+    }
     // The server offers TLS, yet the driver gave up before it answered the
     // login: with certificate checks configured, the check refused it.
     if (target.section && !target.section->caFile.isEmpty()) {
         return kUntrustedCertificate;
-    }
-    if (target.integrated) {
-        return kerberosCause(where->first, where->second);
     }
     return {};
 }
