@@ -139,15 +139,17 @@ TEST(SecureLogin, CertificatesAreCheckedAsFreetdsConfSays) {
     TestServer server(state);
     const struct {
         const char* name;
+        const char* host;   // the section's host; the certificate is for 127.0.0.1
         const char* caFile; // null: no "ca file" line
         bool connects;
-    } cases[] = {{"trusted", "ca.pem", true},
-                 {"untrusted", "other.pem", false},
-                 {"unchecked", nullptr, true}};
+    } cases[] = {{"trusted", "127.0.0.1", "ca.pem", true},
+                 {"untrusted", "127.0.0.1", "other.pem", false},
+                 {"another name", "localhost", "ca.pem", false},
+                 {"unchecked", "127.0.0.1", nullptr, true}};
     for (const auto& c : cases) {
         QByteArray conf =
-            "[global]\n\ttds version = 7.3\n[Prueba-TLS]\n\thost = 127.0.0.1\n\tport = " +
-            QByteArray::number(server.port()) + "\n";
+            "[global]\n\ttds version = 7.3\n[Prueba-TLS]\n\thost = " + QByteArray(c.host) +
+            "\n\tport = " + QByteArray::number(server.port()) + "\n";
         if (c.caFile) {
             conf += "\tca file = " + pki.path(c.caFile).toUtf8() + "\n";
         }
