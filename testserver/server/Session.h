@@ -1,6 +1,8 @@
 #pragma once
-// One client connection: PRELOGIN, LOGIN7, then SQL batches, RPC requests
-// and attentions, answered in packets of the negotiated size.  It applies
+// One client connection: PRELOGIN (and the TLS handshake it agrees on),
+// LOGIN7 (SQL or Kerberos), then SQL batches, RPC requests and attentions,
+// answered in packets of the negotiated size, inside TLS when the whole
+// session is encrypted.  It applies
 // the faults of the state file at each stage, and closes the connection
 // (with one log line) on input a SQL Server would not take.
 
