@@ -1,6 +1,8 @@
 // CargaBBDD of 32767 names, and BorraDBSQL end to end, each beside FreeTDS's
 // tsql doing the same work against the same test server in the same run.
-// The figure to read is the ratio of each pair of times.
+// The figure to read is the ratio of each pair of times.  Every session is
+// encrypted, the tool's as always and tsql's by a freetds.conf of its own
+// that requires it, so both pay for TLS.
 #include "ServerStates.h"
 #include "TestList.h"
 #include "TestServer.h"
@@ -8,7 +10,9 @@
 #include "sqlserver/Varios.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -68,10 +72,28 @@ TestServer& removalServer() {
     return *gRemoval;
 }
 
+// A freetds.conf that makes tsql require encryption, as the tool does.
+QString encryptingConf() {
+    static QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("freetds.conf"));
+    if (!QFile::exists(path)) {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            std::abort();
+        }
+        file.write("[global]\n\tencryption = require\n");
+    }
+    return path;
+}
+
 // One tsql session: logs in, sends the batches, logs out.  The password goes
 // through stdin, where tsql asks for it, never on its command line.
 QByteArray tsql(const TestServer& server, const QStringList& batches) {
     QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("FREETDSCONF"), encryptingConf());
+    process.setProcessEnvironment(env);
     process.start(QStringLiteral("tsql"),
                   {QStringLiteral("-H"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
                    QString::number(server.port()), QStringLiteral("-U"), kSa});

@@ -179,9 +179,9 @@ TEST(CargaBBDD, EmptyLoginTakesTheIntegratedPath) {
     EXPECT_EQ(list.ListCount(), 0);
     ASSERT_EQ(ui.messages().size(), 1u);
     EXPECT_TRUE(ui.messages()[0].text.startsWith(
-        QStringLiteral("CargaBBDD: No se ha podido establecer la conexión con el servidor")))
+        QStringLiteral("CargaBBDD: No hay un vale de Kerberos; inicie sesión con kinit.\n"
+                       "[FreeTDS][SQL Server]")))
         << ui.messages()[0].text.toStdString();
-    EXPECT_TRUE(ui.messages()[0].text.contains(QStringLiteral("\n[FreeTDS][SQL Server]")));
     expectNoSqlServerLogin(server);
 }
 
@@ -386,6 +386,33 @@ TEST_F(Removal, PasswordWithSeparatorsAndQuotesRemoves) {
     EXPECT_TRUE(remove(QStringLiteral("Ventas"), QStringLiteral("raro"), password))
         << ui_.messageTexts().join(u'|').toStdString();
     expectOnlyGone(QStringLiteral("Ventas"));
+}
+
+} // namespace
+
+namespace {
+
+// A server that cannot encrypt: both commands stop before any password is
+// sent, say why, and leave the server as it was.
+TEST(UnencryptedServer, BothCommandsSayWhyAndSendNoPassword) {
+    QJsonObject state = TestServer::defaultState();
+    state.insert("encryption", QStringLiteral("unsupported"));
+    TestServer server(state);
+    const QJsonObject before = server.readState();
+    const QString why = QStringLiteral(
+        "El servidor no admite conexiones cifradas; no se ha enviado la contraseña.");
+    RecordingUi ui;
+    ui.allow(4);
+    TestList list;
+    CargaBBDD(list, server.serverName(), kSa, kSaPassword);
+    EXPECT_FALSE(BorraDBSQL(server.serverName(), QStringLiteral("Ventas"), kSa, kSaPassword));
+    ASSERT_EQ(ui.messages().size(), 4u);
+    EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("CargaBBDD: ") + why + u'\n'));
+    EXPECT_TRUE(ui.messages()[1].text.startsWith(
+        QStringLiteral("zuConexionUtil.dimeTipoSQL. Error -2147467259: ") + why + u'\n'));
+    EXPECT_EQ(ui.messages()[3], (Message{kMissing, 16}));
+    EXPECT_EQ(server.readState(), before);
+    EXPECT_TRUE(loginsOf(server).isEmpty());
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include "platform/runtime/RegionalSettings.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +18,11 @@ int main(int argc, char** argv) {
     // Spanish regional settings unless a test pins others: no outcome
     // depends on the machine's LANG.
     const auto regional = rt::ScopedRegionalSettings::spanish();
+    // No Kerberos configuration or ticket of the machine's reaches a test:
+    // integrated logins find none unless a test sets up its own realm.
+    QTemporaryDir noKerberos;
+    qputenv("KRB5_CONFIG", QFile::encodeName(noKerberos.filePath(QStringLiteral("krb5.conf"))));
+    qputenv("KRB5CCNAME", "FILE:" + QFile::encodeName(noKerberos.filePath(QStringLiteral("cc"))));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -16,6 +16,8 @@ function packet(type, body, status = 1) {
 }
 
 const PRELOGIN_OK = packet(18, Buffer.from([0, 0, 6, 0, 6, 0xff, 9, 0, 0, 0, 0, 0]));
+// A PRELOGIN that offers encryption of the login packet: TLS must follow.
+const PRELOGIN_TLS = packet(18, Buffer.from([0, 0, 11, 0, 6, 1, 0, 17, 0, 1, 0xff, 9, 0, 0, 0, 0, 0, 0]));
 
 // A LOGIN7 that claims more bytes than it holds.
 function truncatedLogin() {
@@ -56,6 +58,7 @@ const CASES = [
   ['a connection closed inside a packet', [header(18, 1, 100), Buffer.alloc(20), (s) => s.end()]],
   ['a PRELOGIN without its terminator', [packet(18, Buffer.from([0, 0, 200, 0, 6]))]],
   ['a truncated LOGIN7', [PRELOGIN_OK, truncatedLogin()]],
+  ['a LOGIN7 in clear after TLS was agreed', [PRELOGIN_TLS, truncatedLogin()]],
   ['a SQL batch before the login', [PRELOGIN_OK, packet(1, Buffer.from('S\0E\0L\0'))]],
   ['a change of packet type inside a message', [packet(18, Buffer.alloc(10), 0), packet(16, Buffer.alloc(10))]],
   [

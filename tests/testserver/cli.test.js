@@ -36,6 +36,7 @@ it('refuses a missing, malformed or invalid state file with one line and status 
       [JSON.stringify({ ...defaultState(), databases: [{ name: 'master' }] }), /system database/],
       [JSON.stringify({ ...defaultState(), faults: [{ stage: 'rows', action: 'explode' }] }), /unknown action/],
       [JSON.stringify({ ...defaultState(), instance: 'A\\B' }), /"instance"/],
+      [JSON.stringify({ ...defaultState(), certificate: '/nonexistent.pem', key: '/nonexistent.key' }), /cannot use the certificate/],
     ]) {
       s.writeState(content);
       const r = run(['--state', s.statePath]);

@@ -10,6 +10,18 @@ const { Worker, isMainThread, parentPort, workerData } = require('node:worker_th
 
 const TDS_VERSION = '7.3';
 
+// FreeTDS takes its encryption setting from freetds.conf; a file of our own
+// (FREETDSCONF) sets it for one run without touching the machine's.
+function freetdsConf(encryption) {
+  if (!encryption) return {};
+  const fs = require('node:fs');
+  const os = require('node:os');
+  const path = require('node:path');
+  const file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'tarvelo-ftds-')), 'freetds.conf');
+  fs.writeFileSync(file, `[global]\n\tencryption = ${encryption}\n`);
+  return { FREETDSCONF: file };
+}
+
 function asText(v) {
   if (v === null || v === undefined) return null;
   return String(v);
@@ -17,7 +29,8 @@ function asText(v) {
 
 const tsqlClient = {
   name: 'tsql',
-  async run(port, user, password, batches, { integrated = false } = {}) {
+  // `encryption`: FreeTDS's setting ("require", "request", "off").
+  async run(port, user, password, batches, { integrated = false, encryption } = {}) {
     const started = Date.now();
     // FreeTDS logs in with Windows authentication for DOMAIN\\user names.
     if (integrated) user = 'DOMINIO\\' + user;
@@ -26,7 +39,7 @@ const tsqlClient = {
       input,
       encoding: 'utf8',
       timeout: 30000,
-      env: { ...process.env, LANG: 'C.UTF-8', LC_ALL: 'C.UTF-8', TDSVER: TDS_VERSION },
+      env: { ...process.env, LANG: 'C.UTF-8', LC_ALL: 'C.UTF-8', TDSVER: TDS_VERSION, ...freetdsConf(encryption) },
     });
     const messages = [];
     const re = /Msg (\d+) \(severity (\d+), state (\d+)\) from [^\n]*:\n\t"([^\n]*)"/g;
@@ -67,7 +80,7 @@ const tsqlClient = {
   },
 };
 
-function tediousConnection(port, user, password, timeoutMs, integrated, tdsVersion) {
+function tediousConnection(port, user, password, timeoutMs, integrated, tdsVersion, encryption) {
   const { Connection } = require('tedious');
   return new Connection({
     server: '127.0.0.1',
@@ -76,7 +89,8 @@ function tediousConnection(port, user, password, timeoutMs, integrated, tdsVersi
       : { type: 'default', options: { userName: user, password } },
     options: {
       port,
-      encrypt: false,
+      // tedious offers no encryption at all unless told to require it.
+      encrypt: encryption === 'require',
       trustServerCertificate: true,
       connectTimeout: timeoutMs,
       requestTimeout: timeoutMs,
@@ -89,12 +103,12 @@ function tediousConnection(port, user, password, timeoutMs, integrated, tdsVersi
 // One tedious connection, run in a worker thread: tedious throws some
 // protocol errors from inside its stream parser, where nothing can catch
 // them, and a test must see those as a failed client, not crash itself.
-async function runTediousHere({ port, user, password, batches, integrated, timeoutMs, tdsVersion }, report) {
+async function runTediousHere({ port, user, password, batches, integrated, timeoutMs, tdsVersion, encryption }, report) {
   const { Request } = require('tedious');
   const started = Date.now();
   const result = { connected: false, columns: [], rows: [], messages: [], failed: false, error: null };
   const update = () => report({ ...result, error: result.error && String(result.error), elapsedMs: Date.now() - started });
-  const conn = tediousConnection(port, user, password, timeoutMs, integrated, tdsVersion);
+  const conn = tediousConnection(port, user, password, timeoutMs, integrated, tdsVersion, encryption);
   const record = (m) => {
     if (m.number !== undefined) result.messages.push({ number: m.number, severity: m.class, state: m.state, text: m.message });
     update();
@@ -152,10 +166,10 @@ async function runTediousHere({ port, user, password, batches, integrated, timeo
 
 const tediousClient = {
   name: 'tedious',
-  run(port, user, password, batches, { integrated = false, timeoutMs = 15000, tdsVersion } = {}) {
+  run(port, user, password, batches, { integrated = false, timeoutMs = 15000, tdsVersion, encryption } = {}) {
     return new Promise((resolve) => {
       const worker = new Worker(__filename, {
-        workerData: { tediousRun: { port, user, password, batches, integrated, timeoutMs, tdsVersion } },
+        workerData: { tediousRun: { port, user, password, batches, integrated, timeoutMs, tdsVersion, encryption } },
       });
       let last = { connected: false, columns: [], rows: [], messages: [], failed: false, error: null, elapsedMs: 0 };
       let crash = null; // may arrive before the worker's last messages

@@ -16,7 +16,8 @@ const char* const Good = R"({
   "logins": [{"name": "sa", "password": "Secreto.1", "sysadmin": true},
              {"name": "lector", "password": "lector", "deny": ["sysdatabases"]}],
   "databases": [{"name": "Ventas"}, {"name": "N\u00f3minas 2024", "inUse": true}],
-  "faults": [{"stage": "rows", "action": "close", "after": 3, "login": "sa"}]
+  "faults": [{"stage": "rows", "action": "close", "after": 3, "login": "sa"}],
+  "encryption": "required", "certificate": "/c.pem", "key": "/k.pem"
 })";
 
 QString errorFor(const QByteArray& json) {
@@ -41,6 +42,8 @@ TEST(ServerState, ReadsTheDocumentedShape) {
     ASSERT_EQ(s->faults.size(), 1);
     EXPECT_EQ(s->faults[0].after, 3);
     EXPECT_EQ(s->faults[0].login, QString("sa"));
+    EXPECT_EQ(s->encryption.mode, "required");
+    EXPECT_EQ(s->encryption.key, "/k.pem");
 
     const auto again = parseState(serializeState(*s), error);
     ASSERT_TRUE(again);
@@ -73,6 +76,15 @@ TEST(ServerState, RefusesMalformedFilesWithAReason) {
                              "faults": [{"stage": "login", "action": "stall",
                                          "statement": "DROP"}]})")
                     .contains("statement"));
+    EXPECT_TRUE(errorFor(R"({"version": "9.0.1", "logins": [], "databases": [],
+                             "encryption": "on"})")
+                    .contains("encryption"));
+    EXPECT_TRUE(errorFor(R"({"version": "9.0.1", "logins": [], "databases": [],
+                             "certificate": "/c.pem"})")
+                    .contains("key"));
+    EXPECT_TRUE(errorFor(R"({"version": "9.0.1", "logins": [], "databases": [],
+                             "encryption": "unsupported", "certificate": "/c.pem", "key": "/k"})")
+                    .contains("no certificate"));
 }
 
 TEST(ServerState, SavingReplacesTheFileWholeAndLeavesNoTemporaryFile) {

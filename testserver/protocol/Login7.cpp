@@ -35,6 +35,35 @@ std::uint8_t obfuscatePasswordByte(std::uint8_t b) {
     return static_cast<std::uint8_t>(((b << 4) | (b >> 4)) ^ 0xA5);
 }
 
+namespace {
+// ibSSPI and cbSSPI at 78 and 80, in bytes; a length of 0xFFFF defers to
+// cbSSPILong at 90 (TDS 7.2 and later).
+bool sspiToken(ByteView login, Bytes& out) {
+    ByteReader r(login.subspan(78));
+    std::uint16_t offset = 0;
+    std::uint16_t shortLength = 0;
+    if (!r.u16le(offset) || !r.u16le(shortLength)) {
+        return false;
+    }
+    std::uint32_t length = shortLength;
+    if (shortLength == 0xFFFF) {
+        if (login.size() < 94) {
+            return false;
+        }
+        ByteReader longLength(login.subspan(90));
+        if (!longLength.u32le(length)) {
+            return false;
+        }
+    }
+    if (static_cast<std::size_t>(offset) + length > login.size()) {
+        return false;
+    }
+    const ByteView token = login.subspan(offset, length);
+    out.assign(token.begin(), token.end());
+    return true;
+}
+} // namespace
+
 std::optional<Login7> parseLogin7(ByteView payload, std::string& error) {
     ByteReader r(payload);
     std::uint32_t length = 0;
@@ -68,6 +97,10 @@ std::optional<Login7> parseLogin7(ByteView payload, std::string& error) {
             error = "LOGIN7 field outside the request";
             return std::nullopt;
         }
+    }
+    if (!sspiToken(body, login.sspi)) {
+        error = "LOGIN7 security token outside the request";
+        return std::nullopt;
     }
     // The password's code units are obfuscated byte by byte.
     for (char16_t& c : login.password) {

@@ -1,7 +1,8 @@
 #pragma once
 // The LOGIN7 request: the client's TDS version and packet size, its names
 // (host, login, application, server, library, language, database), the
-// de-obfuscated password and the integrated-security flag.
+// de-obfuscated password, the integrated-security flag and the client's
+// first security token (SSPI: a Kerberos or NTLM message).
 
 #include "Bytes.h"
 
@@ -23,6 +24,7 @@ struct Login7 {
     std::u16string libraryName;
     std::u16string language;
     std::u16string database;
+    Bytes sspi;
 };
 
 // Nullopt with `error` set when the request is truncated or its fields

@@ -68,7 +68,7 @@ std::optional<PreloginRequest> parsePrelogin(ByteView payload, std::string& erro
     return req;
 }
 
-Bytes preloginResponse(const ProductVersion& v, bool instanceMatches) {
+Bytes preloginResponse(const ProductVersion& v, std::uint8_t encryption, bool instanceMatches) {
     struct Option {
         std::uint8_t token;
         Bytes value;
@@ -77,7 +77,7 @@ Bytes preloginResponse(const ProductVersion& v, bool instanceMatches) {
         {OptVersion,
          {static_cast<std::uint8_t>(v.major), static_cast<std::uint8_t>(v.minor),
           static_cast<std::uint8_t>(v.build >> 8), static_cast<std::uint8_t>(v.build), 0, 0}},
-        {OptEncryption, {encrypt::NotSupported}},
+        {OptEncryption, {encryption}},
         {OptInstance, {static_cast<std::uint8_t>(instanceMatches ? 0 : 1)}},
         {OptThreadId, {}},
         {OptMars, {0}},
@@ -95,6 +95,34 @@ Bytes preloginResponse(const ProductVersion& v, bool instanceMatches) {
         w.raw(o.value);
     }
     return w.take();
+}
+
+EncryptionChoice chooseEncryption(ServerEncryption server, std::optional<std::uint8_t> client) {
+    // A client that sends no option is one that cannot encrypt.
+    const std::uint8_t wants = client.value_or(encrypt::NotSupported);
+    EncryptionChoice c;
+    switch (server) {
+    case ServerEncryption::Unsupported:
+        return c;
+    case ServerEncryption::Forced:
+        c.answer = encrypt::Required;
+        c.tls = wants != encrypt::NotSupported;
+        c.refuse = !c.tls;
+        return c;
+    case ServerEncryption::Available:
+        if (wants == encrypt::NotSupported) {
+            c.answer = encrypt::NotSupported;
+        } else if (wants == encrypt::Off) {
+            c.answer = encrypt::Off;
+            c.tls = true;
+            c.loginOnly = true;
+        } else {
+            c.answer = encrypt::On;
+            c.tls = true;
+        }
+        return c;
+    }
+    return c;
 }
 
 } // namespace tds

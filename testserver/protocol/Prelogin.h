@@ -1,6 +1,6 @@
 #pragma once
 // The PRELOGIN exchange: the client's options, and the server's answer
-// (its version, no encryption, the instance check, MARS off).
+// (its version, its encryption choice, the instance check, MARS off).
 
 #include "Bytes.h"
 
@@ -36,6 +36,16 @@ struct ProductVersion {
 
 // The server's PRELOGIN answer.  `instanceMatches` false answers a named
 // instance this server is not.
-Bytes preloginResponse(const ProductVersion& v, bool instanceMatches);
+Bytes preloginResponse(const ProductVersion& v, std::uint8_t encryption, bool instanceMatches);
+
+// How a server configured as `server` answers a client's encryption option.
+enum class ServerEncryption { Available, Forced, Unsupported };
+struct EncryptionChoice {
+    std::uint8_t answer = encrypt::NotSupported;
+    bool tls = false;       // a TLS handshake follows
+    bool loginOnly = false; // TLS ends after the login packet
+    bool refuse = false;    // the client cannot meet the server's demand
+};
+EncryptionChoice chooseEncryption(ServerEncryption server, std::optional<std::uint8_t> client);
 
 } // namespace tds

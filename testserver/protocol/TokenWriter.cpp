@@ -156,6 +156,12 @@ void TokenWriter::row(const std::vector<Value>& values) {
     }
 }
 
+void TokenWriter::sspi(ByteView token) {
+    out_.u8(0xED);
+    out_.u16le(static_cast<std::uint16_t>(token.size()));
+    out_.raw(token);
+}
+
 void TokenWriter::done(std::uint16_t status, std::uint16_t curCmd, std::uint64_t rowCount) {
     out_.u8(TokDone);
     out_.u16le(status);

@@ -63,6 +63,8 @@ class TokenWriter {
 public:
     explicit TokenWriter(std::uint32_t tdsVersion) : version_(tdsVersion) {}
 
+    // SSPI: the server's security token of an integrated login (0xED).
+    void sspi(ByteView token);
     void loginAck(std::uint32_t tdsVersion, const std::u16string& progName, int major, int minor,
                   int build);
     void envChange(std::uint8_t type, const std::u16string& newValue,

@@ -38,6 +38,17 @@ void Server::applyListenerFaults() {
     }
 }
 
+tds::ServerEncryption Server::encryption() const {
+    const QString& mode = catalog_.state().encryption.mode;
+    if (mode == QLatin1String("required")) {
+        return tds::ServerEncryption::Forced;
+    }
+    if (mode == QLatin1String("unsupported")) {
+        return tds::ServerEncryption::Unsupported;
+    }
+    return tds::ServerEncryption::Available;
+}
+
 bool Server::inUse(const engine::DatabaseEntry& db) const {
     if (db.inUse) {
         return true;

@@ -34,6 +34,10 @@ public:
     RequestLog& log() override { return log_; }
     bool inUse(const engine::DatabaseEntry& db) const override;
     bool timing() const override { return timing_; }
+    tds::ServerEncryption encryption() const override;
+    std::shared_ptr<const TlsCredentials> tlsCredentials() const override { return tls_; }
+    // The certificate the server offers; none leaves it without TLS.
+    void setTlsCredentials(std::shared_ptr<const TlsCredentials> c) { tls_ = std::move(c); }
 
 private:
     void onNewConnection();
@@ -47,6 +51,7 @@ private:
     std::unique_ptr<Browser> browser_;
     int nextSpid_ = 51;
     QList<Session*> sessions_;
+    std::shared_ptr<const TlsCredentials> tls_;
 };
 
 } // namespace server

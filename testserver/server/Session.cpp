@@ -1,5 +1,6 @@
 #include "Session.h"
 
+#include "KerberosAcceptor.h"
 #include "RequestLog.h"
 #include "engine/Executor.h"
 #include "protocol/Login7.h"
@@ -34,6 +35,26 @@ QByteArray asByteArray(const tds::Bytes& b, std::size_t from = 0,
 }
 
 QString fromU16(const std::u16string& s) { return QString::fromStdU16String(s); }
+
+QString methodOf(const tds::Login7& login) {
+    if (!login.integratedSecurity) {
+        return QStringLiteral("sql");
+    }
+    static const tds::Bytes ntlm = {'N', 'T', 'L', 'M', 'S', 'S', 'P', 0};
+    const bool isNtlm = login.sspi.size() >= ntlm.size() &&
+                        std::equal(ntlm.begin(), ntlm.end(), login.sspi.begin());
+    return isNtlm ? QStringLiteral("ntlm") : QStringLiteral("kerberos");
+}
+
+// The Windows login (DOMINIO\\user) of a Kerberos principal's user name.
+const state::Login* integratedLogin(const engine::Catalog& catalog, const QString& user) {
+    for (const state::Login& l : catalog.state().logins) {
+        if (l.integrated && engine::sameName(l.name.section(u'\\', 1), user)) {
+            return &l;
+        }
+    }
+    return nullptr;
+}
 } // namespace
 
 Session::Session(QTcpSocket* socket, int spid, SessionHost& host, QObject* parent)
@@ -81,7 +102,15 @@ void Session::onReadyRead() {
 }
 
 void Session::readAvailable() {
-    const QByteArray data = socket_->readAll();
+    QByteArray data = socket_->readAll();
+    if (tlsRecords_) {
+        QByteArray clear;
+        if (!tls_->decrypt(data, clear)) {
+            rejectInput(tls_->error());
+            return;
+        }
+        data = clear;
+    }
     assembler_.feed(tds::ByteView(reinterpret_cast<const std::uint8_t*>(data.constData()),
                                   static_cast<std::size_t>(data.size())));
 }
@@ -113,7 +142,19 @@ void Session::handle(const tds::Message& m) {
         }
         [[fallthrough]];
     case Stage::Login:
+        if (m.type == tds::packet::Prelogin && tls_ && !tlsHandshaken_) {
+            handleTlsHandshake(m);
+            return;
+        }
         if (m.type == tds::packet::Login7) {
+            // Once TLS is agreed, or when the server forces it, a login in
+            // clear is refused unread.
+            const bool forced =
+                host_.tlsCredentials() && host_.encryption() == tds::ServerEncryption::Forced;
+            if ((tls_ || forced) && !tlsRecords_) {
+                rejectInput(QStringLiteral("login packet in clear after TLS was agreed"));
+                return;
+            }
             handleLogin(m);
             return;
         }
@@ -167,17 +208,49 @@ void Session::handlePrelogin(const tds::Message& m) {
         entry.insert("encryption", *req->encryption);
     }
     const QString instance = QString::fromStdString(req->instance);
-    auto respond = [this, instance] {
+    const tds::EncryptionChoice choice = tds::chooseEncryption(
+        host_.tlsCredentials() ? host_.encryption() : tds::ServerEncryption::Unsupported,
+        req->encryption);
+    entry.insert("answer", choice.answer);
+    auto respond = [this, instance, choice] {
         const QString served = host_.catalog().state().instance;
         const bool matches =
             instance.isEmpty() ||
             engine::sameName(instance, served.isEmpty() ? QStringLiteral("MSSQLServer") : served);
-        const tds::Bytes body = tds::preloginResponse(host_.catalog().product().parts, matches);
+        const tds::Bytes body =
+            tds::preloginResponse(host_.catalog().product().parts, choice.answer, matches);
         socket_->write(
             asByteArray(tds::packetize(tds::packet::TabularResult, body, InitialPacketSize, 0)));
+        if (choice.refuse) { // Force Encryption and a client that cannot encrypt
+            closeGracefully();
+            return;
+        }
+        if (choice.tls) {
+            tls_ = std::make_unique<TlsChannel>(host_.tlsCredentials());
+            tlsLoginOnly_ = choice.loginOnly;
+        }
         stage_ = Stage::Login;
     };
     serve(FaultStage::Prelogin, entry, respond);
+}
+
+void Session::handleTlsHandshake(const tds::Message& m) {
+    QByteArray reply;
+    const TlsChannel::Progress progress = tls_->handshake(asByteArray(m.payload), reply);
+    if (!reply.isEmpty()) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(reply.constData());
+        socket_->write(asByteArray(tds::packetize(
+            tds::packet::Prelogin, tds::ByteView(bytes, static_cast<std::size_t>(reply.size())),
+            InitialPacketSize, 0)));
+    }
+    if (progress == TlsChannel::Progress::Failed) {
+        // Most often the client refused the certificate; it is not bad input.
+        logRequest(QStringLiteral("tls"), {{"error", tls_->error()}});
+        closeGracefully();
+    } else if (progress == TlsChannel::Progress::Done) {
+        tlsHandshaken_ = true;
+        tlsRecords_ = true;
+    }
 }
 
 void Session::handleLogin(const tds::Message& m) {
@@ -196,8 +269,26 @@ void Session::handleLogin(const tds::Message& m) {
     entry.insert("requestedDatabase", fromU16(login->database));
     entry.insert("tdsVersion", hexVersion(login->tdsVersion));
     entry.insert("integrated", login->integratedSecurity);
+    entry.insert("encrypted", tlsRecords_);
+    entry.insert("tls", !tlsRecords_ ? "none" : tlsLoginOnly_ ? "login" : "session");
+    entry.insert("method", methodOf(*login));
+    // The ticket is checked as the login arrives, so its principal is logged.
+    KerberosAcceptance kerberos;
+    const auto& kerberosSetup = host_.catalog().state().kerberos;
+    if (login->integratedSecurity && kerberosSetup && !login->sspi.empty()) {
+        kerberos = acceptKerberos(kerberosSetup->keytab, login->sspi);
+        entry.insert("principal", kerberos.principal);
+        if (!kerberos.accepted) {
+            entry.insert("kerberosError", kerberos.error);
+        }
+    }
+    if (tlsLoginOnly_ && tlsRecords_) {
+        // The client has dropped TLS already; the answer goes in clear.
+        tlsRecords_ = false;
+        tls_.reset();
+    }
     const QString user = fromU16(login->userName);
-    auto respond = [this, login = *login] {
+    auto respond = [this, login = *login, kerberos] {
         const engine::Catalog& catalog = host_.catalog();
         const engine::Product& product = catalog.product();
         const std::uint32_t version =
@@ -209,22 +300,40 @@ void Session::handleLogin(const tds::Message& m) {
         }
         tdsVersion_ = version;
         tds::TokenWriter w(version);
-        const QString name = fromU16(login.userName);
+        QString name = fromU16(login.userName);
         auto refuse = [&](int number, const QString& text) {
             w.message(engine::serverMessage(number, 14, text));
             w.done(tds::done::Error, 0, 0);
             sendResult(w.take());
             closeGracefully();
         };
+        const state::Login* account = nullptr;
         if (login.integratedSecurity) {
-            refuse(18452, QStringLiteral("Login failed. The login is from an untrusted domain and "
-                                         "cannot be used with Integrated authentication."));
-            return;
-        }
-        const state::Login* account = catalog.login(name);
-        if (!account || account->password != fromU16(login.password)) {
-            refuse(18456, QStringLiteral("Login failed for user '%1'.").arg(name));
-            return;
+            const auto& realm = catalog.state().kerberos;
+            // A token that cannot be accepted, or a principal of another
+            // realm, is a domain SQL Server does not trust.
+            if (!kerberos.accepted || !realm ||
+                !kerberos.principal.endsWith(u'@' + realm->realm, Qt::CaseInsensitive)) {
+                refuse(18452,
+                       QStringLiteral("Login failed. The login is from an untrusted domain and "
+                                      "cannot be used with Integrated authentication."));
+                return;
+            }
+            const QString principalUser = kerberos.principal.section(u'@', 0, 0);
+            account = integratedLogin(catalog, principalUser);
+            name =
+                account ? account->name : realm->realm.section(u'.', 0, 0) + u'\\' + principalUser;
+            if (!account) {
+                refuse(18456, QStringLiteral("Login failed for user '%1'.").arg(name));
+                return;
+            }
+            w.sspi(kerberos.reply);
+        } else {
+            account = catalog.login(name);
+            if (!account || account->integrated || account->password != fromU16(login.password)) {
+                refuse(18456, QStringLiteral("Login failed for user '%1'.").arg(name));
+                return;
+            }
         }
         // Without a database in the packet the session starts in the login's
         // default database, which it then holds in use.
@@ -268,7 +377,7 @@ void Session::handleLogin(const tds::Message& m) {
                     QString::number(InitialPacketSize).toStdU16String());
         w.done(tds::done::Final, 0, 0);
         stage_ = Stage::LoggedIn;
-        socket_->write(asByteArray(
+        transmit(asByteArray(
             tds::packetize(tds::packet::TabularResult, w.bytes(), InitialPacketSize, 0)));
     };
     // A login-scoped fault of this stage matches the login being attempted.
@@ -386,9 +495,15 @@ void Session::handleAttention() {
     sendResult(w.take());
 }
 
+void Session::transmit(const QByteArray& packets) {
+    if (socket_) {
+        socket_->write(tlsRecords_ ? tls_->encrypt(packets) : packets);
+    }
+}
+
 void Session::sendResult(const tds::Bytes& tokens) {
     if (socket_) {
-        socket_->write(asByteArray(packetized(tokens)));
+        transmit(asByteArray(packetized(tokens)));
     }
 }
 
@@ -407,7 +522,7 @@ bool Session::isClosed() const { return !socket_ || stage_ == Stage::Closed; }
 
 void Session::writeStream(const tds::Bytes& stream, std::size_t from, std::size_t to) {
     if (socket_) {
-        socket_->write(asByteArray(stream, from, to));
+        transmit(asByteArray(stream, from, to));
     }
 }
 

@@ -1,12 +1,16 @@
 #pragma once
-// One client connection: PRELOGIN, LOGIN7, then SQL batches, RPC requests
-// and attentions, answered in packets of the negotiated size.  It applies
+// One client connection: PRELOGIN (and the TLS handshake it agrees on),
+// LOGIN7 (SQL or Kerberos), then SQL batches, RPC requests and attentions,
+// answered in packets of the negotiated size, inside TLS when the whole
+// session is encrypted.  It applies
 // the faults of the state file at each stage, and closes the connection
 // (with one log line) on input a SQL Server would not take.
 
 #include "FaultInjector.h"
+#include "TlsChannel.h"
 #include "engine/Executor.h"
 #include "protocol/Packets.h"
+#include "protocol/Prelogin.h"
 #include "state/ServerState.h"
 
 #include <QElapsedTimer>
@@ -16,6 +20,7 @@
 #include <QTcpSocket>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace server {
@@ -30,6 +35,9 @@ public:
     virtual RequestLog& log() = 0;
     virtual bool inUse(const engine::DatabaseEntry& db) const = 0;
     virtual bool timing() const = 0;
+    virtual tds::ServerEncryption encryption() const = 0;
+    // Null when the server has no certificate.
+    virtual std::shared_ptr<const TlsCredentials> tlsCredentials() const = 0;
 };
 
 class Session : public QObject, private FaultedConnection {
@@ -54,6 +62,7 @@ private:
     void processMessages();
     void handle(const tds::Message& m);
     void handlePrelogin(const tds::Message& m);
+    void handleTlsHandshake(const tds::Message& m);
     void handleLogin(const tds::Message& m);
     void handleBatch(const tds::Message& m);
     void handleRpc(const tds::Message& m);
@@ -67,6 +76,9 @@ private:
     void serve(state::FaultStage stage, QJsonObject logEntry, const std::function<void()>& respond,
                const std::optional<QString>& login = std::nullopt,
                const QString& statement = QString());
+    // Every byte to the client goes through here: TLS records while the
+    // session is encrypted, the TDS packets themselves otherwise.
+    void transmit(const QByteArray& packets);
     void sendResult(const tds::Bytes& tokens);
     void sendRows(const tds::TokenWriter& w);
     void rejectInput(const QString& why);
@@ -96,6 +108,10 @@ private:
     std::size_t packetSize_ = 4096;
     bool paused_ = false; // a delay fault holds the requests back
     FaultInjector faults_;
+    std::unique_ptr<TlsChannel> tls_; // set once PRELOGIN agreed on TLS
+    bool tlsLoginOnly_ = false;       // TLS ends with the login packet
+    bool tlsHandshaken_ = false;
+    bool tlsRecords_ = false; // the socket carries TLS records now
     QElapsedTimer timer_;
     QString timedKind_;
     qint64 timedBytes_ = 0;

@@ -97,6 +97,17 @@ int main(int argc, char** argv) {
     }
     server::Server server(engine::Catalog(std::move(*state), options.state), options.log,
                           options.timing);
+    const state::Encryption& encryption = server.catalog().state().encryption;
+    if (encryption.mode != QLatin1String("unsupported")) {
+        auto credentials =
+            encryption.certificate.isEmpty()
+                ? server::TlsCredentials::selfSigned(error)
+                : server::TlsCredentials::fromFiles(encryption.certificate, encryption.key, error);
+        if (!credentials) {
+            usageError(error);
+        }
+        server.setTlsCredentials(std::move(credentials));
+    }
     if (!options.log.isEmpty() && !server.log().isOpen()) {
         usageError(
             QStringLiteral("cannot open the log %1: %2").arg(options.log, server.log().error()));

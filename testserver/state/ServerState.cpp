@@ -77,11 +77,24 @@ QJsonObject objectAt(const QJsonArray& a, qsizetype i, const QString& where) {
 }
 
 Login parseLogin(const QJsonObject& o, const QString& where) {
-    onlyKeys(o, {"name", "password", "sysadmin", "deny", "defaultDatabase", "viewAnyDatabase"},
+    onlyKeys(o,
+             {"name", "password", "sysadmin", "deny", "defaultDatabase", "viewAnyDatabase",
+              "integrated"},
              where);
     Login l;
     l.name = requiredString(o, "name", where);
-    l.password = requiredString(o, "password", where);
+    l.integrated = optionalBool(o, "integrated", where);
+    if (l.integrated) {
+        if (o.contains("password")) {
+            throw Invalid{QStringLiteral("%1 is integrated and takes no password").arg(where)};
+        }
+        if (!l.name.contains(u'\\')) {
+            throw Invalid{QStringLiteral("%1 is integrated and needs a name like DOMINIO\\usuario")
+                              .arg(where)};
+        }
+    } else {
+        l.password = requiredString(o, "password", where);
+    }
     l.sysadmin = optionalBool(o, "sysadmin", where);
     l.viewAnyDatabase = !o.contains("viewAnyDatabase") || optionalBool(o, "viewAnyDatabase", where);
     if (o.contains("defaultDatabase")) {
@@ -178,6 +191,30 @@ Fault parseFault(const QJsonObject& o, const QString& where) {
     return f;
 }
 
+Encryption parseEncryption(const QJsonObject& top) {
+    const QString where = QStringLiteral("the state");
+    Encryption e;
+    if (top.contains("encryption")) {
+        e.mode = requiredString(top, "encryption", where);
+        if (!QStringList{"off", "required", "unsupported"}.contains(e.mode)) {
+            throw Invalid{QStringLiteral("\"encryption\" must be \"off\", \"required\" or "
+                                         "\"unsupported\"")};
+        }
+    }
+    if (top.contains("certificate") || top.contains("key")) {
+        e.certificate = requiredString(top, "certificate", where);
+        e.key = requiredString(top, "key", where);
+        if (e.certificate.isEmpty() || e.key.isEmpty()) {
+            throw Invalid{QStringLiteral("\"certificate\" and \"key\" must name PEM files")};
+        }
+        if (e.mode == QLatin1String("unsupported")) {
+            throw Invalid{
+                QStringLiteral("a server with \"encryption\": \"unsupported\" has no certificate")};
+        }
+    }
+    return e;
+}
+
 ServerState parse(const QByteArray& json) {
     QJsonParseError perr;
     const QJsonDocument doc = QJsonDocument::fromJson(json, &perr);
@@ -190,7 +227,9 @@ ServerState parse(const QByteArray& json) {
         throw Invalid{QStringLiteral("the top level must be an object")};
     }
     const QJsonObject top = doc.object();
-    onlyKeys(top, {"version", "collation", "instance", "logins", "databases", "faults"},
+    onlyKeys(top,
+             {"version", "collation", "instance", "logins", "databases", "faults", "encryption",
+              "certificate", "key", "kerberos"},
              QStringLiteral("the state"));
     ServerState s;
     s.version = requiredString(top, "version", QStringLiteral("the state"));
@@ -268,6 +307,17 @@ ServerState parse(const QByteArray& json) {
                                        QStringLiteral("fault %1").arg(i + 1)));
         }
     }
+    s.encryption = parseEncryption(top);
+    if (top.contains("kerberos")) {
+        const QJsonValue v = top.value("kerberos");
+        if (!v.isObject()) {
+            throw Invalid{QStringLiteral("\"kerberos\" must be an object")};
+        }
+        const QString where = QStringLiteral("\"kerberos\"");
+        onlyKeys(v.toObject(), {"keytab", "realm"}, where);
+        s.kerberos = Kerberos{requiredString(v.toObject(), "keytab", where),
+                              requiredString(v.toObject(), "realm", where)};
+    }
     return s;
 }
 
@@ -303,10 +353,27 @@ std::optional<ServerState> parseState(const QByteArray& json, QString& error) {
     }
 }
 
+namespace {
+void insertEncryption(QJsonObject& top, const Encryption& e) {
+    if (e.mode != QLatin1String("off")) {
+        top.insert("encryption", e.mode);
+    }
+    if (!e.certificate.isEmpty()) {
+        top.insert("certificate", e.certificate);
+        top.insert("key", e.key);
+    }
+}
+} // namespace
+
 QByteArray serializeState(const ServerState& s) {
     QJsonArray logins;
     for (const Login& l : s.logins) {
-        QJsonObject o{{"name", l.name}, {"password", l.password}, {"sysadmin", l.sysadmin}};
+        QJsonObject o{{"name", l.name}, {"sysadmin", l.sysadmin}};
+        if (l.integrated) {
+            o.insert("integrated", true);
+        } else {
+            o.insert("password", l.password);
+        }
         if (!l.deny.isEmpty()) {
             o.insert("deny", QJsonArray::fromStringList(l.deny));
         }
@@ -356,6 +423,11 @@ QByteArray serializeState(const ServerState& s) {
             faults.append(o);
         }
         top.insert("faults", faults);
+    }
+    insertEncryption(top, s.encryption);
+    if (s.kerberos) {
+        top.insert("kerberos",
+                   QJsonObject{{"keytab", s.kerberos->keytab}, {"realm", s.kerberos->realm}});
     }
     return QJsonDocument(top).toJson(QJsonDocument::Indented);
 }

@@ -24,6 +24,16 @@ struct Login {
     std::optional<QString> defaultDatabase;
     // Without it, listings show master, tempdb and the login's own databases.
     bool viewAnyDatabase = true;
+    // A Windows login (DOMINIO\\alicia), taken with a Kerberos ticket of
+    // the matching principal (alicia@REALM); it has no password.
+    bool integrated = false;
+};
+
+// What the server needs to accept Kerberos logins: its keytab, and the
+// realm its Windows logins belong to.
+struct Kerberos {
+    QString keytab;
+    QString realm;
 };
 
 struct Database {
@@ -50,6 +60,17 @@ struct Fault {
     std::optional<QString> statement; // query stage: only batches that begin so
 };
 
+// TLS as SQL Server offers it.  "off": a certificate is there, the login
+// packet is always encrypted and the whole session when the client asks;
+// "required" (Force Encryption): the whole session always; "unsupported":
+// no certificate, no TLS.  Without PEM paths the server makes a
+// self-signed certificate at start.
+struct Encryption {
+    QString mode = QStringLiteral("off");
+    QString certificate;
+    QString key;
+};
+
 struct ServerState {
     QString version;
     Collation collation;
@@ -57,6 +78,8 @@ struct ServerState {
     QList<Login> logins;
     QList<Database> databases;
     QList<Fault> faults;
+    Encryption encryption;
+    std::optional<Kerberos> kerberos;
 };
 
 constexpr int MaxNameLength = 128;

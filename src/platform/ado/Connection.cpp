@@ -4,7 +4,7 @@
 #include "Errors.h"
 #include "platform/odbc/ConnectionString.h"
 #include "platform/odbc/Odbc.h"
-#include "platform/odbc/ServerName.h"
+#include "platform/odbc/SecureConnection.h"
 
 #include <QStringList>
 
@@ -41,15 +41,12 @@ QString serverSpelling(const QString& database) {
 
 // DataTypeCompatibility and the other OLE DB properties need nothing here:
 // values come back as the classic types already.
-// `instance` is set to the instance the driver will ask the Browser for.
-QString odbcConnectionString(const ConnectionProperties& properties, QString& instance) {
-    // The provider is settled first: without one nothing else is looked at.
+QString odbcConnectionString(const ConnectionProperties& properties,
+                             const odbc::ConnectionTarget& target) {
     const QString tdsVersion = tdsVersionFor(properties.provider);
-    const odbc::ServerAddress address = odbc::parseServerName(properties.server);
-    instance = odbc::browserInstance(address);
     odbc::ConnectionStringBuilder builder;
     builder.add(QStringLiteral("DRIVER"), QStringLiteral("FreeTDS"));
-    odbc::addServerKeys(builder, address);
+    odbc::addTargetKeys(builder, target);
     if (!properties.database.isEmpty()) {
         builder.add(QStringLiteral("DATABASE"), serverSpelling(properties.database));
     }
@@ -122,11 +119,21 @@ void Connection::Open(const QString& connectionString, const QString& userId,
     if (!password.isEmpty()) {
         properties.password = password;
     }
-    QString instance;
-    const QString text = odbcConnectionString(properties, instance);
+    // The provider is settled first: without one nothing else is looked at.
+    tdsVersionFor(properties.provider);
+    // The provider logs in with SQL Server authentication, and SQL Server
+    // refuses an empty login name; FreeTDS would take an empty name for a
+    // Windows login instead, so it never gets one.
+    if (properties.userId.isEmpty()) {
+        throw rt::RuntimeError(err::kUnspecified,
+                               QStringLiteral("No se puede iniciar sesión en SQL Server con un "
+                                              "nombre de usuario vacío."));
+    }
+    const odbc::ConnectionTarget target = odbc::connectionTarget(properties.server, false);
+    const QString text = odbcConnectionString(properties, target);
     try {
         auto link = std::make_unique<odbc::Connection>();
-        link->connect(text, instance);
+        odbc::connectTo(*link, text, target);
         if (isolationLevel_ != isolation::Unspecified &&
             isolationLevel_ != isolation::ReadCommitted) {
             link->setAttribute(SQL_ATTR_TXN_ISOLATION, odbcIsolation(isolationLevel_));

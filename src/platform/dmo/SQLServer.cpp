@@ -4,7 +4,7 @@
 #include "NameMatch.h"
 #include "platform/odbc/ConnectionString.h"
 #include "platform/odbc/Odbc.h"
-#include "platform/odbc/ServerName.h"
+#include "platform/odbc/SecureConnection.h"
 
 #include <QStringList>
 
@@ -36,11 +36,11 @@ QString bracketQuoted(QString name) {
     return u'[' + name.replace(u']', QStringLiteral("]]")) + u']';
 }
 
-QString connectionString(const odbc::ServerAddress& address, bool integrated, const QString& login,
-                         const QString& password) {
+QString connectionString(const odbc::ConnectionTarget& target, bool integrated,
+                         const QString& login, const QString& password) {
     odbc::ConnectionStringBuilder builder;
     builder.add(QStringLiteral("DRIVER"), QStringLiteral("FreeTDS"));
-    odbc::addServerKeys(builder, address);
+    odbc::addTargetKeys(builder, target);
     // In master, not the login's default database: that one may be the
     // database to remove, which the server will not drop while this very
     // session uses it.
@@ -125,10 +125,11 @@ void SQLServer::Connect(const QString& serverName, const std::optional<QString>&
                                QStringLiteral("[SQL-DMO]El objeto ya está conectado."));
     }
     guarded([&] {
-        const odbc::ServerAddress address = odbc::parseServerName(serverName);
-        session_->connection.connect(connectionString(address, loginSecure_, login.value_or(login_),
-                                                      password.value_or(password_)),
-                                     odbc::browserInstance(address));
+        const odbc::ConnectionTarget target = odbc::connectionTarget(serverName, loginSecure_);
+        odbc::connectTo(session_->connection,
+                        connectionString(target, loginSecure_, login.value_or(login_),
+                                         password.value_or(password_)),
+                        target);
     });
 }
 

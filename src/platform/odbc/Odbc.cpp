@@ -75,6 +75,10 @@ Error::Error(std::vector<DiagRecord> records, const QString& instance)
     : rt::RuntimeError(kUnspecified, describedFailure(records, instance)),
       records_(std::move(records)) {}
 
+Error::Error(const QString& cause, std::vector<DiagRecord> records)
+    : rt::RuntimeError(kUnspecified, cause + u'\n' + joinTexts(records)),
+      records_(std::move(records)) {}
+
 std::optional<std::int32_t> Error::serverMessageNumber() const {
     for (const DiagRecord& record : records_) {
         if (!isDriverMessage(record.nativeError)) {

@@ -33,6 +33,9 @@ public:
     explicit Error(const QString& description);
     // `instance`: the named instance a failed connection asked for.
     explicit Error(std::vector<DiagRecord> records, const QString& instance = QString());
+    // A failure whose cause this layer found out itself: the cause stands
+    // before the driver's text, in place of the general description.
+    Error(const QString& cause, std::vector<DiagRecord> records);
 
     const std::vector<DiagRecord>& records() const { return records_; }
     // The number of the first message that came from the server, if any;

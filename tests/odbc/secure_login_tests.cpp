@@ -1,0 +1,172 @@
+// Logins through the management and data-access layers against servers
+// that encrypt in each way, or cannot: the password reaches a server only
+// inside TLS, and the certificate checks the administrator configures in
+// freetds.conf hold.
+#include "QStringPrinter.h"
+#include "ServerStates.h"
+#include "TestServer.h"
+#include "platform/ado/Connection.h"
+#include "platform/dmo/SQLServer.h"
+#include "platform/runtime/RuntimeError.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+using namespace testing_support;
+
+const QString kNoEncryption = QStringLiteral(
+    "El servidor no admite conexiones cifradas; no se ha enviado la contraseña.\n[FreeTDS]");
+const QString kUntrusted = QStringLiteral(
+    "El certificado del servidor no es de confianza o no corresponde a su nombre (\"ca file\" "
+    "de freetds.conf); no se ha enviado la contraseña.\n[FreeTDS]");
+
+QList<QJsonObject> logins(const TestServer& server) {
+    QList<QJsonObject> result;
+    for (const QJsonObject& line : server.logLines()) {
+        if (line.value("request") == QLatin1String("login")) {
+            result << line;
+        }
+    }
+    return result;
+}
+
+// The failure's description, or the empty text when the call succeeded.
+QString failureOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const rt::RuntimeError& e) {
+        return e.description().isEmpty() ? QStringLiteral("?") : e.description();
+    }
+    return {};
+}
+
+using Opener = std::function<void(const QString& server)>;
+const std::pair<const char*, Opener> kLayers[] = {
+    {"dmo", [](const QString& server) { dmo::SQLServer().Connect(server, kSa, kSaPassword); }},
+    {"ado",
+     [](const QString& server) {
+         ado::Connection().Open(
+             QStringLiteral("Provider=SQLNCLI10;Server=%1;User ID=sa;Password=%2")
+                 .arg(server, kSaPassword));
+     }},
+};
+
+TEST(SecureLogin, PasswordsTravelOnlyInsideTls) {
+    const struct {
+        const char* mode;
+        const char* failure; // the start of the message; null: it connects
+    } cases[] = {{"off", nullptr}, {"required", nullptr}, {"unsupported", "no encryption"}};
+    for (const auto& c : cases) {
+        QJsonObject state = TestServer::defaultState();
+        state.insert("encryption", QString::fromLatin1(c.mode));
+        TestServer server(state);
+        for (const auto& [layer, open] : kLayers) {
+            SCOPED_TRACE(std::string(c.mode) + " through " + layer);
+            const QString failure = failureOf([&] { open(server.serverName()); });
+            if (c.failure) {
+                EXPECT_TRUE(failure.startsWith(kNoEncryption)) << failure.toStdString();
+            } else {
+                EXPECT_EQ(failure, QString());
+            }
+        }
+        const QList<QJsonObject> seen = logins(server);
+        EXPECT_EQ(seen.size(), c.failure ? 0 : 2) << c.mode;
+        for (const QJsonObject& login : seen) {
+            EXPECT_EQ(login.value("tls"), QStringLiteral("session"));
+        }
+    }
+}
+
+// A certificate authority, and a certificate for 127.0.0.1 signed by it,
+// made by GnuTLS's certtool.
+class Pki {
+public:
+    Pki() {
+        write("ca.tmpl", "cn = \"Tarvelo CA\"\nca\ncert_signing_key\nexpiration_days = 30\n");
+        write("other.tmpl", "cn = \"Otra CA\"\nca\ncert_signing_key\nexpiration_days = 30\n");
+        write("srv.tmpl", "cn = \"127.0.0.1\"\ndns_name = \"127.0.0.1\"\nip_address = "
+                          "\"127.0.0.1\"\ntls_www_server\nexpiration_days = 30\n");
+        for (const char* key : {"ca.key", "other.key", "srv.key"}) {
+            certtool({"--generate-privkey", "--key-type=ecdsa", "--outfile", path(key)});
+        }
+        for (const char* ca : {"ca", "other"}) {
+            certtool({"--generate-self-signed", "--load-privkey", path(QString(ca) + ".key"),
+                      "--template", path(QString(ca) + ".tmpl"), "--outfile",
+                      path(QString(ca) + ".pem")});
+        }
+        certtool({"--generate-certificate", "--load-privkey", path("srv.key"),
+                  "--load-ca-certificate", path("ca.pem"), "--load-ca-privkey", path("ca.key"),
+                  "--template", path("srv.tmpl"), "--outfile", path("srv.pem")});
+    }
+    QString path(const QString& name) const { return dir_.filePath(name); }
+
+    void write(const QString& name, const QByteArray& text) const {
+        QFile file(path(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
+
+private:
+    void certtool(const QStringList& arguments) const {
+        QProcess p;
+        p.start(QStringLiteral("certtool"), arguments);
+        ASSERT_TRUE(p.waitForFinished(30000)) << "waited 30 s for certtool";
+        ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    }
+
+    QTemporaryDir dir_;
+};
+
+// FREETDSCONF for the scope of one test.
+class FreeTdsConf {
+public:
+    explicit FreeTdsConf(const QString& path) { qputenv("FREETDSCONF", path.toLocal8Bit()); }
+    ~FreeTdsConf() { qunsetenv("FREETDSCONF"); }
+};
+
+TEST(SecureLogin, CertificatesAreCheckedAsFreetdsConfSays) {
+    Pki pki;
+    QJsonObject state = TestServer::defaultState();
+    state.insert("certificate", pki.path("srv.pem"));
+    state.insert("key", pki.path("srv.key"));
+    TestServer server(state);
+    const struct {
+        const char* name;
+        const char* host;   // the section's host; the certificate is for 127.0.0.1
+        const char* caFile; // null: no "ca file" line
+        bool connects;
+    } cases[] = {{"trusted", "127.0.0.1", "ca.pem", true},
+                 {"untrusted", "127.0.0.1", "other.pem", false},
+                 {"another name", "localhost", "ca.pem", false},
+                 {"unchecked", "127.0.0.1", nullptr, true}};
+    for (const auto& c : cases) {
+        QByteArray conf =
+            "[global]\n\ttds version = 7.3\n[Prueba-TLS]\n\thost = " + QByteArray(c.host) +
+            "\n\tport = " + QByteArray::number(server.port()) + "\n";
+        if (c.caFile) {
+            conf += "\tca file = " + pki.path(c.caFile).toUtf8() + "\n";
+        }
+        pki.write("freetds.conf", conf);
+        FreeTdsConf env(pki.path("freetds.conf"));
+        for (const auto& [layer, open] : kLayers) {
+            SCOPED_TRACE(std::string(c.name) + " through " + layer);
+            const QString failure = failureOf([&] { open(QStringLiteral("prueba-tls")); });
+            if (c.connects) {
+                EXPECT_EQ(failure, QString());
+            } else {
+                EXPECT_TRUE(failure.startsWith(kUntrusted)) << failure.toStdString();
+            }
+        }
+    }
+    // Only the connections that trusted the server sent a login.
+    EXPECT_EQ(logins(server).size(), 4);
+}
+
+} // namespace
