@@ -61,9 +61,6 @@ QString cause(const ConnectionTarget& target) {
     return {};
 }
 
-} // namespace
-
-namespace {
 bool namesThisMachine(const QString& typedServer) {
     QString host = typedServer.trimmed();
     if (host.startsWith(u"tcp:", Qt::CaseInsensitive)) {
@@ -73,6 +70,7 @@ bool namesThisMachine(const QString& typedServer) {
     return host == u"." || host.compare(u"(local)", Qt::CaseInsensitive) == 0 ||
            host.compare(u"localhost", Qt::CaseInsensitive) == 0;
 }
+
 } // namespace
 
 ConnectionTarget connectionTarget(const QString& typedServer, bool integrated) {
