@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHostAddress>
 #include <QHostInfo>
 #include <QProcessEnvironment>
 #include <QTcpServer>
@@ -46,6 +47,25 @@ QString kerberosHostName() {
         freeaddrinfo(found);
     }
     return name;
+}
+
+std::optional<QString> kerberosHostAddress() {
+    addrinfo hints = {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(kerberosHostName().toUtf8().constData(), nullptr, &hints, &found) != 0) {
+        return std::nullopt;
+    }
+    std::optional<QString> address;
+    for (const addrinfo* a = found; a && !address; a = a->ai_next) {
+        const QHostAddress candidate(a->ai_addr);
+        if (candidate.isLoopback()) {
+            address = candidate.toString();
+        }
+    }
+    freeaddrinfo(found);
+    return address;
 }
 
 KerberosRealm::KerberosRealm()

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <optional>
 
 namespace testing_support {
 
@@ -52,5 +53,10 @@ private:
 // The machine's name as FreeTDS puts it in a service principal: its host
 // name, canonicalised when that has no domain.
 QString kerberosHostName();
+
+// The loopback address (127.x.y.z) that kerberosHostName() resolves to, if
+// any: a login to this machine by its name goes there, so a test server for
+// such logins must listen on it.
+std::optional<QString> kerberosHostAddress();
 
 } // namespace testing_support
