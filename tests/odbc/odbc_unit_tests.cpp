@@ -74,9 +74,9 @@ TEST(ServerName, FormsUsersType) {
     EXPECT_EQ(odbc::parseServerName(QStringLiteral("TCP:db1")),
               (ServerAddress{QStringLiteral("db1"), {}, {}}));
     EXPECT_EQ(odbc::parseServerName(QStringLiteral("(local)")),
-              (ServerAddress{QStringLiteral("127.0.0.1"), {}, {}}));
+              (ServerAddress{QStringLiteral("127.0.0.1"), {}, {}, true}));
     EXPECT_EQ(odbc::parseServerName(QStringLiteral(".\\INST")),
-              (ServerAddress{QStringLiteral("127.0.0.1"), QStringLiteral("INST"), {}}));
+              (ServerAddress{QStringLiteral("127.0.0.1"), QStringLiteral("INST"), {}, true}));
     EXPECT_EQ(odbc::parseServerName(QStringLiteral("db1\\INST,2000")),
               (ServerAddress{QStringLiteral("db1"), QStringLiteral("INST"), 2000}));
 }

@@ -61,21 +61,11 @@ QString cause(const ConnectionTarget& target) {
     return {};
 }
 
-bool namesThisMachine(const QString& typedServer) {
-    QString host = typedServer.trimmed();
-    if (host.startsWith(u"tcp:", Qt::CaseInsensitive)) {
-        host = host.mid(4);
-    }
-    host = host.section(u',', 0, 0).section(u'\\', 0, 0).trimmed();
-    return host == u"." || host.compare(u"(local)", Qt::CaseInsensitive) == 0 ||
-           host.compare(u"localhost", Qt::CaseInsensitive) == 0;
-}
-
 } // namespace
 
 ConnectionTarget connectionTarget(const QString& typedServer, bool integrated) {
     ConnectionTarget target{parseServerName(typedServer), freeTdsSection(typedServer), integrated};
-    if (integrated && namesThisMachine(typedServer)) {
+    if (integrated && target.address.thisMachine) {
         target.address.host = QHostInfo::localHostName();
     }
     return target;

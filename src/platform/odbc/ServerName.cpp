@@ -12,12 +12,8 @@ namespace {
     throw Error(QStringLiteral("El nombre de servidor '%1' no es válido.").arg(typed));
 }
 
-QString hostFor(const QString& typedHost) {
-    // "(local)" and "." name this machine; SQL Server listens on loopback.
-    if (typedHost == u"." || typedHost.compare(u"(local)", Qt::CaseInsensitive) == 0) {
-        return QStringLiteral("127.0.0.1");
-    }
-    return typedHost;
+bool isLocalAlias(const QString& typedHost) {
+    return typedHost == u"." || typedHost.compare(u"(local)", Qt::CaseInsensitive) == 0;
 }
 
 } // namespace
@@ -53,7 +49,10 @@ ServerAddress parseServerName(const QString& typed) {
     if (rest.isEmpty()) {
         invalidServerName(typed);
     }
-    address.host = hostFor(rest);
+    // "(local)" and "." name this machine; SQL Server listens on loopback.
+    address.host = isLocalAlias(rest) ? QStringLiteral("127.0.0.1") : rest;
+    address.thisMachine =
+        isLocalAlias(rest) || rest.compare(u"localhost", Qt::CaseInsensitive) == 0;
     return address;
 }
 

@@ -13,8 +13,9 @@ namespace odbc {
 
 struct ServerAddress {
     QString host;
-    QString instance;        // empty: the default instance
-    std::optional<int> port; // none: the driver's default, or the instance's
+    QString instance;         // empty: the default instance
+    std::optional<int> port;  // none: the driver's default, or the instance's
+    bool thisMachine = false; // typed as "(local)", "." or "localhost"
     friend bool operator==(const ServerAddress&, const ServerAddress&) = default;
 };
 
