@@ -42,7 +42,7 @@ TEST(ServerState, ReadsTheDocumentedShape) {
     ASSERT_EQ(s->faults.size(), 1);
     EXPECT_EQ(s->faults[0].after, 3);
     EXPECT_EQ(s->faults[0].login, QString("sa"));
-    EXPECT_EQ(s->encryption.mode, "required");
+    EXPECT_EQ(s->encryption.mode, state::EncryptionMode::Required);
     EXPECT_EQ(s->encryption.key, "/k.pem");
 
     const auto again = parseState(serializeState(*s), error);

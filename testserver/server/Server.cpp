@@ -39,12 +39,13 @@ void Server::applyListenerFaults() {
 }
 
 tds::ServerEncryption Server::encryption() const {
-    const QString& mode = catalog_.state().encryption.mode;
-    if (mode == QLatin1String("required")) {
+    switch (catalog_.state().encryption.mode) {
+    case state::EncryptionMode::Required:
         return tds::ServerEncryption::Forced;
-    }
-    if (mode == QLatin1String("unsupported")) {
+    case state::EncryptionMode::Unsupported:
         return tds::ServerEncryption::Unsupported;
+    case state::EncryptionMode::Off:
+        break;
     }
     return tds::ServerEncryption::Available;
 }

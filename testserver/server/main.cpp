@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     server::Server server(engine::Catalog(std::move(*state), options.state), options.log,
                           options.timing);
     const state::Encryption& encryption = server.catalog().state().encryption;
-    if (encryption.mode != QLatin1String("unsupported")) {
+    if (encryption.mode != state::EncryptionMode::Unsupported) {
         auto credentials =
             encryption.certificate.isEmpty()
                 ? server::TlsCredentials::selfSigned(error)

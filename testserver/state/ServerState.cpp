@@ -10,6 +10,7 @@
 #include <QSaveFile>
 #include <QSet>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -140,6 +141,14 @@ const QList<std::pair<FaultAction, QString>>& actionNames() {
     return names;
 }
 
+const QList<std::pair<EncryptionMode, QString>>& encryptionModeNames() {
+    static const QList<std::pair<EncryptionMode, QString>> names = {
+        {EncryptionMode::Off, "off"},
+        {EncryptionMode::Required, "required"},
+        {EncryptionMode::Unsupported, "unsupported"}};
+    return names;
+}
+
 template <typename E> QString nameOf(const QList<std::pair<E, QString>>& names, E value) {
     for (const auto& [v, name] : names) {
         if (v == value) {
@@ -195,11 +204,15 @@ Encryption parseEncryption(const QJsonObject& top) {
     const QString where = QStringLiteral("the state");
     Encryption e;
     if (top.contains("encryption")) {
-        e.mode = requiredString(top, "encryption", where);
-        if (!QStringList{"off", "required", "unsupported"}.contains(e.mode)) {
+        const QString mode = requiredString(top, "encryption", where);
+        const auto& names = encryptionModeNames();
+        const auto named = std::find_if(names.begin(), names.end(),
+                                        [&](const auto& entry) { return entry.second == mode; });
+        if (named == names.end()) {
             throw Invalid{QStringLiteral("\"encryption\" must be \"off\", \"required\" or "
                                          "\"unsupported\"")};
         }
+        e.mode = named->first;
     }
     if (top.contains("certificate") || top.contains("key")) {
         e.certificate = requiredString(top, "certificate", where);
@@ -207,7 +220,7 @@ Encryption parseEncryption(const QJsonObject& top) {
         if (e.certificate.isEmpty() || e.key.isEmpty()) {
             throw Invalid{QStringLiteral("\"certificate\" and \"key\" must name PEM files")};
         }
-        if (e.mode == QLatin1String("unsupported")) {
+        if (e.mode == EncryptionMode::Unsupported) {
             throw Invalid{
                 QStringLiteral("a server with \"encryption\": \"unsupported\" has no certificate")};
         }
@@ -355,8 +368,8 @@ std::optional<ServerState> parseState(const QByteArray& json, QString& error) {
 
 namespace {
 void insertEncryption(QJsonObject& top, const Encryption& e) {
-    if (e.mode != QLatin1String("off")) {
-        top.insert("encryption", e.mode);
+    if (e.mode != EncryptionMode::Off) {
+        top.insert("encryption", nameOf(encryptionModeNames(), e.mode));
     }
     if (!e.certificate.isEmpty()) {
         top.insert("certificate", e.certificate);

@@ -65,8 +65,10 @@ struct Fault {
 // "required" (Force Encryption): the whole session always; "unsupported":
 // no certificate, no TLS.  Without PEM paths the server makes a
 // self-signed certificate at start.
+enum class EncryptionMode { Off, Required, Unsupported };
+
 struct Encryption {
-    QString mode = QStringLiteral("off");
+    EncryptionMode mode = EncryptionMode::Off;
     QString certificate;
     QString key;
 };
