@@ -1,9 +1,15 @@
 #include "platform/runtime/CurrentError.h"
 #include "platform/runtime/RegionalSettings.h"
 #include "platform/runtime/RuntimeError.h"
+#include "platform/runtime/Utf8Locale.h"
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdlib>
+#include <langinfo.h>
+#include <optional>
+#include <string>
 #include <thread>
 
 namespace {
@@ -77,4 +83,53 @@ TEST(RegionalSettings, ScopedOverrideSetsAndRestoresTheSeparators) {
     EXPECT_EQ(rt::decimalSeparator(), before);
 }
 
+// The locale variables of a start, restored when the test ends.
+class LocaleEnvironment {
+public:
+    LocaleEnvironment() {
+        for (std::size_t i = 0; i < std::size(kNames); ++i) {
+            if (const char* value = std::getenv(kNames[i])) {
+                saved_[i] = value;
+            }
+            unsetenv(kNames[i]);
+        }
+    }
+    ~LocaleEnvironment() {
+        for (std::size_t i = 0; i < std::size(kNames); ++i) {
+            saved_[i] ? setenv(kNames[i], saved_[i]->c_str(), 1) : unsetenv(kNames[i]);
+        }
+        std::setlocale(LC_ALL, "");
+    }
+    LocaleEnvironment(const LocaleEnvironment&) = delete;
+    LocaleEnvironment& operator=(const LocaleEnvironment&) = delete;
+
+private:
+    static constexpr const char* kNames[] = {"LANG", "LC_ALL", "LC_CTYPE"};
+    std::optional<std::string> saved_[std::size(kNames)];
+};
+
+// What Qt finds when it reads the locale from the environment at start.
+std::string codesetQtWouldSee() {
+    std::setlocale(LC_ALL, "");
+    return nl_langinfo(CODESET);
+}
+
+TEST(Utf8Locale, AStartWithoutALanguageRunsInUtf8) {
+    const struct {
+        const char* variable; // nullptr: no locale variable at all
+        const char* value;
+    } starts[] = {{nullptr, nullptr}, {"LC_ALL", "C"}, {"LANG", "POSIX"}, {"LC_CTYPE", "C"}};
+    for (const auto& start : starts) {
+        const LocaleEnvironment scope;
+        if (start.variable) {
+            setenv(start.variable, start.value, 1);
+        }
+        rt::useUtf8WhenNoLocaleIsSet();
+        EXPECT_EQ(codesetQtWouldSee(), "UTF-8") << (start.variable ? start.variable : "none");
+        EXPECT_EQ(std::getenv("LANG") ? std::string(std::getenv("LANG")) : std::string(),
+                  start.variable && std::string(start.variable) == "LANG" ? start.value : "");
+    }
+}
+
 } // namespace
+

@@ -8,6 +8,7 @@
 
 #include "Server.h"
 #include "engine/Catalog.h"
+#include "platform/runtime/Utf8Locale.h"
 #include "state/ServerState.h"
 
 #include <QCoreApplication>
@@ -87,6 +88,7 @@ Options parseArguments(const QStringList& args) {
 } // namespace
 
 int main(int argc, char** argv) {
+    rt::useUtf8WhenNoLocaleIsSet();
     QCoreApplication app(argc, argv);
     const Options options = parseArguments(app.arguments());
 
