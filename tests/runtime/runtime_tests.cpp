@@ -132,4 +132,3 @@ TEST(Utf8Locale, AStartWithoutALanguageRunsInUtf8) {
 }
 
 } // namespace
-
