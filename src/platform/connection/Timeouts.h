@@ -10,7 +10,7 @@
 
 #include <chrono>
 
-namespace odbc {
+namespace connection {
 
 struct Timeouts {
     std::chrono::seconds login;
@@ -26,4 +26,4 @@ Timeouts timeouts();
 // ones, so that a silent server need not be waited for 15 or 30 s.
 Timeouts replaceTimeoutsForTests(Timeouts shorter);
 
-} // namespace odbc
+} // namespace connection

@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QStringList>
 
-namespace odbc {
+namespace connection {
 
 namespace {
 
@@ -82,4 +82,4 @@ std::optional<FreeTdsSection> freeTdsSection(const QString& server) {
     return std::nullopt;
 }
 
-} // namespace odbc
+} // namespace connection

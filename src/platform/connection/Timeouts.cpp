@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace odbc {
+namespace connection {
 
 namespace {
 // Read and replaced on the user-interface thread only, like every call here.
@@ -13,4 +13,4 @@ Timeouts timeouts() { return inForce; }
 
 Timeouts replaceTimeoutsForTests(Timeouts shorter) { return std::exchange(inForce, shorter); }
 
-} // namespace odbc
+} // namespace connection

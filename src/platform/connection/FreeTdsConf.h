@@ -12,7 +12,7 @@
 
 #include <optional>
 
-namespace odbc {
+namespace connection {
 
 struct FreeTdsSection {
     QString name; // as written in the file
@@ -25,4 +25,4 @@ struct FreeTdsSection {
 // "global" is never a server.
 std::optional<FreeTdsSection> freeTdsSection(const QString& server);
 
-} // namespace odbc
+} // namespace connection

@@ -6,13 +6,9 @@
 
 #include <QString>
 
-namespace odbc {
-
-// MSSQLSvc/<host>:<port>, with the host as FreeTDS puts it: canonicalised
-// through the resolver when it has no domain.
-QString servicePrincipal(const QString& host, int port);
+namespace connection {
 
 // The Spanish cause, or the empty text when the credentials look sound.
 QString kerberosCause(const QString& host, int port);
 
-} // namespace odbc
+} // namespace connection

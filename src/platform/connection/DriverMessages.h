@@ -5,26 +5,24 @@
 // included), a broken link.  The server's own numbered messages get none:
 // they reach the user exactly as the server sent them.
 
+#include "platform/odbc/Odbc.h"
+
 #include <QString>
 
-#include <cstdint>
 #include <vector>
 
-namespace odbc {
-
-struct DiagRecord {
-    QString sqlState;
-    std::int32_t nativeError = 0;
-    QString text;
-};
-
-// True for the numbers FreeTDS gives its own messages (0 for none).
-bool isDriverMessage(std::int32_t nativeError);
+namespace connection {
 
 // The Spanish description of a failure that the driver itself reports, to
 // stand before the driver's text; empty when a record came from the server.
 // `instance` names the instance the connection asked the Browser for.
-QString driverFailureDescription(const std::vector<DiagRecord>& records,
+QString driverFailureDescription(const std::vector<odbc::DiagRecord>& records,
                                  const QString& instance = QString());
 
-} // namespace odbc
+// A failure of a statement on a connection, with the Spanish description
+// of a failure of the driver's own before the driver's text; a failure
+// that already tells its cause, or that holds a message of the server,
+// unchanged.
+odbc::Error explained(const odbc::Error& failure);
+
+} // namespace connection

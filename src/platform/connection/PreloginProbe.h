@@ -8,17 +8,13 @@
 #include <cstdint>
 #include <optional>
 
-namespace odbc {
+namespace connection {
 
-namespace prelogin {
-constexpr std::uint8_t EncryptOff = 0; // the login packet only
-constexpr std::uint8_t EncryptOn = 1;
-constexpr std::uint8_t EncryptNotSupported = 2;
-constexpr std::uint8_t EncryptRequired = 3;
-} // namespace prelogin
+// The answer of a server that cannot encrypt at all.
+constexpr std::uint8_t kEncryptNotSupported = 2;
 
 // The server's encryption answer; none when it cannot be reached or does
 // not answer like a TDS server within `timeoutMs`.
 std::optional<std::uint8_t> serverEncryption(const QString& host, int port, int timeoutMs);
 
-} // namespace odbc
+} // namespace connection

@@ -4,7 +4,7 @@
 #include <QDeadlineTimer>
 #include <QTcpSocket>
 
-namespace odbc {
+namespace connection {
 
 namespace {
 
@@ -73,4 +73,4 @@ std::optional<std::uint8_t> serverEncryption(const QString& host, int port, int 
     return encryptionOption(reply.mid(kHeaderSize, length - kHeaderSize));
 }
 
-} // namespace odbc
+} // namespace connection

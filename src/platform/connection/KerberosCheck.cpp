@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-namespace odbc {
+namespace connection {
 
 namespace {
 
@@ -31,11 +31,13 @@ QString canonicalHost(const QString& host) {
     return result;
 }
 
-} // namespace
-
+// MSSQLSvc/<host>:<port>, with the host as FreeTDS puts it: canonicalised
+// through the resolver when it has no domain.
 QString servicePrincipal(const QString& host, int port) {
     return QStringLiteral("MSSQLSvc/%1:%2").arg(canonicalHost(host)).arg(port);
 }
+
+} // namespace
 
 QString kerberosCause(const QString& host, int port) {
     OM_uint32 minor = 0;
@@ -77,4 +79,4 @@ QString kerberosCause(const QString& host, int port) {
     return cause;
 }
 
-} // namespace odbc
+} // namespace connection

@@ -1,0 +1,133 @@
+// The connection component without a server: server names, the Spanish
+// descriptions of the driver's own failures, a server that cannot be reached.
+#include "ClosedPort.h"
+#include "QStringPrinter.h"
+#include "platform/connection/Connect.h"
+#include "platform/connection/DriverMessages.h"
+#include "platform/connection/ServerName.h"
+#include "platform/odbc/ConnectionString.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using connection::ServerAddress;
+
+TEST(ServerName, FormsUsersType) {
+    EXPECT_EQ(connection::parseServerName(QStringLiteral("db1")),
+              (ServerAddress{QStringLiteral("db1"), {}, {}}));
+    EXPECT_EQ(connection::parseServerName(QStringLiteral("db1\\SQLEXPRESS")),
+              (ServerAddress{QStringLiteral("db1"), QStringLiteral("SQLEXPRESS"), {}}));
+    EXPECT_EQ(connection::parseServerName(QStringLiteral("db1,1500")),
+              (ServerAddress{QStringLiteral("db1"), {}, 1500}));
+    EXPECT_EQ(connection::parseServerName(QStringLiteral("tcp:10.0.0.5,1433")),
+              (ServerAddress{QStringLiteral("10.0.0.5"), {}, 1433}));
+    EXPECT_EQ(connection::parseServerName(QStringLiteral("TCP:db1")),
+              (ServerAddress{QStringLiteral("db1"), {}, {}}));
+    EXPECT_EQ(connection::parseServerName(QStringLiteral("(local)")),
+              (ServerAddress{QStringLiteral("127.0.0.1"), {}, {}, true}));
+    EXPECT_EQ(connection::parseServerName(QStringLiteral(".\\INST")),
+              (ServerAddress{QStringLiteral("127.0.0.1"), QStringLiteral("INST"), {}, true}));
+    EXPECT_EQ(connection::parseServerName(QStringLiteral("db1\\INST,2000")),
+              (ServerAddress{QStringLiteral("db1"), QStringLiteral("INST"), 2000}));
+}
+
+TEST(ServerName, MalformedNamesAreRefusedNamingTheText) {
+    for (const QString& typed :
+         {QString(), QStringLiteral(" "), QStringLiteral("db1,"), QStringLiteral("db1,0"),
+          QStringLiteral("db1,65536"), QStringLiteral("db1,14x"), QStringLiteral("db1,-5"),
+          QStringLiteral("db1\\"), QStringLiteral("\\INST"), QStringLiteral(",1433")}) {
+        try {
+            connection::parseServerName(typed);
+            ADD_FAILURE() << "accepted: " << typed.toStdString();
+        } catch (const rt::RuntimeError& e) {
+            EXPECT_TRUE(e.description().contains(u'\'' + typed + u'\''))
+                << e.description().toStdString();
+        }
+    }
+}
+
+TEST(ServerName, KeysForTheDriver) {
+    auto keys = [](const QString& typed) {
+        odbc::ConnectionStringBuilder builder;
+        connection::addServerKeys(builder, connection::parseServerName(typed));
+        return builder.text();
+    };
+    EXPECT_EQ(keys(QStringLiteral("db1")), QStringLiteral("SERVER=db1;"));
+    EXPECT_EQ(keys(QStringLiteral("db1\\INST")), QStringLiteral("SERVER=db1\\INST;"));
+    EXPECT_EQ(keys(QStringLiteral("db1\\INST,2000")), QStringLiteral("SERVER=db1;PORT=2000;"));
+    EXPECT_EQ(keys(QStringLiteral("tcp:db1,1433")), QStringLiteral("SERVER=db1;PORT=1433;"));
+}
+
+// The driver's own failures get a Spanish line before the driver's text; a
+// message of the server passes as it came.
+TEST(DriverMessages, DriverFailuresAreDescribedInSpanishServerMessagesAreNot) {
+    struct Case {
+        std::vector<odbc::DiagRecord> records;
+        QString instance;
+        QString description;
+    };
+    const QString refused = QStringLiteral("[FreeTDS][SQL Server]Unable to connect");
+    const std::vector<Case> cases = {
+        {{{"08S01", 20009, refused}},
+         {},
+         "No se puede conectar con el servidor: no está disponible, no existe o rechaza la "
+         "conexión."},
+        {{{"08S01", 20009, refused}},
+         "SQLEXPRESS",
+         "No se puede conectar con la instancia 'SQLEXPRESS': el servicio SQL Server Browser del "
+         "equipo no la conoce o no responde, o la instancia no está disponible."},
+        {{{"08001", 0, "B"}, {"01000", 20013, "Unknown host machine name."}},
+         {},
+         "No se encuentra el equipo servidor: su nombre no corresponde a ninguna dirección."},
+        {{{"HYT00", 0, "Timeout expired"}},
+         {},
+         "El servidor no ha respondido en el tiempo de espera."},
+        {{{"08S01", 20017, "Unexpected EOF from the server"}},
+         {},
+         "Se ha perdido la conexión con el servidor."},
+        {{{"08S01", 20002, "Adaptive Server connection failed"}},
+         {},
+         "No se ha podido establecer la conexión con el servidor: el inicio de la sesión o su "
+         "cifrado (TLS) han fallado."},
+        {{{"IM002", 0, "Data source name not found"}},
+         {},
+         "El controlador de SQL Server (FreeTDS) ha informado de un error."},
+        {{{"42000", 18456, "Login failed for user 'sa'."}, {"08S01", 20002, "failed"}}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(connection::driverFailureDescription(c.records, c.instance), c.description);
+    }
+}
+
+// A failure of a statement reads the description, then the driver's text;
+// one whose cause is told already keeps it alone.
+TEST(DriverMessages, StatementFailuresAreExplainedOnce) {
+    const std::vector<odbc::DiagRecord> lost = {{"08S01", 20017, "Unexpected EOF"}};
+    const odbc::Error once = connection::explained(odbc::Error(lost));
+    EXPECT_EQ(once.description(),
+              QStringLiteral("Se ha perdido la conexión con el servidor.\nUnexpected EOF"));
+    EXPECT_EQ(connection::explained(once).description(), once.description());
+    const odbc::Error server({{"42000", 3702, "in use"}});
+    EXPECT_EQ(connection::explained(server).description(), QStringLiteral("in use"));
+}
+
+TEST(Connect, UnreachableServerIsExplainedWithoutThePassword) {
+    try {
+        connection::connect({testing_support::unreachableServer(),
+                             QStringLiteral("sa"),
+                             QStringLiteral("secret-pw"),
+                             {},
+                             QStringLiteral("7.3")});
+        FAIL() << "connected to a closed port";
+    } catch (const odbc::Error& e) {
+        EXPECT_TRUE(e.description().startsWith(
+            QStringLiteral("No se puede conectar con el servidor: no está disponible, no existe o "
+                           "rechaza la conexión.\n[FreeTDS][SQL Server]Unable to connect")))
+            << e.description().toStdString();
+        EXPECT_FALSE(e.description().contains(QStringLiteral("secret-pw")));
+        EXPECT_FALSE(e.serverMessageNumber());
+    }
+}
+
+} // namespace
