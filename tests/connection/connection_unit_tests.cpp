@@ -100,6 +100,30 @@ TEST(DriverMessages, DriverFailuresAreDescribedInSpanishServerMessagesAreNot) {
     }
 }
 
+// Only a handshake that failed without a more telling record is worth
+// asking the server about.
+TEST(DriverMessages, OnlyABareHandshakeFailureIsProbed) {
+    const odbc::DiagRecord handshake{"08001", 20002, "Adaptive Server connection failed"};
+    const odbc::DiagRecord summary{"08001", 0, "Unable to connect to data source"};
+    const struct {
+        std::vector<odbc::DiagRecord> records;
+        bool probed;
+    } cases[] = {
+        {{handshake}, true},
+        {{summary, handshake}, true},
+        {{{"08S01", 20017, "Unexpected EOF from the server"}, handshake}, false},
+        {{{"08S01", 20020, "Bad token from the server"}}, false},
+        {{{"HYT00", 0, "Timeout expired"}, handshake}, false},
+        {{{"08S01", 20003, "Adaptive Server connection timed out"}, handshake}, false},
+        {{{"08001", 20013, "Unknown host machine name."}}, false},
+        {{{"08001", 20009, "Unable to connect: Adaptive Server is unavailable"}}, false},
+        {{summary}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(connection::onlyTheHandshakeFailed(c.records), c.probed) << c.records[0].text;
+    }
+}
+
 // A failure of a statement reads the description, then the driver's text;
 // one whose cause is told already keeps it alone.
 TEST(DriverMessages, StatementFailuresAreExplainedOnce) {

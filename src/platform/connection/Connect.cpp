@@ -104,13 +104,21 @@ QString probedCause(const Target& target) {
     return {};
 }
 
-// The failure of a login as the user reads it: a message of the server as
-// it came; else the cause found out, or the driver's failure described.
+// The failure of a login as the user reads it, by the first rule that holds:
+// - a message of the server passes as it came;
+// - a failure the driver names (no such host, nothing listening, a
+//   time-out, a broken link, an unreadable answer) is described as such:
+//   asking the server again could add nothing true to it;
+// - a failed handshake gets the cause the probe finds (no encryption, the
+//   Kerberos credentials, the certificate check), else its description.
 odbc::Error explainedLoginFailure(const odbc::Error& failure, const Target& target) {
     if (failure.serverMessageNumber() || failure.records().empty()) {
         return failure;
     }
-    QString why = probedCause(target);
+    QString why;
+    if (onlyTheHandshakeFailed(failure.records())) {
+        why = probedCause(target);
+    }
     if (why.isEmpty()) {
         why = driverFailureDescription(failure.records(), browserInstance(target.address));
     }

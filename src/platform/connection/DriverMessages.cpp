@@ -72,6 +72,18 @@ QString driverFailureDescription(const std::vector<odbc::DiagRecord>& records,
     return QStringLiteral("El controlador de SQL Server (FreeTDS) ha informado de un error.");
 }
 
+bool onlyTheHandshakeFailed(const std::vector<odbc::DiagRecord>& records) {
+    bool handshake = false;
+    for (const odbc::DiagRecord& record : records) {
+        if (record.nativeError == kConnectionFailed) {
+            handshake = true;
+        } else if (record.nativeError != 0 || record.sqlState.startsWith(u"HYT")) {
+            return false;
+        }
+    }
+    return handshake;
+}
+
 odbc::Error explained(const odbc::Error& failure) {
     if (!failure.cause().isEmpty() || failure.records().empty()) {
         return failure;

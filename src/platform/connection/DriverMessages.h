@@ -19,6 +19,11 @@ namespace connection {
 QString driverFailureDescription(const std::vector<odbc::DiagRecord>& records,
                                  const QString& instance = QString());
 
+// True when the driver says only that the connection handshake failed
+// (TLS or the login), with no record that tells more: no time-out, broken
+// link, unreadable answer, unknown host or refused connection.
+bool onlyTheHandshakeFailed(const std::vector<odbc::DiagRecord>& records);
+
 // A failure of a statement on a connection, with the Spanish description
 // of a failure of the driver's own before the driver's text; a failure
 // that already tells its cause, or that holds a message of the server,
