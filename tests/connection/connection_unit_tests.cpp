@@ -120,7 +120,8 @@ TEST(DriverMessages, OnlyABareHandshakeFailureIsProbed) {
         {{summary}, false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(connection::onlyTheHandshakeFailed(c.records), c.probed) << c.records[0].text;
+        EXPECT_EQ(connection::onlyTheHandshakeFailed(c.records), c.probed)
+            << c.records[0].text.toStdString();
     }
 }
 
