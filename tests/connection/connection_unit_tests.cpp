@@ -4,10 +4,20 @@
 #include "QStringPrinter.h"
 #include "platform/connection/Connect.h"
 #include "platform/connection/DriverMessages.h"
+#include "platform/connection/FreeTdsConf.h"
 #include "platform/connection/ServerName.h"
 #include "platform/odbc/ConnectionString.h"
 
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
 
 namespace {
 
@@ -57,6 +67,105 @@ TEST(ServerName, KeysForTheDriver) {
     EXPECT_EQ(keys(QStringLiteral("db1\\INST")), QStringLiteral("SERVER=db1\\INST;"));
     EXPECT_EQ(keys(QStringLiteral("db1\\INST,2000")), QStringLiteral("SERVER=db1;PORT=2000;"));
     EXPECT_EQ(keys(QStringLiteral("tcp:db1,1433")), QStringLiteral("SERVER=db1;PORT=1433;"));
+}
+
+// freetds.conf as FreeTDS 1.3's config.c reads it.
+TEST(FreeTdsConf, ReadsLikeFreeTds) {
+    const QByteArray longPath = "/" + QByteArray(300, 'x');
+    const struct {
+        const char* name;
+        QByteArray text;
+        bool found;
+        QString host;
+        std::optional<int> port;
+        QString instance;
+        QString caFile;
+    } cases[] = {
+        {"global applies", "[global]\n port = 2000\n[srv]\n host = h\n", true, "h", 2000, {}, {}},
+        {"section overrides global",
+         "[global]\nport = 2000\n[srv]\nport = 3000\n",
+         true,
+         {},
+         3000,
+         {},
+         {}},
+        {"comments end values",
+         "[srv]\n host = 127.0.0.1 ; primary\n ca file = /a.pem # ours\n",
+         true,
+         "127.0.0.1",
+         {},
+         {},
+         "/a.pem"},
+        {"comment lines", "; [srv]\n# [srv]\n[other]\nhost = a\n", false, {}, {}, {}, {}},
+        {"same-named sections add up",
+         "[srv]\nhost = a\n[other]\nhost = b\n[SRV]\nport = 1500\n",
+         true,
+         "a",
+         1500,
+         {},
+         {}},
+        {"header without its bracket", "[srv\nhost = a\n", true, "a", {}, {}, {}},
+        {"blanks in names and values",
+         "[srv]\n  CA   File =  /a   b.pem\n",
+         true,
+         {},
+         {},
+         {},
+         "/a b.pem"},
+        {"a byte-order mark hides the header",
+         "\xEF\xBB\xBF[srv]\nhost = a\n",
+         false,
+         {},
+         {},
+         {},
+         {}},
+        {"instance", "[srv]\ninstance = SQLEXPRESS\n", true, {}, {}, "SQLEXPRESS", {}},
+        {"port read as atoi does", "[srv]\nport = 14x\n", true, {}, 14, {}, {}},
+        {"port zero is no port", "[srv]\nport = 0\n", true, {}, {}, {}, {}},
+        {"port beyond 16 bits kept", "[srv]\nport = 99999999\n", true, {}, 99999999, {}, {}},
+        {"lines read 255 bytes at a time",
+         "[srv]\nca file = " + longPath + "\n",
+         true,
+         {},
+         {},
+         {},
+         QString::fromLatin1(("ca file = " + longPath).left(255).mid(10))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        connection::FreeTdsSection settings;
+        EXPECT_EQ(connection::readFreeTdsConf(c.text, QStringLiteral("srv"), settings), c.found);
+        EXPECT_EQ(settings.host, c.host);
+        EXPECT_EQ(settings.port, c.port);
+        EXPECT_EQ(settings.instance, c.instance);
+        EXPECT_EQ(settings.caFile, c.caFile);
+    }
+}
+
+// A FREETDSCONF that names a pipe is refused at once, naming it, instead of
+// waiting for a writer that never comes.
+TEST(FreeTdsConf, APipeIsRefusedWithoutWaiting) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("freetds.conf"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    qputenv("FREETDSCONF", QFile::encodeName(fifo));
+    auto lookup = std::async(std::launch::async, [] {
+        try {
+            connection::freeTdsSection(QStringLiteral("srv"));
+        } catch (const rt::RuntimeError& e) {
+            return e.description();
+        }
+        return QString();
+    });
+    if (lookup.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        // Lets the stuck reader finish before failing.
+        ::close(::open(QFile::encodeName(fifo).constData(), O_WRONLY));
+        lookup.wait();
+        ADD_FAILURE() << "waited for the pipe";
+    } else {
+        EXPECT_TRUE(lookup.get().contains(u'\'' + fifo + u'\''));
+    }
+    qunsetenv("FREETDSCONF");
 }
 
 // The driver's own failures get a Spanish line before the driver's text; a

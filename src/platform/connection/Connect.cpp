@@ -66,11 +66,14 @@ QString connectionString(const Request& request, const Target& target) {
 
 // Where the server listens, when that is known without asking a browser.
 std::optional<std::pair<QString, int>> endpoint(const Target& target) {
-    if (target.section) {
-        if (target.section->host.isEmpty()) {
+    if (const auto& section = target.section) {
+        // FreeTDS asks the Browser for an instance unless a port is given,
+        // and puts the port into 16 bits as it stands.
+        if (section->host.isEmpty() || (section->port && *section->port < 1) ||
+            (!section->port && !section->instance.isEmpty())) {
             return std::nullopt;
         }
-        return std::pair(target.section->host, target.section->port.value_or(kDefaultPort));
+        return std::pair(section->host, section->port.value_or(kDefaultPort) & 0xFFFF);
     }
     if (!target.address.port && !target.address.instance.isEmpty()) {
         return std::nullopt;
