@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 using namespace testing_support;
@@ -131,6 +133,40 @@ TEST(CargaBBDDFaults, SilentServerIsGivenUpWithItsMessage) {
         ASSERT_EQ(ui.messages().size(), 1u);
         EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("CargaBBDD: ") + kNoAnswer))
             << ui.messages()[0].text.toStdString();
+    }
+}
+
+// A statement that gets no answer is given up after its time-out in total,
+// the driver's wait for the cancel's acknowledgement included.
+TEST(SilentStatements, AreGivenUpWithinTheirTimeOutInTotal) {
+    const ShortTimeouts shortened(std::chrono::seconds(1), std::chrono::seconds(4));
+    const struct {
+        const char* name;
+        QJsonObject fault;
+        std::function<void(const QString& server)> call;
+    } cases[] = {
+        {"list query", fault("query", "stall"),
+         [](const QString& s) {
+             TestList list;
+             CargaBBDD(list, s, kSa, kSaPassword);
+         }},
+        {"list rows", fault("rows", "stall", 0, 1),
+         [](const QString& s) {
+             TestList list;
+             CargaBBDD(list, s, kSa, kSaPassword);
+         }},
+        {"existence check", statementFault("stall", "SELECT DB_NAME(dbid)"),
+         [](const QString& s) { bExisteDBSQL(s, QStringLiteral("Ventas"), kSa, kSaPassword); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestServer server(faulty(c.fault));
+        RecordingUi ui;
+        ui.allow();
+        QElapsedTimer waited;
+        waited.start();
+        c.call(server.serverName());
+        EXPECT_LT(waited.elapsed(), 4000 + 1500);
     }
 }
 

@@ -139,7 +139,7 @@ std::unique_ptr<odbc::Connection> connect(const Request& request) {
     } catch (const odbc::Error& error) {
         throw explainedLoginFailure(error, target);
     }
-    link->setStatementTimeout(timeouts().query);
+    link->setStatementTimeout(driverWait(timeouts().query));
     return link;
 }
 

@@ -11,6 +11,8 @@ Timeouts inForce = kTimeouts;
 
 Timeouts timeouts() { return inForce; }
 
+std::chrono::seconds driverWait(std::chrono::seconds total) { return (total + total % 2) / 2; }
+
 Timeouts replaceTimeoutsForTests(Timeouts shorter) { return std::exchange(inForce, shorter); }
 
 } // namespace connection
