@@ -2,12 +2,14 @@
 // descriptions of the driver's own failures, a server that cannot be reached.
 #include "ClosedPort.h"
 #include "QStringPrinter.h"
+#include "platform/connection/Bounded.h"
 #include "platform/connection/Connect.h"
 #include "platform/connection/DriverMessages.h"
 #include "platform/connection/FreeTdsConf.h"
 #include "platform/connection/ServerName.h"
 #include "platform/odbc/ConnectionString.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -244,6 +246,26 @@ TEST(DriverMessages, StatementFailuresAreExplainedOnce) {
     EXPECT_EQ(connection::explained(once).description(), once.description());
     const odbc::Error server({{"42000", 3702, "in use"}});
     EXPECT_EQ(connection::explained(server).description(), QStringLiteral("in use"));
+}
+
+// A call without a bound of its own is waited for until the deadline only.
+TEST(Bounded, AStalledCallIsGivenUpAtTheDeadline) {
+    const struct {
+        int workMs;
+        bool finishes;
+    } cases[] = {{0, true}, {3000, false}};
+    for (const auto& c : cases) {
+        QElapsedTimer waited;
+        waited.start();
+        const auto result = connection::finishedBy(
+            [ms = c.workMs] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                return ms;
+            },
+            QDeadlineTimer(300));
+        EXPECT_EQ(result.has_value(), c.finishes) << c.workMs;
+        EXPECT_LT(waited.elapsed(), 1000) << c.workMs;
+    }
 }
 
 TEST(Connect, UnreachableServerIsExplainedWithoutThePassword) {

@@ -1,5 +1,6 @@
 #include "Connect.h"
 
+#include "Bounded.h"
 #include "DriverMessages.h"
 #include "FreeTdsConf.h"
 #include "KerberosCheck.h"
@@ -15,9 +16,9 @@ namespace connection {
 namespace {
 
 constexpr int kDefaultPort = 1433;
-// A server answers PRELOGIN at once; the probe only explains a failure,
-// so it may not hold the user long.
-constexpr int kProbeTimeoutMs = 2000;
+// The explanation of a failure (the probe, the Kerberos check) may not
+// hold the user longer than this, whatever stalls.
+constexpr int kExplanationMs = 2000;
 
 const QString kNoEncryption =
     QStringLiteral("El servidor no admite conexiones cifradas; no se ha enviado la contraseña.");
@@ -86,7 +87,8 @@ QString probedCause(const Target& target) {
     if (!where) {
         return {};
     }
-    const auto answer = serverEncryption(where->first, where->second, kProbeTimeoutMs);
+    const QDeadlineTimer deadline(kExplanationMs);
+    const auto answer = serverEncryption(where->first, where->second, deadline);
     if (!answer) {
         return {};
     }
@@ -95,8 +97,16 @@ QString probedCause(const Target& target) {
     }
     // A Kerberos cause found in the user's own credentials is certain.
     if (target.integrated) {
-        if (QString kerberos = kerberosCause(where->first, where->second); !kerberos.isEmpty()) {
-            return kerberos;
+        const auto kerberos = finishedBy(
+            [host = where->first, port = where->second] { return kerberosCause(host, port); },
+            deadline);
+        // The check asks the KDC alone: when it has no answer in time, the
+        // KDC is what stalls.
+        if (!kerberos) {
+            return kdcNotAnswering();
+        }
+        if (!kerberos->isEmpty()) {
+            return *kerberos;
         }
     }
     // The server offers TLS, yet the driver gave up before it answered the

@@ -39,6 +39,11 @@ QString servicePrincipal(const QString& host, int port) {
 
 } // namespace
 
+QString kdcNotAnswering() {
+    return QStringLiteral("El KDC de Kerberos no responde; no se puede iniciar sesión con la "
+                          "autenticación de Windows.");
+}
+
 QString kerberosCause(const QString& host, int port) {
     OM_uint32 minor = 0;
     OM_uint32 ignored = 0;
@@ -62,7 +67,10 @@ QString kerberosCause(const QString& host, int port) {
                                      GSS_C_MUTUAL_FLAG, 0, GSS_C_NO_CHANNEL_BINDINGS,
                                      GSS_C_NO_BUFFER, nullptr, &output, nullptr, nullptr);
         if (GSS_ERROR(major)) {
-            if (minor == static_cast<OM_uint32>(KRB5KDC_ERR_S_PRINCIPAL_UNKNOWN)) {
+            if (minor == static_cast<OM_uint32>(KRB5_KDC_UNREACH) ||
+                minor == static_cast<OM_uint32>(KRB5_REALM_CANT_RESOLVE)) {
+                cause = kdcNotAnswering();
+            } else if (minor == static_cast<OM_uint32>(KRB5KDC_ERR_S_PRINCIPAL_UNKNOWN)) {
                 cause = QStringLiteral("El KDC de Kerberos no conoce el servidor (%1); no se puede "
                                        "iniciar sesión con la autenticación de Windows.")
                             .arg(principal);

@@ -1,9 +1,11 @@
 #include "PreloginProbe.h"
 
+#include "Bounded.h"
 #include "PreloginReply.h"
 
 #include <QByteArray>
-#include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QTcpSocket>
 
 namespace connection {
@@ -30,10 +32,21 @@ QByteArray preloginRequest() {
 
 } // namespace
 
-std::optional<std::uint8_t> serverEncryption(const QString& host, int port, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
+std::optional<std::uint8_t> serverEncryption(const QString& host, int port,
+                                             QDeadlineTimer deadline) {
+    // A socket given a name resolves it without a bound; the name is
+    // resolved here instead, within the deadline.
+    QHostAddress address(host);
+    if (address.isNull()) {
+        const auto found =
+            finishedBy([host] { return QHostInfo::fromName(host).addresses(); }, deadline);
+        if (!found || found->isEmpty()) {
+            return std::nullopt;
+        }
+        address = found->front();
+    }
     QTcpSocket socket;
-    socket.connectToHost(host, static_cast<quint16>(port));
+    socket.connectToHost(address, static_cast<quint16>(port));
     if (!socket.waitForConnected(static_cast<int>(deadline.remainingTime()))) {
         return std::nullopt;
     }
