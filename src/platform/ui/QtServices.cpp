@@ -51,13 +51,23 @@ int QtServices::showMessage(const QString& text, int style) {
 
 void QtServices::setMousePointer(int value) {
     pointer_ = value;
-    if (value == pointer::Default) {
+    showPointer();
+}
+
+void QtServices::setWorking(bool working) {
+    working_ = working;
+    showPointer();
+}
+
+void QtServices::showPointer() {
+    if (pointer_ == pointer::Default && !working_) {
         while (QGuiApplication::overrideCursor()) {
             QGuiApplication::restoreOverrideCursor();
         }
         return;
     }
-    const QCursor cursor(value == pointer::Hourglass ? Qt::WaitCursor : Qt::ArrowCursor);
+    const bool busy = working_ || pointer_ == pointer::Hourglass;
+    const QCursor cursor(busy ? Qt::WaitCursor : Qt::ArrowCursor);
     if (QGuiApplication::overrideCursor()) {
         QGuiApplication::changeOverrideCursor(cursor);
     } else {
