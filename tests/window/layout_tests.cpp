@@ -234,6 +234,36 @@ TEST_F(WindowLayout, AltCRunsTheLoadCommand) {
     EXPECT_EQ(ui.messages().at(0).style, 48);
 }
 
+TEST_F(WindowLayout, AltAndACaptionsLetterMovesToItsField) {
+    showActive();
+    const std::pair<Qt::Key, const char*> accelerators[] = {{Qt::Key_U, "txtUserSQL"},
+                                                            {Qt::Key_O, "txtPwdSQL"},
+                                                            {Qt::Key_B, "cmbBDSQL"},
+                                                            {Qt::Key_S, "txtServerSQL"}};
+    for (const auto& [key, field] : accelerators) {
+        QTest::keyClick(QApplication::focusWidget(), key, Qt::AltModifier);
+        QWidget* focused = QApplication::focusWidget();
+        if (focused && focused->parentWidget() == control("cmbBDSQL")) {
+            focused = focused->parentWidget();
+        }
+        EXPECT_EQ(focused, control(field)) << field;
+    }
+}
+
+// Enter in a connection field runs the load command; in the list it does not
+// (it must never come near a removal).
+TEST_F(WindowLayout, EnterInAConnectionFieldLoads) {
+    showActive();
+    for (const char* field : {"txtServerSQL", "txtUserSQL", "txtPwdSQL", "cmbBDSQL"}) {
+        ui.clear();
+        const bool loads = std::string_view(field) != "cmbBDSQL";
+        ui.allow(loads ? 1 : 0);
+        control(field)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        EXPECT_EQ(ui.messages().size(), loads ? 1u : 0u) << field;
+    }
+}
+
 TEST_F(WindowLayout, PasswordIsMaskedWithAsterisks) {
     auto* pwd = control<QLineEdit>("txtPwdSQL");
     showActive();
