@@ -39,7 +39,12 @@ int QtServices::showMessage(const QString& text, int style) {
         box.setDefaultButton(QMessageBox::Ok);
         box.setEscapeButton(QMessageBox::Ok);
     }
+    // A question asked while work runs is answered with the pointer the
+    // procedure set, not the busy one of the work.
+    const bool working = working_;
+    setWorking(false);
     const int chosen = box.exec();
+    setWorking(working);
     if (chosen == QMessageBox::Yes) {
         return answer::Yes;
     }
