@@ -31,7 +31,7 @@ void UiThreadList::Clear() {
 }
 
 void UiThreadList::AddItem(const QString& sNombre) {
-    ui::onUiThread([&] { list_.AddItem(sNombre); });
+    ui::deferToUiThread([this, sNombre] { list_.AddItem(sNombre); });
 }
 
 int UiThreadList::ListCount() const {

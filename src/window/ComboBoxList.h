@@ -23,8 +23,9 @@ private:
 };
 
 // The list as work off the UI thread fills it: every call reaches the combo
-// box on the UI thread; once the work is abandoned, none does (and the count
-// reads 0).
+// box on the UI thread, the names added in batches that always come before
+// the work's next step there (a message box included); once the work is
+// abandoned, none does (and the count reads 0).
 class UiThreadList final : public ListaBBDD {
 public:
     explicit UiThreadList(QComboBox& combo) : list_(combo) {}

@@ -190,6 +190,30 @@ TEST_F(WindowCommands, FailedLoadLeavesTheListEmptyAndNothingSelected) {
     }
 }
 
+// A listing cut short: the names read before the failure are in the list by
+// the time its message comes up, and stay there.
+TEST_F(WindowCommands, NamesReadBeforeAFailureAreListedWhenItsMessageComes) {
+    QJsonObject state = testing_support::TestServer::defaultState();
+    QJsonArray many;
+    for (int i = 0; i < 3000; ++i) {
+        many.append(QJsonObject{{"name", QStringLiteral("db%1").arg(i, 4, 10, QChar(u'0'))}});
+    }
+    state["databases"] = many;
+    // Many packets: the driver hands over the rows of those that came whole.
+    state["faults"] =
+        QJsonArray{QJsonObject{{"stage", "rows"}, {"action", "close"}, {"after", 2000}}};
+    testing_support::TestServer cut(state);
+    fill(cut.serverName(), "sa", "Secreto.1");
+    int listedAtMessage = -1;
+    ui.onMessage = [&](const Message&) { listedAtMessage = list()->count(); };
+    ui.allow(1);
+    load();
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("CargaBBDD: ")));
+    EXPECT_GT(list()->count(), 0);
+    EXPECT_EQ(listedAtMessage, list()->count());
+}
+
 // A server that accepts and never answers, at the login or at the listing:
 // the load gives up with its message and the window serves the next load.
 TEST_F(WindowCommands, SilentServerIsGivenUpAndTheWindowLoadsAgain) {

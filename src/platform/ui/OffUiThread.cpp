@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <vector>
 
 namespace ui {
 
@@ -20,6 +21,9 @@ namespace {
 std::atomic<int> gRunning{0};
 // The work this worker thread runs; none on other threads.
 thread_local OffUiThreadCall::Shared* tWork = nullptr;
+// Its deferred steps, not yet run.
+thread_local std::vector<std::function<void()>> tDeferred;
+constexpr std::size_t kDeferredBatch = 512;
 
 bool onTheUiThread(const QCoreApplication* app) {
     return app == nullptr || QThread::currentThread() == app->thread();
@@ -38,17 +42,33 @@ bool onUiThread(const std::function<void()>& step) {
         return false;
     }
     bool ran = false;
+    std::vector<std::function<void()>> deferred;
+    deferred.swap(tDeferred);
     // Abandoning happens on the UI thread, so the check there is final.
     QMetaObject::invokeMethod(
         app,
         [&] {
             if (work == nullptr || !work->abandoned) {
+                for (const std::function<void()>& earlier : deferred) {
+                    earlier();
+                }
                 step();
                 ran = true;
             }
         },
         Qt::BlockingQueuedConnection);
     return ran;
+}
+
+void deferToUiThread(std::function<void()> step) {
+    if (onTheUiThread(QCoreApplication::instance())) {
+        step();
+        return;
+    }
+    tDeferred.push_back(std::move(step));
+    if (tDeferred.size() >= kDeferredBatch) {
+        onUiThread([] {});
+    }
 }
 
 bool workStillRunning() { return gRunning > 0; }
@@ -58,6 +78,8 @@ OffUiThreadCall::OffUiThreadCall(std::function<void()> work) : shared_(std::make
     thread_ = std::thread([shared = shared_, work = std::move(work)]() mutable {
         tWork = shared.get();
         work();
+        onUiThread([] {}); // the deferred steps still pending
+        tDeferred.clear();
         work = nullptr; // what the work holds goes before it counts as ended
         shared->done = true;
         if (QCoreApplication* app = QCoreApplication::instance(); app && !shared->abandoned) {

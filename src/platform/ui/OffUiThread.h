@@ -18,6 +18,12 @@ namespace ui {
 // been abandoned: the step did not run.
 bool onUiThread(const std::function<void()>& step);
 
+// Runs the step on the UI thread later, in order: with the work's next step
+// there (in the same trip), after a batch of such steps, or when the work
+// ends.  At once on the UI thread.  Many small steps (a list filled name by
+// name) so cost one trip per batch instead of one each.
+void deferToUiThread(std::function<void()> step);
+
 // Whether some work, abandoned or not, still runs off the UI thread.  A
 // program that ends while this holds must end without destroying what the
 // work may still use (its application object, its connections' libraries).
