@@ -1,7 +1,10 @@
-// Tarvelo: shows the one window; closing it ends the program.  There is no
-// command line and nothing is read or stored.
+// Tarvelo: shows the one window; closing it ends the program.  Besides
+// --help and --version there is no command line, and nothing is read or
+// stored.
 
+#include "CommandLine.h"
 #include "platform/runtime/Utf8Locale.h"
+#include "platform/ui/OffUiThread.h"
 #include "platform/ui/QtDialogs.h"
 #include "platform/ui/QtServices.h"
 #include "window/DialogFont.h"
@@ -11,8 +14,13 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include <cstdlib>
+
 int main(int argc, char** argv) {
     rt::useUtf8WhenNoLocaleIsSet();
+    if (const std::optional<int> answered = answerCommandLine(argc, argv)) {
+        return *answered;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvelo"));
     QGuiApplication::setDesktopFileName(QStringLiteral("tarvelo"));
@@ -35,5 +43,12 @@ int main(int argc, char** argv) {
 
     frmIni window;
     window.show();
-    return app.exec();
+    const int status = app.exec();
+    // A load abandoned by closing the window may still wait for its server:
+    // the program ends without tearing down what that work still uses.
+    if (ui::workStillRunning()) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }

@@ -3,6 +3,7 @@
 #include "AdoConnectionString.h"
 #include "errors/zuErrores_Sencillo.h"
 #include "platform/ado/Recordset.h"
+#include "platform/dmo/Failure.h"
 #include "platform/dmo/SQLServer.h"
 #include "platform/runtime/CurrentError.h"
 #include "platform/runtime/RegionalSettings.h"
@@ -31,6 +32,72 @@ int probedClientType(const QString& sServidor, const QString& sUsuario, const QS
     dmo::SQLServer server;
     connectPassingLogin(server, sServidor, sUsuario, sPassword);
     return server.VersionMajor() == kMajorWithOwnProvider ? 2 : 1;
+}
+
+// The server refuses to drop a database that sessions use.
+constexpr std::int32_t kDatabaseInUse = 3702;
+constexpr qsizetype kSessionsShown = 15;
+
+QString sessionLine(const dmo::UsingSession& session) {
+    QString line = QStringLiteral("- ") + session.login;
+    if (!session.host.isEmpty()) {
+        line += QStringLiteral(" en ") + session.host;
+    }
+    if (!session.program.isEmpty()) {
+        line += QStringLiteral(" (") + session.program + u')';
+    }
+    return line;
+}
+
+// Whether the user asks to close the sessions that hold the database.
+bool closeSessionsConfirmed(const QString& sBaseDatos, const QList<dmo::UsingSession>& sessions) {
+    QString text = QStringLiteral("La base de datos '") + sBaseDatos +
+                   QStringLiteral("' está en uso por estas sesiones:");
+    for (qsizetype i = 0; i < sessions.size() && i < kSessionsShown; ++i) {
+        text += QStringLiteral("\r\n") + sessionLine(sessions[i]);
+    }
+    if (sessions.size() > kSessionsShown) {
+        text += QStringLiteral("\r\n- y %1 más").arg(sessions.size() - kSessionsShown);
+    }
+    if (sessions.isEmpty()) {
+        text += QStringLiteral("\r\n- (el servidor no ha dicho cuáles)");
+    }
+    text += QStringLiteral("\r\n¿Desea cerrar esas sesiones, que perderán su trabajo sin "
+                           "confirmar, y eliminar la base de datos?");
+    return ui::MsgBox(text, ui::style::YesNoWarningDefaultNo) == ui::answer::Yes;
+}
+
+// After the server refused the drop because the database is in use: on the
+// user's Yes, the database is set to single-user access, which ends the
+// other sessions, and dropped on the same connection; a drop that still
+// fails gives the database back to everyone.  Whatever does not happen
+// raises, and the caller's failure path explains it.
+void removeClosingSessions(dmo::Database& database, const rt::RuntimeError& refusal) {
+    QList<dmo::UsingSession> sessions;
+    try {
+        sessions = database.UsingSessions();
+    } catch (const rt::RuntimeError&) {
+        throw refusal; // the offer needs the list; the refusal stands
+    }
+    if (!closeSessionsConfirmed(database.Name(), sessions)) {
+        throw refusal;
+    }
+    database.SetSingleUserClosingSessions();
+    try {
+        database.Remove();
+    } catch (const rt::RuntimeError& dropFailure) {
+        try {
+            database.SetMultiUser();
+        } catch (const rt::RuntimeError& restoreFailure) {
+            throw rt::RuntimeError(
+                dropFailure.number(),
+                dropFailure.description() +
+                    QStringLiteral("\r\nLa base de datos ha quedado con acceso de un solo "
+                                   "usuario: ") +
+                    restoreFailure.description());
+        }
+        throw;
+    }
 }
 
 bool sameName(const rt::Variant& value, const QString& sBaseDatos) {
@@ -183,7 +250,15 @@ bool BorraDBSQL(const QString& sServidor, const QString& sBaseDatos, const QStri
             }
             dmo::SQLServer server;
             connectPassingLogin(server, sServidor, sUsuario, sPassword);
-            server.Databases().Item(sBaseDatos).Remove();
+            dmo::Database database = server.Databases().Item(sBaseDatos);
+            try {
+                database.Remove();
+            } catch (const rt::RuntimeError& refusal) {
+                if (refusal.number() != dmo::foldedNumber(kDatabaseInUse)) {
+                    throw;
+                }
+                removeClosingSessions(database, refusal);
+            }
             server.DisConnect();
             bBorrada = true;
         },

@@ -1,5 +1,7 @@
 #include "ComboBoxList.h"
 
+#include "platform/ui/OffUiThread.h"
+
 #include <QComboBox>
 
 namespace window {
@@ -23,5 +25,19 @@ void ComboBoxList::AddItem(const QString& sNombre) {
 }
 
 int ComboBoxList::ListCount() const { return combo_.count(); }
+
+void UiThreadList::Clear() {
+    ui::onUiThread([this] { list_.Clear(); });
+}
+
+void UiThreadList::AddItem(const QString& sNombre) {
+    ui::deferToUiThread([this, sNombre] { list_.AddItem(sNombre); });
+}
+
+int UiThreadList::ListCount() const {
+    int count = 0;
+    ui::onUiThread([&] { count = list_.ListCount(); });
+    return count;
+}
 
 } // namespace window

@@ -7,8 +7,11 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 
@@ -69,6 +72,33 @@ void maskWithAsterisks(QLineEdit* field) {
     field->setEchoMode(QLineEdit::Password);
 }
 
+// The program's icon, a database drum with a red cross, for when the
+// installed one is not found.
+QIcon paintedIcon() {
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(size / 64.0, size / 64.0);
+        p.setPen(QPen(QColor(0x1f, 0x3f, 0x63), 2));
+        p.setBrush(QColor(0x3a, 0x6e, 0xa5));
+        p.drawRoundedRect(QRectF(10, 14, 44, 43), 22, 9);
+        p.setBrush(QColor(0x6d, 0x9f, 0xd6));
+        p.drawEllipse(QRectF(10, 5, 44, 18));
+        p.setPen(QPen(Qt::white, 3));
+        p.setBrush(QColor(0xd2, 0x1f, 0x1f));
+        p.drawEllipse(QRectF(32, 32, 28, 28));
+        p.setPen(QPen(Qt::white, 4, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(39, 39), QPointF(53, 53));
+        p.drawLine(QPointF(53, 39), QPointF(39, 53));
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 } // namespace
 
 frmIni::frmIni(QWidget* parent) : QWidget(parent) {
@@ -80,6 +110,14 @@ frmIni::frmIni(QWidget* parent) : QWidget(parent) {
     setTabOrder();
     connect(cmCargaBDSQL, &QPushButton::clicked, this, &frmIni::cmCargaBDSQL_Click);
     connect(cmElimina, &QPushButton::clicked, this, &frmIni::cmElimina_Click);
+    for (QLineEdit* field : {txtServerSQL, txtUserSQL}) {
+        connect(field, &QLineEdit::textChanged, this, &frmIni::forgetLoadedList);
+    }
+    // Enter in a connection field loads, as the load button would.
+    for (QLineEdit* field : {txtServerSQL, txtUserSQL, txtPwdSQL}) {
+        connect(field, &QLineEdit::returnPressed, cmCargaBDSQL, &QPushButton::click);
+    }
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("tarvelo"), paintedIcon()));
     txtServerSQL->setFocus();
     centreOnScreen();
 }
@@ -111,10 +149,11 @@ void frmIni::buildControls() {
     txtUserSQL = makeControl<QLineEdit>(Frame2, "txtUserSQL", {1200, 660, 2295, 285});
     txtServerSQL = makeControl<QLineEdit>(Frame2, "txtServerSQL", {1200, 360, 2295, 285});
 
-    Label6 = makeLabel(Frame2, "Label6", {3840, 360, 1215, 255}, QStringLiteral("Base de Datos"));
-    Label5 = makeLabel(Frame2, "Label5", {240, 990, 855, 255}, QStringLiteral("Contraseña"));
-    Label4 = makeLabel(Frame2, "Label4", {240, 690, 855, 255}, QStringLiteral("Usuario"));
-    Label3 = makeLabel(Frame2, "Label3", {240, 390, 735, 255}, QStringLiteral("Servidor"));
+    // Each caption's "&" makes Alt plus the following letter move to its field.
+    Label6 = makeLabel(Frame2, "Label6", {3840, 360, 1215, 255}, QStringLiteral("&Base de Datos"));
+    Label5 = makeLabel(Frame2, "Label5", {240, 990, 855, 255}, QStringLiteral("C&ontraseña"));
+    Label4 = makeLabel(Frame2, "Label4", {240, 690, 855, 255}, QStringLiteral("&Usuario"));
+    Label3 = makeLabel(Frame2, "Label3", {240, 390, 735, 255}, QStringLiteral("&Servidor"));
 
     Label2 = makeLabel(this, "Label2", {120, 1320, 7575, 375},
                        QStringLiteral("Esta herramienta elimina completamente la base de datos "
@@ -141,9 +180,11 @@ void frmIni::nameForScreenReaders() {
         {Label3, txtServerSQL}, {Label4, txtUserSQL}, {Label5, txtPwdSQL}, {Label6, cmbBDSQL}};
     for (const auto& [label, field] : labelled) {
         label->setBuddy(field);
-        field->setAccessibleName(label->text());
+        field->setAccessibleName(withoutMnemonic(label->text()));
     }
-    lblEstado->setAccessibleName(Label8->text());
+    // The status line's name is its text (set with it); what it is, its
+    // description.
+    lblEstado->setAccessibleDescription(Label8->text());
     for (QPushButton* button : {cmCargaBDSQL, cmElimina}) {
         button->setAccessibleName(withoutMnemonic(button->text()));
     }
@@ -151,7 +192,7 @@ void frmIni::nameForScreenReaders() {
         frame->setAccessibleName(frame->title());
     }
     for (QLabel* label : {Label1, Label2, Label3, Label4, Label5, Label6, Label7, Label8}) {
-        label->setAccessibleName(label->text());
+        label->setAccessibleName(withoutMnemonic(label->text()));
     }
 }
 

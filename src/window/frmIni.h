@@ -2,11 +2,15 @@
 // frmIni: the tool's one window.  It collects the server name, login and
 // password, loads the server's database names into a drop-down list and
 // removes the database named there once the user has confirmed.  All the
-// work happens in the Click handlers of its two buttons.  Every
-// control carries its name as object name, and as accessible name what a
-// sighted user reads for it.
+// work happens in the Click handlers of its two buttons; their database
+// procedures run off the UI thread while the window waits, repaints and
+// ignores input to its controls.  Every control carries its name as object
+// name, and as accessible name what a sighted user reads for it (the status
+// line: its text).
 
 #include <QWidget>
+
+#include <functional>
 
 class QComboBox;
 class QGroupBox;
@@ -19,18 +23,39 @@ class frmIni final : public QWidget {
 public:
     explicit frmIni(QWidget* parent = nullptr);
 
+protected:
+    // While a load runs, closing abandons it; while a removal runs, the
+    // window stays and says why.
+    void closeEvent(QCloseEvent* event) override;
+    // While a command's work runs: input to the window's controls is
+    // ignored, and Esc abandons a load.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    enum class Work { None, Loading, Removing };
+
     // The load command: checks the three connection fields, then fills the
     // list through CargaBBDD and selects its first name.
     void cmCargaBDSQL_Click();
     // The removal command: confirms, then removes the database named in the
     // list through BorraDBSQL and reports the outcome in the status line.
     void cmElimina_Click();
+    // Runs the work off the UI thread and waits for it; false when the user
+    // abandoned it.
+    bool runWhileWaiting(Work kind, std::function<void()> work);
+    void abandonLoad();
+    void setStatus(const QString& text);
+    // A list loaded from one server never serves another: changing the
+    // server or the login empties it.
+    void forgetLoadedList();
 
     void buildControls();
     void nameForScreenReaders();
     void setTabOrder();
     void centreOnScreen();
+
+    Work working_ = Work::None;
+    std::function<void()> abandon_;
 
     QGroupBox* Frame3 = nullptr;
     QLabel* lblEstado = nullptr;

@@ -1,5 +1,6 @@
 // The window's two commands: loading the database names and removing the
-// database named in the list.
+// database named in the list.  Their database procedures run off the UI
+// thread while the window waits in a local event loop.
 #include "frmIni.h"
 
 #include "ComboBoxList.h"
@@ -7,7 +8,10 @@
 #include "platform/ui/Services.h"
 #include "sqlserver/Varios.h"
 
+#include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -23,13 +27,39 @@ const QString kRemoving = QStringLiteral("Eliminando base de datos...");
 const QString kRemoved = QStringLiteral("Base de datos eliminada correctamente.");
 const QString kRemovalFailed =
     QStringLiteral("Se han producido errores durante la eliminación de la base de datos.");
+const QString kRemovalCannotStop =
+    QStringLiteral("La eliminación de la base de datos está en curso y no se puede interrumpir."
+                   "\r\nLa ventana podrá cerrarse cuando termine.");
 
-// The name is shown with its invisible characters made visible, so that
-// what the user confirms reads as exactly the name that will be removed.
-QString confirmation(const QString& sBaseDatos) {
+// The names are shown with their invisible characters made visible, so
+// that what the user confirms reads as exactly the database that will be
+// removed, and the server it will be removed from.
+QString confirmation(const QString& sBaseDatos, const QString& sServidor) {
     return QStringLiteral("¿Está seguro que desea eliminar la base de datos '") +
            window::visibleName(sBaseDatos) +
-           QStringLiteral("'?\r\nLa base de datos se eliminará y será irreversible.");
+           QStringLiteral("'?\r\nLa base de datos se eliminará y será irreversible.") +
+           QStringLiteral("\r\nServidor: '") + window::visibleName(sServidor) + u'\'';
+}
+
+bool isInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::InputMethod:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -42,17 +72,25 @@ void frmIni::cmCargaBDSQL_Click() {
         return;
     }
     ui::setMousePointer(ui::pointer::Hourglass);
-    lblEstado->setText(kLoading);
-    // Paints the status line before the blocking work.
+    setStatus(kLoading);
+    // Paints the status line before the work starts.
     ui::doEvents();
 
-    window::ComboBoxList list(*cmbBDSQL);
-    CargaBBDD(list, txtServerSQL->text(), txtUserSQL->text(), txtPwdSQL->text());
+    // The work owns what it uses: abandoned, it may outlive this call.
+    auto list = std::make_shared<window::UiThreadList>(*cmbBDSQL);
+    const bool loaded = runWhileWaiting(
+        Work::Loading,
+        [list, sServidor = txtServerSQL->text(), sUsuario = txtUserSQL->text(),
+         sPassword = txtPwdSQL->text()] { CargaBBDD(*list, sServidor, sUsuario, sPassword); });
+    if (!loaded) {
+        // Abandoned: as after a failed load, nothing of it stays listed.
+        window::ComboBoxList(*cmbBDSQL).Clear();
+    }
 
-    lblEstado->setText(QString());
+    setStatus(QString());
     ui::doEvents();
     ui::setMousePointer(ui::pointer::Arrow);
-    if (list.ListCount() > 0) {
+    if (cmbBDSQL->count() > 0) {
         cmbBDSQL->setCurrentIndex(0);
     }
 }
@@ -63,15 +101,77 @@ void frmIni::cmElimina_Click() {
         ui::MsgBox(kNoDatabaseChosen, ui::style::Information);
         return;
     }
-    if (ui::MsgBox(confirmation(sBaseDatos), ui::style::YesNoWarningDefaultNo) != ui::answer::Yes) {
+    // The removal goes to the server the confirmation names.
+    const QString sServidor = txtServerSQL->text();
+    if (ui::MsgBox(confirmation(sBaseDatos, sServidor), ui::style::YesNoWarningDefaultNo) !=
+        ui::answer::Yes) {
         return;
     }
     // One confirmed removal per run, whatever its outcome.
     cmElimina->setEnabled(false);
-    lblEstado->setText(kRemoving);
+    setStatus(kRemoving);
 
-    // The name removed is the one the user confirmed.
-    const bool removed =
-        BorraDBSQL(txtServerSQL->text(), sBaseDatos, txtUserSQL->text(), txtPwdSQL->text());
-    lblEstado->setText(removed ? kRemoved : kRemovalFailed);
+    // The name removed is the one the user confirmed.  A removal cannot be
+    // abandoned, so the work may use this call's values.
+    bool removed = false;
+    runWhileWaiting(Work::Removing,
+                    [&, sUsuario = txtUserSQL->text(), sPassword = txtPwdSQL->text()] {
+                        removed = BorraDBSQL(sServidor, sBaseDatos, sUsuario, sPassword);
+                    });
+    setStatus(removed ? kRemoved : kRemovalFailed);
+    // The disabled button lost the focus; it goes to the list, beside the
+    // outcome.
+    cmbBDSQL->setFocus(Qt::OtherFocusReason);
 }
+
+bool frmIni::runWhileWaiting(Work kind, std::function<void()> work) {
+    ui::OffUiThreadCall call(std::move(work));
+    working_ = kind;
+    if (kind == Work::Loading) {
+        abandon_ = [&call] { call.abandon(); };
+    }
+    qApp->installEventFilter(this);
+    ui::services().setWorking(true);
+    const bool ended = call.wait();
+    ui::services().setWorking(false);
+    qApp->removeEventFilter(this);
+    abandon_ = nullptr;
+    working_ = Work::None;
+    return ended;
+}
+
+void frmIni::abandonLoad() {
+    if (abandon_) {
+        abandon_();
+    }
+}
+
+void frmIni::closeEvent(QCloseEvent* event) {
+    if (working_ == Work::Removing) {
+        event->ignore();
+        ui::MsgBox(kRemovalCannotStop, ui::style::Warning);
+        return;
+    }
+    abandonLoad();
+    event->accept();
+}
+
+bool frmIni::eventFilter(QObject* watched, QEvent* event) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr || widget->window() != this || !isInput(event->type())) {
+        return false;
+    }
+    if (event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        abandonLoad();
+    }
+    return true;
+}
+
+void frmIni::setStatus(const QString& text) {
+    lblEstado->setText(text);
+    // A screen reader hears the outcome: the name changes with the text.
+    lblEstado->setAccessibleName(text);
+}
+
+void frmIni::forgetLoadedList() { window::ComboBoxList(*cmbBDSQL).Clear(); }

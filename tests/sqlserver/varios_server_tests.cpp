@@ -344,17 +344,22 @@ TEST_F(Removal, DeniedExistenceQueryOnlySaysMissing) {
     expectUnchanged();
 }
 
+// Answered No, the offer to close the sessions leaves the server's refusal.
 TEST_F(Removal, DatabaseInUseStaysWithTheServersReason) {
     start(withDatabaseInUse(TestServer::defaultState(), QStringLiteral("Ocupada")));
-    ui_.allow();
+    ui_.answer(ui::answer::No).allow();
     EXPECT_FALSE(remove(QStringLiteral("Ocupada")));
-    ASSERT_EQ(ui_.messages().size(), 1u);
-    EXPECT_EQ(ui_.messages()[0].style, 0);
+    ASSERT_EQ(ui_.messages().size(), 2u);
+    EXPECT_EQ(ui_.messages()[0].style, 308);
+    EXPECT_TRUE(ui_.messages()[0].text.startsWith(
+        QStringLiteral("La base de datos 'Ocupada' está en uso por estas sesiones:\r\n- sa\r\n")))
+        << ui_.messages()[0].text.toStdString();
+    EXPECT_EQ(ui_.messages()[1].style, 0);
     EXPECT_TRUE(
-        ui_.messages()[0].text.startsWith(kRemovalFailed + QStringLiteral("[FreeTDS][SQL Server]")))
-        << ui_.messages()[0].text.toStdString();
-    EXPECT_TRUE(ui_.messages()[0].text.contains(QStringLiteral("in use")))
-        << ui_.messages()[0].text.toStdString();
+        ui_.messages()[1].text.startsWith(kRemovalFailed + QStringLiteral("[FreeTDS][SQL Server]")))
+        << ui_.messages()[1].text.toStdString();
+    EXPECT_TRUE(ui_.messages()[1].text.contains(QStringLiteral("in use")))
+        << ui_.messages()[1].text.toStdString();
     expectUnchanged();
 }
 

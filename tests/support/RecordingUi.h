@@ -49,6 +49,10 @@ public:
     void setMousePointer(int value) override;
     int mousePointer() const override { return pointer_; }
     void processPendingEvents() override;
+    // Whether a command's work is running off the UI thread (the busy
+    // pointer); not one of the recorded events.
+    void setWorking(bool working) override { working_ = working; }
+    bool working() const { return working_; }
 
     const std::vector<Message>& messages() const { return messages_; }
     QStringList messageTexts() const;
@@ -65,6 +69,7 @@ private:
     std::vector<Message> messages_;
     std::vector<UiEvent> events_;
     int pointer_ = ui::pointer::Default;
+    bool working_ = false;
 };
 
 } // namespace testing_support

@@ -124,3 +124,57 @@ TEST(OdbcAgainstTestServer, PasswordsWithQuotingCharactersArriveIntact) {
         EXPECT_FALSE(QJsonDocument(line).toJson().contains(pwd.toUtf8()));
     }
 }
+
+// Single-user access as the in-use removal uses it: the refusals by their
+// numbers, sysprocesses naming the holders, ROLLBACK IMMEDIATE ending them,
+// a second user kept out while one is in, and the state saved at each step.
+TEST(OdbcAgainstTestServer, SingleUserAccessEndsTheHoldersAndKeepsOthersOut) {
+    QJsonObject state = TestServer::defaultState();
+    state["databases"] = QJsonArray{
+        QJsonObject{{"name", "Ocupada"},
+                    {"sessions", QJsonArray{QJsonObject{{"login", "ana"}, {"host", "PC-ANA"}}}}}};
+    TestServer server(state);
+    OdbcClient c;
+    ASSERT_TRUE(c.connect(server.port(), "sa", "Secreto.1"));
+    const QString holders = "SELECT loginame, hostname, program_name FROM master.dbo.sysprocesses "
+                            "WHERE dbid = DB_ID(N'Ocupada')";
+    std::vector<Row> rows;
+    ASSERT_TRUE(c.query(holders, rows)) << c.lastMessages();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0]->trimmed(), "ana");
+    EXPECT_EQ(rows[0][1]->size(), 128); // nchar(128), padded
+    EXPECT_EQ(rows[0][1]->trimmed(), "PC-ANA");
+
+    const std::pair<const char*, long> refused[] = {
+        {"ALTER DATABASE [master] SET SINGLE_USER WITH ROLLBACK IMMEDIATE", 5058},
+        {"ALTER DATABASE [NoExiste] SET MULTI_USER", 5011},
+        {"ALTER DATABASE [Ocupada] SET SINGLE_USER WITH NO_WAIT", 5070},
+        {"DROP DATABASE [Ocupada]", 3702},
+    };
+    for (const auto& [sql, number] : refused) {
+        EXPECT_FALSE(c.execute(sql)) << sql;
+        ASSERT_FALSE(c.diagnostics().empty()) << sql;
+        EXPECT_EQ(c.diagnostics()[0].native, number) << sql << c.lastMessages();
+    }
+    // Refused, nothing changed: the holder is still there.
+    EXPECT_EQ(server.readState()["databases"][0]["sessions"][0]["login"], "ana");
+    EXPECT_FALSE(server.readState()["databases"][0].toObject().contains("singleUser"));
+
+    ASSERT_TRUE(c.execute("ALTER DATABASE [Ocupada] SET SINGLE_USER WITH ROLLBACK IMMEDIATE"))
+        << c.lastMessages();
+    EXPECT_EQ(server.readState()["databases"],
+              (QJsonArray{QJsonObject{{"name", "Ocupada"}, {"singleUser", true}}}));
+    ASSERT_TRUE(c.query(holders, rows));
+    EXPECT_TRUE(rows.empty());
+
+    ASSERT_TRUE(c.execute("USE [Ocupada]")) << c.lastMessages();
+    OdbcClient second;
+    ASSERT_TRUE(second.connect(server.port(), "sa", "Secreto.1"));
+    EXPECT_FALSE(second.execute("USE [Ocupada]"));
+    ASSERT_FALSE(second.diagnostics().empty());
+    EXPECT_EQ(second.diagnostics()[0].native, 924) << second.lastMessages();
+
+    ASSERT_TRUE(c.execute("USE master"));
+    ASSERT_TRUE(c.execute("ALTER DATABASE [Ocupada] SET MULTI_USER")) << c.lastMessages();
+    EXPECT_EQ(server.readState()["databases"], (QJsonArray{QJsonObject{{"name", "Ocupada"}}}));
+}

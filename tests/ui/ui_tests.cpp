@@ -93,4 +93,29 @@ TEST(QtMousePointer, HourglassThenArrowThenDefault) {
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
+// While work runs the screen shows the busy pointer whatever value the work
+// sets, except over a question the work asks; afterwards, the value set.
+TEST(QtMousePointer, BusyWhileWorkingButNotOverItsQuestions) {
+    ui::QtServices services;
+    auto shape = [] {
+        return QGuiApplication::overrideCursor() ? QGuiApplication::overrideCursor()->shape()
+                                                 : Qt::BitmapCursor; // none
+    };
+    services.setWorking(true);
+    services.setMousePointer(ui::pointer::Arrow);
+    EXPECT_EQ(shape(), Qt::WaitCursor);
+    Qt::CursorShape overTheBox = Qt::BitmapCursor;
+    QTimer::singleShot(0, [&] {
+        overTheBox = shape();
+        QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape);
+    });
+    services.showMessage(QStringLiteral("¿Seguro?"), ui::style::YesNoWarningDefaultNo);
+    EXPECT_EQ(overTheBox, Qt::ArrowCursor);
+    EXPECT_EQ(shape(), Qt::WaitCursor);
+    services.setWorking(false);
+    EXPECT_EQ(shape(), Qt::ArrowCursor);
+    EXPECT_EQ(services.mousePointer(), ui::pointer::Arrow);
+    services.setMousePointer(ui::pointer::Default);
+}
+
 } // namespace

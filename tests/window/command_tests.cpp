@@ -6,12 +6,17 @@
 #include "window/frmIni.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 namespace {
 
@@ -30,16 +35,23 @@ const QString kFailed =
 const QString kMissingDatabase = QStringLiteral("La Base de Datos a borrar no existe.");
 const QString kNominas = QStringLiteral("Nóminas 2024");
 
-QString confirmation(const QString& name) {
+QString confirmation(const QString& name, const QString& serverName) {
     return QStringLiteral("¿Está seguro que desea eliminar la base de datos '") + name +
-           QStringLiteral("'?\r\nLa base de datos se eliminará y será irreversible.");
+           QStringLiteral("'?\r\nLa base de datos se eliminará y será irreversible.\r\n"
+                          "Servidor: '") +
+           serverName + u'\'';
 }
 
-QJsonObject stateWithOneDatabaseInUse() {
+const QJsonObject kAnaAtWork{{"login", "ana"}, {"host", "PC-ANA"}, {"program", "Contabilidad"}};
+
+QJsonObject stateWithOneDatabaseInUse(bool replicated = false) {
     QJsonObject state = testing_support::TestServer::defaultState();
+    QJsonObject nominas{{"name", kNominas}, {"sessions", QJsonArray{kAnaAtWork}}};
+    if (replicated) {
+        nominas["replicated"] = true;
+    }
     state["databases"] =
-        QJsonArray{QJsonObject{{"name", "Ventas"}}, QJsonObject{{"name", "Compras"}},
-                   QJsonObject{{"name", kNominas}, {"inUse", true}}};
+        QJsonArray{QJsonObject{{"name", "Ventas"}}, QJsonObject{{"name", "Compras"}}, nominas};
     return state;
 }
 
@@ -106,12 +118,13 @@ TEST_F(WindowCommands, LoadWithAnEmptyFieldOnlyWarns) {
     const QString serverName = server.serverName();
     const QStringList cases[] = {
         {"", "sa", "Secreto.1"}, {serverName, "", "Secreto.1"}, {serverName, "sa", ""}};
-    list()->addItem(QStringLiteral("Anterior"));
     for (const QStringList& values : cases) {
         SCOPED_TRACE(values.join('|').toStdString());
         ui.clear();
         ui.allow(1);
         fill(values[0], values[1], values[2]);
+        list()->clear();
+        list()->addItem(QStringLiteral("Anterior"));
         load();
         EXPECT_EQ(ui.events(), (std::vector<UiEvent>{{Kind::Message, kMissingData, 48}}));
         EXPECT_EQ(listed(), QStringList{"Anterior"});
@@ -177,6 +190,30 @@ TEST_F(WindowCommands, FailedLoadLeavesTheListEmptyAndNothingSelected) {
     }
 }
 
+// A listing cut short: the names read before the failure are in the list by
+// the time its message comes up, and stay there.
+TEST_F(WindowCommands, NamesReadBeforeAFailureAreListedWhenItsMessageComes) {
+    QJsonObject state = testing_support::TestServer::defaultState();
+    QJsonArray many;
+    for (int i = 0; i < 3000; ++i) {
+        many.append(QJsonObject{{"name", QStringLiteral("db%1").arg(i, 4, 10, QChar(u'0'))}});
+    }
+    state["databases"] = many;
+    // Many packets: the driver hands over the rows of those that came whole.
+    state["faults"] =
+        QJsonArray{QJsonObject{{"stage", "rows"}, {"action", "close"}, {"after", 2000}}};
+    testing_support::TestServer cut(state);
+    fill(cut.serverName(), "sa", "Secreto.1");
+    int listedAtMessage = -1;
+    ui.onMessage = [&](const Message&) { listedAtMessage = list()->count(); };
+    ui.allow(1);
+    load();
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_TRUE(ui.messages()[0].text.startsWith(QStringLiteral("CargaBBDD: ")));
+    EXPECT_GT(list()->count(), 0);
+    EXPECT_EQ(listedAtMessage, list()->count());
+}
+
 // A server that accepts and never answers, at the login or at the listing:
 // the load gives up with its message and the window serves the next load.
 TEST_F(WindowCommands, SilentServerIsGivenUpAndTheWindowLoadsAgain) {
@@ -222,7 +259,8 @@ TEST_F(WindowCommands, RemovalAnsweredNoChangesNothing) {
     const qsizetype requestsBefore = server.logLines().size();
     ui.answer(7);
     remove();
-    EXPECT_EQ(ui.messages(), (std::vector<Message>{{confirmation("Ventas"), 308}}));
+    EXPECT_EQ(ui.messages(),
+              (std::vector<Message>{{confirmation("Ventas", server.serverName()), 308}}));
     EXPECT_EQ(server.readState(), before);
     EXPECT_EQ(server.logLines().size(), requestsBefore);
     EXPECT_TRUE(removal()->isEnabled());
@@ -233,7 +271,8 @@ TEST_F(WindowCommands, ConfirmedRemovalDropsTheDatabaseAndDisablesTheButtonForGo
     loadAndPick(QStringLiteral("Compras"));
     ui.answer(6);
     remove();
-    EXPECT_EQ(ui.messages(), (std::vector<Message>{{confirmation("Compras"), 308}}));
+    EXPECT_EQ(ui.messages(),
+              (std::vector<Message>{{confirmation("Compras", server.serverName()), 308}}));
     EXPECT_EQ(status(), kRemoved);
     EXPECT_FALSE(removal()->isEnabled());
     EXPECT_EQ(databasesOnServer(), (QStringList{"Ventas", kNominas}));
@@ -254,7 +293,8 @@ TEST_F(WindowCommands, RemovalOfATypedNameTheServerLacksReportsTheFailure) {
     ui.answer(6).allow(1);
     remove();
     EXPECT_EQ(ui.messages(),
-              (std::vector<Message>{{confirmation("Ventas "), 308}, {kMissingDatabase, 16}}));
+              (std::vector<Message>{{confirmation("Ventas ", server.serverName()), 308},
+                                    {kMissingDatabase, 16}}));
     EXPECT_EQ(statusAtMessage.back(), kRemoving);
     EXPECT_FALSE(removalEnabledAtMessage.back());
     EXPECT_EQ(status(), kFailed);
@@ -262,16 +302,66 @@ TEST_F(WindowCommands, RemovalOfATypedNameTheServerLacksReportsTheFailure) {
     EXPECT_EQ(databasesOnServer(), (QStringList{"Ventas", "Compras", kNominas}));
 }
 
-TEST_F(WindowCommands, RemovalOfADatabaseInUseReportsTheFailure) {
-    loadAndPick(kNominas);
-    ui.answer(6).allow(1);
-    remove();
-    ASSERT_EQ(ui.messages().size(), 2u);
-    EXPECT_TRUE(ui.messages()[1].text.startsWith(
-        QStringLiteral("BorraDBSQL: Error borrando la Base de Datos (SQL Server).\r\n")));
-    EXPECT_EQ(status(), kFailed);
-    EXPECT_FALSE(removal()->isEnabled());
-    EXPECT_EQ(databasesOnServer(), (QStringList{"Ventas", "Compras", kNominas}));
+// Only after the server refused with 3702: the holders are shown and the
+// user decides.  No is the failure as before; Yes closes them and drops;
+// a drop that still fails leaves the database open to everyone again.
+TEST_F(WindowCommands, RemovalOfADatabaseInUseOffersToCloseItsSessions) {
+    struct Case {
+        const char* name;
+        bool replicated;
+        int answer;
+        const char* failure; // the server's text on the failure message's second line
+        bool dropped;
+    };
+    const Case cases[] = {
+        {"No", false, 7, "Cannot drop database \"Nóminas 2024\" because it is currently in use.",
+         false},
+        {"Yes", false, 6, nullptr, true},
+        {"Yes, drop still refused", true, 6, "Cannot drop the database 'Nóminas 2024' because",
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing_support::TestServer held(stateWithOneDatabaseInUse(c.replicated));
+        frmIni window;
+        auto* combo = window.findChild<QComboBox*>(QStringLiteral("cmbBDSQL"));
+        window.findChild<QLineEdit*>(QStringLiteral("txtServerSQL"))->setText(held.serverName());
+        window.findChild<QLineEdit*>(QStringLiteral("txtUserSQL"))->setText("sa");
+        window.findChild<QLineEdit*>(QStringLiteral("txtPwdSQL"))->setText("Secreto.1");
+        combo->setEditText(kNominas);
+        ui.clear();
+        ui.answer(6).answer(c.answer);
+        if (c.failure) {
+            ui.allow(1);
+        }
+        window.findChild<QPushButton*>(QStringLiteral("cmElimina"))->click();
+        ASSERT_EQ(ui.messages().size(), c.failure ? 3u : 2u);
+        EXPECT_EQ(ui.messages()[1].style, 308);
+        EXPECT_TRUE(ui.messages()[1].text.contains(
+            QStringLiteral("\r\n- ana en PC-ANA (Contabilidad)\r\n")))
+            << ui.messages()[1].text.toStdString();
+        if (c.failure) {
+            EXPECT_TRUE(ui.messages()[2].text.startsWith(
+                QStringLiteral("BorraDBSQL: Error borrando la Base de Datos (SQL Server).\r\n")));
+            EXPECT_TRUE(ui.messages()[2].text.contains(QString::fromUtf8(c.failure)))
+                << ui.messages()[2].text.toStdString();
+        }
+        const QString status = window.findChild<QLabel*>(QStringLiteral("lblEstado"))->text();
+        EXPECT_EQ(status, c.dropped ? kRemoved : kFailed);
+        QStringList left;
+        QJsonObject nominas;
+        for (const QJsonValue& db : held.readState()["databases"].toArray()) {
+            left << db["name"].toString();
+            if (db["name"].toString() == kNominas) {
+                nominas = db.toObject();
+            }
+        }
+        EXPECT_EQ(left, c.dropped ? (QStringList{"Ventas", "Compras"})
+                                  : (QStringList{"Ventas", "Compras", kNominas}));
+        EXPECT_FALSE(nominas.contains("singleUser"));
+        // No leaves the holders at work; Yes ended them.
+        EXPECT_EQ(nominas.contains("sessions"), c.answer == 7 && !c.dropped);
+    }
 }
 
 TEST_F(WindowCommands, RemovalWithEmptyConnectionFieldsGoesOnAndReportsTheFailure) {
@@ -287,6 +377,111 @@ TEST_F(WindowCommands, RemovalWithEmptyConnectionFieldsGoesOnAndReportsTheFailur
     EXPECT_EQ(status(), kFailed);
     EXPECT_FALSE(removal()->isEnabled());
     EXPECT_EQ(databasesOnServer(), (QStringList{"Ventas", "Compras", kNominas}));
+}
+
+// A list loaded from one server never serves another: changing the server
+// or the login empties it, and the warning names the server the drop goes to.
+TEST_F(WindowCommands, TheListFollowsTheServerAndLoginFields) {
+    const std::pair<const char*, bool> changes[] = {
+        {"txtServerSQL", true}, {"txtUserSQL", true}, {"txtPwdSQL", false}};
+    for (const auto& [name, empties] : changes) {
+        SCOPED_TRACE(name);
+        loadAndPick(QStringLiteral("Ventas"));
+        field(name)->setText(field(name)->text() + u'x');
+        EXPECT_EQ(listed().isEmpty(), empties);
+        EXPECT_EQ(list()->currentText().isEmpty(), empties);
+    }
+    fill(QStringLiteral("otro,1433"), "sa", "Secreto.1");
+    list()->setEditText(QStringLiteral("Ventas"));
+    ui.clear();
+    ui.answer(7);
+    remove();
+    EXPECT_EQ(ui.messages(),
+              (std::vector<Message>{{confirmation("Ventas", QStringLiteral("otro,1433")), 308}}));
+}
+
+// While a command's work waits for the server the window answers events,
+// shows the busy pointer and its status, and ignores input to its controls.
+// A stalled load can be abandoned (Esc or closing): at once, with nothing of
+// it shown afterwards.  A drop cannot: closing is refused with a word why.
+TEST_F(WindowCommands, AStalledLoadCanBeAbandoned) {
+    const testing_support::ShortTimeouts shortened(std::chrono::seconds(2));
+    QJsonObject state = testing_support::TestServer::defaultState();
+    state["faults"] = QJsonArray{QJsonObject{{"stage", "login"}, {"action", "stall"}}};
+    testing_support::TestServer silent(state);
+    for (const bool byClosing : {false, true}) {
+        SCOPED_TRACE(byClosing ? "closing" : "Esc");
+        fill(silent.serverName(), "sa", "Secreto.1");
+        ui.clear();
+        QStringList seen;
+        bool busy = false;
+        QTimer::singleShot(300, [&] {
+            seen << status();
+            busy = ui.working();
+            QTest::keyClicks(field("txtServerSQL"), QStringLiteral("typed"));
+            seen << field("txtServerSQL")->text();
+            if (byClosing) {
+                form.close();
+            } else {
+                QTest::keyClick(field("txtPwdSQL"), Qt::Key_Escape);
+            }
+        });
+        QElapsedTimer took;
+        took.start();
+        load();
+        EXPECT_LT(took.elapsed(), 1500) << "the load was not abandoned at once";
+        EXPECT_EQ(seen, (QStringList{kLoading, silent.serverName()}));
+        EXPECT_TRUE(busy);
+        EXPECT_FALSE(ui.working());
+        EXPECT_EQ(status(), QString());
+        EXPECT_EQ(list()->count(), 0);
+        EXPECT_EQ(ui.mousePointer(), 1);
+        // The abandoned login gives up by itself; its message is not shown.
+        QTest::qWait(2500);
+        EXPECT_TRUE(ui.messages().empty()) << ui.messages()[0].text.toStdString();
+    }
+    ui.clear();
+    fillForTheServer();
+    load();
+    EXPECT_EQ(listed(), kAllNames);
+}
+
+TEST_F(WindowCommands, ASlowDropKeepsTheWindowAliveAndCannotBeAbandoned) {
+    QJsonObject state = stateWithOneDatabaseInUse();
+    state["faults"] = QJsonArray{QJsonObject{
+        {"stage", "query"}, {"action", "delay"}, {"ms", 1500}, {"statement", "DROP DATABASE"}}};
+    testing_support::TestServer slow(state);
+    fill(slow.serverName(), "sa", "Secreto.1");
+    list()->setEditText(QStringLiteral("Compras"));
+    ui.answer(6).allow(1);
+    QStringList seen;
+    bool closed = true;
+    int ticks = 0;
+    QTimer ticking;
+    QObject::connect(&ticking, &QTimer::timeout, [&] { ++ticks; });
+    ticking.start(100);
+    QTimer::singleShot(600, [&] {
+        seen << status();
+        QTest::keyClick(list(), Qt::Key_Escape);
+        closed = form.close();
+    });
+    remove();
+    EXPECT_GE(ticks, 5) << "the window did not answer events during the drop";
+    EXPECT_EQ(seen, QStringList{kRemoving});
+    EXPECT_FALSE(closed);
+    ASSERT_EQ(ui.messages().size(), 2u);
+    EXPECT_EQ(ui.messages()[1].style, 48);
+    EXPECT_TRUE(ui.messages()[1].text.startsWith(
+        QStringLiteral("La eliminación de la base de datos está en curso")));
+    EXPECT_EQ(status(), kRemoved);
+    QStringList left;
+    for (const QJsonValue& db : slow.readState()["databases"].toArray()) {
+        left << db["name"].toString();
+    }
+    EXPECT_EQ(left, (QStringList{"Ventas", kNominas}));
+    // The outcome is announced and the focus stays in the window.
+    EXPECT_EQ(control<QLabel>("lblEstado")->accessibleName(), kRemoved);
+    EXPECT_EQ(form.focusWidget(), list());
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // The removal's confirmation through the real Qt message box, offscreen: it
-// names the database literally, whatever markup or invisible characters the
+// names the database and the server literally, whatever markup or invisible characters the
 // name holds, and answering No changes nothing.
 #include "platform/ui/QtServices.h"
 #include "window/frmIni.h"
@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -24,10 +25,11 @@ struct Shown {
 
 // Clicks the removal button with `name` typed in the list and answers the
 // box with Esc, recording what the box showed.
-Shown confirmationFor(const QString& name) {
+Shown confirmationFor(const QString& name, const QString& serverName) {
     ui::QtServices services;
     ui::install(&services);
     frmIni form;
+    form.findChild<QLineEdit*>(QStringLiteral("txtServerSQL"))->setText(serverName);
     auto* combo = form.findChild<QComboBox*>(QStringLiteral("cmbBDSQL"));
     combo->setEditText(name);
     Shown shown;
@@ -52,7 +54,7 @@ Shown confirmationFor(const QString& name) {
     return shown;
 }
 
-TEST(Confirmation, NamesTheDatabaseLiterallyWithInvisibleCharactersShown) {
+TEST(Confirmation, NamesTheDatabaseAndTheServerLiterallyWithInvisibleCharactersShown) {
     const std::pair<QString, QString> cases[] = {
         {QStringLiteral("<b>Ventas</b>"), QStringLiteral("<b>Ventas</b>")},
         {QStringLiteral("a&lt;b"), QStringLiteral("a&lt;b")},
@@ -68,11 +70,13 @@ TEST(Confirmation, NamesTheDatabaseLiterallyWithInvisibleCharactersShown) {
     };
     for (const auto& [name, written] : cases) {
         SCOPED_TRACE(name.toStdString());
-        const Shown shown = confirmationFor(name);
+        // The server is shown as literally as the name.
+        const Shown shown = confirmationFor(name, name);
         EXPECT_EQ(shown.text, QStringLiteral("¿Está seguro que desea eliminar la base de datos '") +
                                   written +
                                   QStringLiteral("'?\r\nLa base de datos se eliminará y será "
-                                                 "irreversible."));
+                                                 "irreversible.\r\nServidor: '") +
+                                  written + u'\'');
         EXPECT_EQ(shown.format, Qt::PlainText);
         EXPECT_EQ(shown.labelFormat, Qt::PlainText);
     }

@@ -43,10 +43,10 @@ const ControlRow kTable[] = {
     {"txtPwdSQL", "QLineEdit", "Frame2", "", 1200, 960, 2295, 285},
     {"txtUserSQL", "QLineEdit", "Frame2", "", 1200, 660, 2295, 285},
     {"txtServerSQL", "QLineEdit", "Frame2", "", 1200, 360, 2295, 285},
-    {"Label6", "QLabel", "Frame2", "Base de Datos", 3840, 360, 1215, 255},
-    {"Label5", "QLabel", "Frame2", "Contraseña", 240, 990, 855, 255},
-    {"Label4", "QLabel", "Frame2", "Usuario", 240, 690, 855, 255},
-    {"Label3", "QLabel", "Frame2", "Servidor", 240, 390, 735, 255},
+    {"Label6", "QLabel", "Frame2", "&Base de Datos", 3840, 360, 1215, 255},
+    {"Label5", "QLabel", "Frame2", "C&ontraseña", 240, 990, 855, 255},
+    {"Label4", "QLabel", "Frame2", "&Usuario", 240, 690, 855, 255},
+    {"Label3", "QLabel", "Frame2", "&Servidor", 240, 390, 735, 255},
     {"Label2", "QLabel", "frmIni",
      "Esta herramienta elimina completamente la base de datos SQL Server.", 120, 1320, 7575, 375},
     {"Label1", "QLabel", "frmIni", "Utilizar esta herramienta con mucha precaución.", 120, 960,
@@ -121,7 +121,7 @@ TEST_F(WindowLayout, EveryControlIsNamedForScreenReadersAsASightedUserReadsIt) {
     const std::pair<const char*, const char*> named[] = {
         {"frmIni", "Tarvelo"},
         {"Frame3", "Estado"},
-        {"lblEstado", "Estado"},
+        {"lblEstado", ""}, // its text, empty at start
         {"Label8", "Estado"},
         {"cmElimina", "Eliminar Base de Datos"},
         {"Frame2", "SQL Server"},
@@ -232,6 +232,36 @@ TEST_F(WindowLayout, AltCRunsTheLoadCommand) {
     // with the fields empty the command answers with its warning.
     EXPECT_TRUE(QTest::qWaitFor([&] { return ui.messages().size() == 1; }, 2000));
     EXPECT_EQ(ui.messages().at(0).style, 48);
+}
+
+TEST_F(WindowLayout, AltAndACaptionsLetterMovesToItsField) {
+    showActive();
+    const std::pair<Qt::Key, const char*> accelerators[] = {{Qt::Key_U, "txtUserSQL"},
+                                                            {Qt::Key_O, "txtPwdSQL"},
+                                                            {Qt::Key_B, "cmbBDSQL"},
+                                                            {Qt::Key_S, "txtServerSQL"}};
+    for (const auto& [key, field] : accelerators) {
+        QTest::keyClick(QApplication::focusWidget(), key, Qt::AltModifier);
+        QWidget* focused = QApplication::focusWidget();
+        if (focused && focused->parentWidget() == control("cmbBDSQL")) {
+            focused = focused->parentWidget();
+        }
+        EXPECT_EQ(focused, control(field)) << field;
+    }
+}
+
+// Enter in a connection field runs the load command; in the list it does not
+// (it must never come near a removal).
+TEST_F(WindowLayout, EnterInAConnectionFieldLoads) {
+    showActive();
+    for (const char* field : {"txtServerSQL", "txtUserSQL", "txtPwdSQL", "cmbBDSQL"}) {
+        ui.clear();
+        const bool loads = std::string_view(field) != "cmbBDSQL";
+        ui.allow(loads ? 1 : 0);
+        control(field)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        EXPECT_EQ(ui.messages().size(), loads ? 1u : 0u) << field;
+    }
 }
 
 TEST_F(WindowLayout, PasswordIsMaskedWithAsterisks) {

@@ -52,6 +52,10 @@ Product describeProduct(const QString& version) {
     return p;
 }
 
+namespace {
+bool heldOutside(const state::Database& d) { return d.inUse || !d.sessions.isEmpty(); }
+} // namespace
+
 Catalog::Catalog(state::ServerState s, QString statePath)
     : state_(std::move(s)), path_(std::move(statePath)), product_(describeProduct(state_.version)) {
     int id = 1;
@@ -59,8 +63,39 @@ Catalog::Catalog(state::ServerState s, QString statePath)
         entries_.append(DatabaseEntry{name, id++, true, false});
     }
     for (const state::Database& d : state_.databases) {
-        entries_.append(DatabaseEntry{d.name, id++, false, d.inUse});
+        entries_.append(DatabaseEntry{d.name, id++, false, heldOutside(d), d.singleUser});
     }
+}
+
+bool Catalog::setUserAccess(const QString& name, bool singleUser, bool endHolders, QString& error) {
+    state::ServerState next = state_;
+    state::Database* changed = nullptr;
+    for (state::Database& d : next.databases) {
+        if (sameDatabase(d.name, name)) {
+            changed = &d;
+        }
+    }
+    if (changed == nullptr) {
+        error = QStringLiteral("no such user database");
+        return false;
+    }
+    changed->singleUser = singleUser;
+    if (endHolders) {
+        changed->inUse = false;
+        changed->sessions.clear();
+    }
+    const state::Database saved = *changed;
+    if (!state::saveState(path_, next, error)) {
+        return false;
+    }
+    state_ = std::move(next);
+    for (DatabaseEntry& e : entries_) {
+        if (!e.system && sameDatabase(e.name, name)) {
+            e.inUse = heldOutside(saved);
+            e.singleUser = saved.singleUser;
+        }
+    }
+    return true;
 }
 
 bool Catalog::sameDatabase(const QString& a, const QString& b) const {

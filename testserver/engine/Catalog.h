@@ -32,6 +32,7 @@ struct DatabaseEntry {
     int id = 0;
     bool system = false;
     bool inUse = false; // held outside this server, from the state file
+    bool singleUser = false;
 };
 
 class Catalog {
@@ -55,6 +56,10 @@ public:
     // Removes a user database and saves the state; on a failed save nothing
     // changes and `error` says why.
     bool drop(const QString& name, QString& error);
+    // Sets a user database to single-user or multi-user access and saves the
+    // state; endHolders also ends the staged sessions that hold it.  On a
+    // failed save nothing changes and `error` says why.
+    bool setUserAccess(const QString& name, bool singleUser, bool endHolders, QString& error);
 
 private:
     state::ServerState state_;

@@ -72,6 +72,9 @@ private:
         if (std::holds_alternative<sql::Use>(st)) {
             return tds::curcmd::Use;
         }
+        if (std::holds_alternative<sql::AlterDatabase>(st)) {
+            return tds::curcmd::AlterDatabase;
+        }
         return tds::curcmd::Set;
     }
 
@@ -82,6 +85,12 @@ private:
                                  QStringLiteral("Database '%1' does not exist. Make sure that the "
                                                 "name is entered correctly.")
                                      .arg(u.database)};
+        }
+        if (db->singleUser && db->name != session_.database && inUse_(*db)) {
+            throw StatementError{924, 14,
+                                 QStringLiteral("Database '%1' is already open and can only have "
+                                                "one user at a time.")
+                                     .arg(db->name)};
         }
         const QString old = session_.database;
         session_.database = db->name;
@@ -172,6 +181,13 @@ private:
                 QStringLiteral("Cannot drop database \"%1\" because it is currently in use.")
                     .arg(name)};
         }
+        if (const state::Database* d = catalog_.userDatabase(db->name); d && d->replicated) {
+            throw StatementError{
+                3724, 16,
+                QStringLiteral("Cannot drop the database '%1' because it is being used for "
+                               "replication.")
+                    .arg(name)};
+        }
         const QString actual = db->name; // the entry goes away with the drop
         QString why;
         if (!catalog_.drop(actual, why)) {
@@ -184,10 +200,183 @@ private:
         }
     }
 
+    std::optional<Done> exec(const sql::AlterDatabase& a) {
+        try {
+            alterOne(a);
+        } catch (const StatementError& e) {
+            out_.message(serverMessage(e.number, e.severity, e.text));
+            if (e.number != 5011 && e.number != 5058) {
+                out_.message(
+                    serverMessage(5069, 16, QStringLiteral("ALTER DATABASE statement failed.")));
+            }
+            return Done{tds::done::Error, tds::curcmd::AlterDatabase, 0};
+        }
+        return Done{0, tds::curcmd::AlterDatabase, 0};
+    }
+
+    void alterOne(const sql::AlterDatabase& a) {
+        const QString option =
+            a.singleUser ? QStringLiteral("SINGLE_USER") : QStringLiteral("MULTI_USER");
+        const DatabaseEntry* db = catalog_.find(a.name);
+        if (db && db->system) {
+            throw StatementError{5058, 16,
+                                 QStringLiteral("Option '%1' cannot be set in database '%2'.")
+                                     .arg(option, db->name)};
+        }
+        if (!db || !(session_.sysadmin || owns(*db))) {
+            throw StatementError{5011, 14,
+                                 QStringLiteral("User does not have permission to alter database "
+                                                "'%1', the database does not exist, or the "
+                                                "database is not in a state that allows access "
+                                                "checks.")
+                                     .arg(a.name)};
+        }
+        bool endHolders = false;
+        if (a.singleUser && db->name != session_.database && inUse_(*db)) {
+            DatabaseEntry onlyClients = *db;
+            onlyClients.inUse = false;
+            if (a.termination != sql::AlterDatabase::Termination::RollbackImmediate) {
+                // SQL Server waits for the users to leave; this server does not.
+                throw StatementError{5070, 16,
+                                     QStringLiteral("Database state cannot be changed while other "
+                                                    "users are using the database '%1'")
+                                         .arg(db->name)};
+            }
+            if (inUse_(onlyClients)) {
+                // Sessions of this server's own clients are not ended.
+                throw StatementError{5061, 16,
+                                     QStringLiteral("ALTER DATABASE failed because a lock could "
+                                                    "not be placed on database '%1'. Try again "
+                                                    "later.")
+                                         .arg(db->name)};
+            }
+            endHolders = true;
+        }
+        const QString actual = db->name;
+        QString why;
+        if (!catalog_.setUserAccess(actual, a.singleUser, endHolders, why)) {
+            throw StatementError{5069, 16,
+                                 QStringLiteral("ALTER DATABASE statement failed: the state file "
+                                                "could not be written (%1).")
+                                     .arg(why)};
+        }
+        if (endHolders) {
+            out_.message(serverMessage(5060, 10,
+                                       QStringLiteral("Nonqualified transactions are being rolled "
+                                                      "back. Estimated rollback completion: "
+                                                      "100%.")));
+        }
+    }
+
+    // One row of sysprocesses: this session, then the staged sessions that
+    // hold databases.
+    struct Process {
+        int spid;
+        int dbid;
+        QString login;
+        QString host;
+        QString program;
+    };
+
+    QList<Process> processes() const {
+        const DatabaseEntry* own = catalog_.find(session_.database);
+        QList<Process> rows{{session_.spid, own ? own->id : 1, session_.login, {}, {}}};
+        int spid = 1000; // above this server's own session numbers
+        for (const DatabaseEntry& e : catalog_.databases()) {
+            const state::Database* d = e.system ? nullptr : catalog_.userDatabase(e.name);
+            if (d == nullptr) {
+                continue;
+            }
+            if (d->inUse) {
+                rows.append({spid++, e.id, QStringLiteral("sa"), {}, {}});
+            }
+            for (const state::HoldingSession& h : d->sessions) {
+                rows.append({spid++, e.id, h.login, h.host, h.program});
+            }
+        }
+        return rows;
+    }
+
+    static Value processValue(const Process& p, const QString& column) {
+        // nchar(128) columns: SQL Server pads them with blanks.
+        auto padded = [](const QString& v) { return text(v.leftJustified(128, u' ')); };
+        if (sameName(column, QStringLiteral("spid"))) {
+            return Value{std::int32_t(p.spid)};
+        }
+        if (sameName(column, QStringLiteral("dbid"))) {
+            return Value{std::int32_t(p.dbid)};
+        }
+        if (sameName(column, QStringLiteral("loginame"))) {
+            return padded(p.login);
+        }
+        if (sameName(column, QStringLiteral("hostname"))) {
+            return padded(p.host);
+        }
+        if (sameName(column, QStringLiteral("program_name"))) {
+            return padded(p.program);
+        }
+        throw StatementError{207, 16, QStringLiteral("Invalid column name '%1'.").arg(column)};
+    }
+
+    static Column processColumn(const QString& column) {
+        const bool number =
+            sameName(column, QStringLiteral("spid")) || sameName(column, QStringLiteral("dbid"));
+        return Column{column.toLower().toStdU16String(),
+                      number ? Column::Type::SmallInt : Column::Type::NVarChar, number ? 0 : 128,
+                      false};
+    }
+
+    // What a WHERE compares with: a constant of the select's own kinds.
+    Value conditionValue(const sql::Condition& c) {
+        if (c.value.kind == sql::Expr::Kind::Column || c.value.kind == sql::Expr::Kind::Star) {
+            throw StatementError{207, 16,
+                                 QStringLiteral("Invalid column name '%1'.").arg(c.value.text)};
+        }
+        return column(c.value, std::nullopt).value(nullptr);
+    }
+
+    Done selectProcesses(const sql::Select& s) {
+        if (!s.orderBy.isEmpty()) {
+            throw StatementError{1033, 15,
+                                 QStringLiteral("This server lists sysprocesses in spid order "
+                                                "only.")};
+        }
+        QList<QString> names;
+        std::vector<Column> meta;
+        for (const sql::SelectItem& item : s.items) {
+            if (item.expr.kind != sql::Expr::Kind::Column) {
+                throw StatementError{
+                    207, 16, QStringLiteral("Invalid column name '%1'.").arg(item.expr.text)};
+            }
+            processValue(Process{}, item.expr.text); // an unknown column is an error
+            names.append(item.expr.text);
+            meta.push_back(processColumn(item.alias.value_or(item.expr.text)));
+        }
+        QList<Process> rows = processes();
+        if (s.where) {
+            const Value wanted = conditionValue(*s.where);
+            rows.removeIf(
+                [&](const Process& p) { return processValue(p, s.where->column) != wanted; });
+        }
+        out_.columns(meta);
+        std::vector<Value> values(meta.size());
+        for (const Process& p : rows) {
+            for (qsizetype i = 0; i < names.size(); ++i) {
+                values[static_cast<std::size_t>(i)] = processValue(p, names[i]);
+            }
+            out_.row(values);
+        }
+        return Done{static_cast<std::uint16_t>(session_.noCount ? 0 : tds::done::Count),
+                    tds::curcmd::Select, static_cast<std::uint64_t>(rows.size())};
+    }
+
     std::optional<Done> exec(const sql::Select& s) {
         std::optional<View> view;
         if (s.from) {
             view = resolve(*s.from);
+        }
+        if (view && view->name == u"sysprocesses") {
+            return selectProcesses(s);
         }
         QList<OutputColumn> cols;
         for (const sql::SelectItem& item : s.items) {
@@ -213,8 +402,17 @@ private:
                     rows.append(&e);
                 }
             }
+            if (s.where) {
+                const Value wanted = conditionValue(*s.where);
+                const OutputColumn compared = sourceColumn(*view, s.where->column);
+                rows.removeIf([&](const DatabaseEntry* e) { return compared.value(e) != wanted; });
+            }
             sortRows(rows, s, cols, *view);
         } else {
+            if (s.where) {
+                throw StatementError{
+                    207, 16, QStringLiteral("Invalid column name '%1'.").arg(s.where->column)};
+            }
             rows.append(nullptr);
         }
         std::vector<Column> meta;
@@ -257,6 +455,11 @@ private:
             (schema.isEmpty() || sameName(schema, QStringLiteral("dbo")) ||
              sameName(schema, QStringLiteral("sys")))) {
             v = View{QStringLiteral("sysdatabases"), QStringLiteral("dbid"),
+                     Column::Type::SmallInt};
+        } else if (!remote && sameName(object, QStringLiteral("sysprocesses")) &&
+                   (schema.isEmpty() || sameName(schema, QStringLiteral("dbo")) ||
+                    sameName(schema, QStringLiteral("sys")))) {
+            v = View{QStringLiteral("sysprocesses"), QStringLiteral("dbid"),
                      Column::Type::SmallInt};
         } else if (!remote && sameName(object, QStringLiteral("databases")) &&
                    sameName(schema, QStringLiteral("sys")) && catalog_.product().parts.major >= 9) {

@@ -29,6 +29,7 @@ constexpr std::uint16_t Select = 0x00C1;
 constexpr std::uint16_t DropDatabase = 0x00CB;
 constexpr std::uint16_t Use = 0x00C5;
 constexpr std::uint16_t Set = 0x00B9;
+constexpr std::uint16_t AlterDatabase = 0x00D9;
 } // namespace curcmd
 
 namespace envchange {

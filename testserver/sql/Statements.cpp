@@ -378,7 +378,32 @@ private:
             } while (acceptPunct(","));
             return drop;
         }
+        if (acceptWord("ALTER")) {
+            return alterDatabase();
+        }
         fail();
+    }
+
+    AlterDatabase alterDatabase() {
+        expectWord("DATABASE");
+        AlterDatabase alter;
+        alter.name = identifier();
+        expectWord("SET");
+        if (acceptWord("SINGLE_USER")) {
+            alter.singleUser = true;
+        } else {
+            expectWord("MULTI_USER");
+        }
+        if (acceptWord("WITH")) {
+            if (acceptWord("ROLLBACK")) {
+                expectWord("IMMEDIATE");
+                alter.termination = AlterDatabase::Termination::RollbackImmediate;
+            } else {
+                expectWord("NO_WAIT");
+                alter.termination = AlterDatabase::Termination::NoWait;
+            }
+        }
+        return alter;
     }
 
     Select select() {
@@ -388,6 +413,13 @@ private:
         } while (acceptPunct(","));
         if (acceptWord("FROM")) {
             s.from = objectName();
+            if (acceptWord("WHERE")) {
+                Condition c;
+                c.column = identifier();
+                expectPunct("=");
+                c.value = expression();
+                s.where = c;
+            }
         }
         if (acceptWord("ORDER")) {
             expectWord("BY");

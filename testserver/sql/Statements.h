@@ -53,9 +53,16 @@ struct OrderItem {
     bool descending = false;
 };
 
+// WHERE column = expression: the one filter this server answers.
+struct Condition {
+    QString column;
+    Expr value;
+};
+
 struct Select {
     QList<SelectItem> items;
     std::optional<ObjectName> from;
+    std::optional<Condition> where;
     QList<OrderItem> orderBy;
 };
 
@@ -75,7 +82,16 @@ struct DropDatabase {
     QStringList names;
 };
 
-using Statement = std::variant<Select, Use, Set, DropDatabase>;
+// ALTER DATABASE name SET SINGLE_USER | MULTI_USER
+//     [WITH ROLLBACK IMMEDIATE | WITH NO_WAIT]
+struct AlterDatabase {
+    enum class Termination { None, RollbackImmediate, NoWait };
+    QString name;
+    bool singleUser = false;
+    Termination termination = Termination::None;
+};
+
+using Statement = std::variant<Select, Use, Set, DropDatabase, AlterDatabase>;
 
 struct SyntaxError {
     int number = 102;

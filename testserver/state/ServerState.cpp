@@ -289,10 +289,24 @@ ServerState parse(const QByteArray& json) {
     for (qsizetype i = 0; i < dbs.size(); ++i) {
         const QString where = QStringLiteral("database %1").arg(i + 1);
         const QJsonObject o = objectAt(dbs, i, QStringLiteral("database"));
-        onlyKeys(o, {"name", "inUse", "owner"}, where);
+        onlyKeys(o, {"name", "inUse", "sessions", "owner", "singleUser", "replicated"}, where);
         Database d;
         d.name = requiredString(o, "name", where);
         d.inUse = optionalBool(o, "inUse", where);
+        d.singleUser = optionalBool(o, "singleUser", where);
+        d.replicated = optionalBool(o, "replicated", where);
+        if (o.contains("sessions")) {
+            const QJsonArray held = requiredArray(o, "sessions");
+            for (qsizetype k = 0; k < held.size(); ++k) {
+                const QString at = QStringLiteral("%1, session %2").arg(where).arg(k + 1);
+                const QJsonObject h = objectAt(held, k, where + QStringLiteral(", session"));
+                onlyKeys(h, {"login", "host", "program"}, at);
+                d.sessions.append(
+                    {requiredString(h, "login", at),
+                     h.contains("host") ? requiredString(h, "host", at) : QString(),
+                     h.contains("program") ? requiredString(h, "program", at) : QString()});
+            }
+        }
         if (o.contains("owner")) {
             d.owner = requiredString(o, "owner", where);
             if (!loginNames.contains(d.owner->toCaseFolded())) {
@@ -404,8 +418,22 @@ QByteArray serializeState(const ServerState& s) {
         if (d.inUse) {
             o.insert("inUse", true);
         }
+        if (!d.sessions.isEmpty()) {
+            QJsonArray held;
+            for (const HoldingSession& h : d.sessions) {
+                held.append(
+                    QJsonObject{{"login", h.login}, {"host", h.host}, {"program", h.program}});
+            }
+            o.insert("sessions", held);
+        }
         if (d.owner) {
             o.insert("owner", *d.owner);
+        }
+        if (d.singleUser) {
+            o.insert("singleUser", true);
+        }
+        if (d.replicated) {
+            o.insert("replicated", true);
         }
         dbs.append(o);
     }

@@ -36,10 +36,21 @@ struct Kerberos {
     QString realm;
 };
 
+// A client session, staged in the state file, that has a database in use.
+struct HoldingSession {
+    QString login;
+    QString host;
+    QString program;
+    friend bool operator==(const HoldingSession&, const HoldingSession&) = default;
+};
+
 struct Database {
     QString name;
-    bool inUse = false;           // held by a session outside this server
-    std::optional<QString> owner; // a login, which may see and drop it
+    bool inUse = false;             // held by a session outside this server
+    QList<HoldingSession> sessions; // held by these sessions, which sysprocesses lists
+    std::optional<QString> owner;   // a login, which may see and drop it
+    bool singleUser = false;        // ALTER DATABASE ... SET SINGLE_USER
+    bool replicated = false;        // published for replication: DROP refuses it
 };
 
 // Where a fault acts: on accepting, on PRELOGIN, on LOGIN7, on every SQL

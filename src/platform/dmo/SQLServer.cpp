@@ -52,6 +52,56 @@ void Database::Remove() {
     });
 }
 
+namespace {
+
+QString quotedText(QString text) {
+    return QStringLiteral("N'") + text.replace(u'\'', QStringLiteral("''")) + u'\'';
+}
+
+// sysprocesses pads its nchar columns with blanks.
+QString unpadded(const std::optional<QString>& value) {
+    QString text = value.value_or(QString());
+    while (text.endsWith(u' ')) {
+        text.chop(1);
+    }
+    return text;
+}
+
+// A change of the database's state: like a drop, it waits for the server.
+void alter(detail::Session& session, const QString& name, const QString& change) {
+    guarded([&] {
+        odbc::Statement statement(session.connected());
+        statement.setQueryTimeout(std::chrono::seconds(0));
+        statement.execute(QStringLiteral("ALTER DATABASE ") + bracketQuoted(name) +
+                          QStringLiteral(" SET ") + change);
+        statement.finishResults();
+    });
+}
+
+} // namespace
+
+QList<UsingSession> Database::UsingSessions() const {
+    return guarded([&] {
+        odbc::Statement query(session_->connected());
+        query.execute(QStringLiteral("SELECT loginame, hostname, program_name FROM "
+                                     "master.dbo.sysprocesses WHERE dbid = DB_ID(") +
+                      quotedText(name_) + u')');
+        QList<UsingSession> sessions;
+        while (query.fetch()) {
+            sessions.append(
+                {unpadded(query.text(1)), unpadded(query.text(2)), unpadded(query.text(3))});
+        }
+        query.finishResults();
+        return sessions;
+    });
+}
+
+void Database::SetSingleUserClosingSessions() {
+    alter(*session_, name_, QStringLiteral("SINGLE_USER WITH ROLLBACK IMMEDIATE"));
+}
+
+void Database::SetMultiUser() { alter(*session_, name_, QStringLiteral("MULTI_USER")); }
+
 Databases::iterator::iterator(std::shared_ptr<detail::Session> session)
     : session_(std::move(session)) {
     guarded([&] {

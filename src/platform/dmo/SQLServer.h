@@ -7,6 +7,7 @@
 // SQLServer closes its connection, unless a Database taken from it still
 // lives; then the connection closes with the last of them.
 
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -24,11 +25,24 @@ namespace detail {
 struct Session;
 }
 
+// A session that has a database in use, as the server lists it.
+struct UsingSession {
+    QString login;
+    QString host;
+    QString program;
+};
+
 class Database {
 public:
     const QString& Name() const { return name_; }
     // Drops the database on the server.
     void Remove();
+    // The other sessions that use the database (master.dbo.sysprocesses).
+    QList<UsingSession> UsingSessions() const;
+    // SET SINGLE_USER WITH ROLLBACK IMMEDIATE: ends every other session that
+    // uses the database; SET MULTI_USER gives it back to everyone.
+    void SetSingleUserClosingSessions();
+    void SetMultiUser();
 
 private:
     friend class Databases;

@@ -39,7 +39,12 @@ int QtServices::showMessage(const QString& text, int style) {
         box.setDefaultButton(QMessageBox::Ok);
         box.setEscapeButton(QMessageBox::Ok);
     }
+    // A question asked while work runs is answered with the pointer the
+    // procedure set, not the busy one of the work.
+    const bool working = working_;
+    setWorking(false);
     const int chosen = box.exec();
+    setWorking(working);
     if (chosen == QMessageBox::Yes) {
         return answer::Yes;
     }
@@ -51,13 +56,23 @@ int QtServices::showMessage(const QString& text, int style) {
 
 void QtServices::setMousePointer(int value) {
     pointer_ = value;
-    if (value == pointer::Default) {
+    showPointer();
+}
+
+void QtServices::setWorking(bool working) {
+    working_ = working;
+    showPointer();
+}
+
+void QtServices::showPointer() {
+    if (pointer_ == pointer::Default && !working_) {
         while (QGuiApplication::overrideCursor()) {
             QGuiApplication::restoreOverrideCursor();
         }
         return;
     }
-    const QCursor cursor(value == pointer::Hourglass ? Qt::WaitCursor : Qt::ArrowCursor);
+    const bool busy = working_ || pointer_ == pointer::Hourglass;
+    const QCursor cursor(busy ? Qt::WaitCursor : Qt::ArrowCursor);
     if (QGuiApplication::overrideCursor()) {
         QGuiApplication::changeOverrideCursor(cursor);
     } else {

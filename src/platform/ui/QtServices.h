@@ -11,9 +11,13 @@ public:
     void setMousePointer(int value) override;
     int mousePointer() const override { return pointer_; }
     void processPendingEvents() override;
+    void setWorking(bool working) override;
 
 private:
+    void showPointer();
+
     int pointer_ = pointer::Default;
+    bool working_ = false;
 };
 
 } // namespace ui

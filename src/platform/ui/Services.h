@@ -3,7 +3,10 @@
 // runtime: modal message boxes, the screen's mouse pointer and processing
 // pending window events once.  This library needs only Qt Core; the program
 // installs the Qt Widgets implementation (QtServices.h), tests a recording
-// double.
+// double.  The shorthands may be called from work running off the UI thread
+// (OffUiThread.h): the services themselves always run on the UI thread.
+
+#include "OffUiThread.h"
 
 #include <QString>
 
@@ -43,6 +46,9 @@ public:
     virtual void setMousePointer(int value) = 0;
     virtual int mousePointer() const = 0;
     virtual void processPendingEvents() = 0;
+    // While a command's work runs off the UI thread the screen shows the busy
+    // pointer, whatever value the work sets; the value set stays the one read.
+    virtual void setWorking(bool working) { (void)working; }
 };
 
 // The services in force.  install(nullptr) leaves none installed, and a
@@ -51,12 +57,23 @@ public:
 Services& services();
 void install(Services* replacement);
 
-// Shorthands for the calls the procedures make.
+// Shorthands for the calls the procedures make.  From abandoned work they do
+// nothing: a message box answers No to a question and OK otherwise.
 inline int MsgBox(const QString& text, int messageStyle = style::Ok) {
-    return services().showMessage(text, messageStyle);
+    int reply = (messageStyle & 0x7) == 4 ? answer::No : answer::Ok;
+    onUiThread([&] { reply = services().showMessage(text, messageStyle); });
+    return reply;
 }
-inline void setMousePointer(int value) { services().setMousePointer(value); }
-inline int mousePointer() { return services().mousePointer(); }
-inline void doEvents() { services().processPendingEvents(); }
+inline void setMousePointer(int value) {
+    onUiThread([&] { services().setMousePointer(value); });
+}
+inline int mousePointer() {
+    int value = pointer::Default;
+    onUiThread([&] { value = services().mousePointer(); });
+    return value;
+}
+inline void doEvents() {
+    onUiThread([] { services().processPendingEvents(); });
+}
 
 } // namespace ui
