@@ -178,6 +178,8 @@ TEST_F(WindowLayout, EveryCaptionFitsItsControlInTheFontItResolves) {
 
 TEST_F(WindowLayout, WindowIsTitledFixedInSizeAndCentred) {
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Tarvelo"));
+    // An icon of its own, also where the installed one is not found.
+    EXPECT_FALSE(form.windowIcon().pixmap(32).isNull());
     const QSize client(pixels(7785, dpiX()), pixels(6000, dpiY()));
     EXPECT_EQ(form.size(), client);
     EXPECT_EQ(form.minimumSize(), client);
