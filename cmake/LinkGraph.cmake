@@ -1,0 +1,16 @@
+# The libraries a target links directly, as named in its own and its
+# interface link lists, with $<LINK_ONLY:...> unwrapped.
+function(tarvelo_direct_links target out)
+  set(found "")
+  foreach(property LINK_LIBRARIES INTERFACE_LINK_LIBRARIES)
+    get_target_property(links ${target} ${property})
+    if(NOT links)
+      continue()
+    endif()
+    foreach(link IN LISTS links)
+      string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" link "${link}")
+      list(APPEND found ${link})
+    endforeach()
+  endforeach()
+  set(${out} ${found} PARENT_SCOPE)
+endfunction()
