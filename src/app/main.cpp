@@ -1,6 +1,7 @@
 // Tarvelo: shows the one window; closing it ends the program.  There is no
 // command line and nothing is read or stored.
 
+#include "SecretHygiene.h"
 #include "platform/ui/QtDialogs.h"
 #include "platform/ui/QtServices.h"
 #include "window/DialogFont.h"
@@ -11,6 +12,8 @@
 #include <QTranslator>
 
 int main(int argc, char** argv) {
+    app::keepSecretsInMemory();
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvelo"));
     QGuiApplication::setDesktopFileName(QStringLiteral("tarvelo"));
