@@ -74,9 +74,16 @@ QString dimeProviderSQL(int nTipo) {
 
 bool conectaDSN(const QString& sServidor, ado::Connection& cn, const QString& sUsuario,
                 const QString& sPassword) {
-    return rt::withFailurePath(
+    bool bProbado = true;
+    const bool bCompleto = rt::withFailurePath(
         [&] {
             const int nTipo = dimeTipoSQL(sServidor, sUsuario, sPassword, false);
+            if (nTipo == 0) {
+                // The probe could not connect and has said why; the same
+                // server and login would only fail again, under a false name.
+                bProbado = false;
+                return;
+            }
             cn.setConnectionString(
                 adoConnectionString(dimeProviderSQL(nTipo), sServidor, sUsuario, sPassword));
             cn.setIsolationLevel(ado::isolation::ReadUncommitted);
@@ -87,6 +94,7 @@ bool conectaDSN(const QString& sServidor, ado::Connection& cn, const QString& sU
             ui::MsgBox(QStringLiteral("conectaDSN: ") + rt::currentError().description,
                        ui::style::Ok);
         });
+    return bCompleto && bProbado;
 }
 
 void CargaBBDD(ListaBBDD& cmb, const QString& sServidor, const QString& sUsuario,
@@ -117,13 +125,21 @@ void CargaBBDD(ListaBBDD& cmb, const QString& sServidor, const QString& sUsuario
         });
 }
 
-bool bExisteDBSQL(const QString& sServidor, const QString& sBaseDatos, const QString& sUsuario,
-                  const QString& sPassword) {
-    bool bExiste = false;
+namespace {
+
+enum class Existencia { Existe, NoExiste, SinConexion };
+
+// The existence check, telling a connection that failed (and has been
+// explained to the user) from a database that is not there.  A failure of
+// the query itself counts as not there.
+Existencia existencia(const QString& sServidor, const QString& sBaseDatos, const QString& sUsuario,
+                      const QString& sPassword) {
+    Existencia resultado = Existencia::NoExiste;
     rt::withFailurePath(
         [&] {
             ado::Connection cn;
             if (!conectaDSN(sServidor, cn, sUsuario, sPassword)) {
+                resultado = Existencia::SinConexion;
                 return;
             }
             ado::Recordset rs;
@@ -132,7 +148,7 @@ bool bExisteDBSQL(const QString& sServidor, const QString& sBaseDatos, const QSt
             while (!rs.Eof()) {
                 if (sameName(rs.Fields(QStringLiteral("DB_NAME")).Value(), sBaseDatos)) {
                     // rs and cn are released, and thereby closed, on the way out.
-                    bExiste = true;
+                    resultado = Existencia::Existe;
                     return;
                 }
                 rs.MoveNext();
@@ -141,7 +157,14 @@ bool bExisteDBSQL(const QString& sServidor, const QString& sBaseDatos, const QSt
             cn.Close();
         },
         [] {});
-    return bExiste;
+    return resultado;
+}
+
+} // namespace
+
+bool bExisteDBSQL(const QString& sServidor, const QString& sBaseDatos, const QString& sUsuario,
+                  const QString& sPassword) {
+    return existencia(sServidor, sBaseDatos, sUsuario, sPassword) == Existencia::Existe;
 }
 
 bool BorraDBSQL(const QString& sServidor, const QString& sBaseDatos, const QString& sUsuario,
@@ -149,7 +172,11 @@ bool BorraDBSQL(const QString& sServidor, const QString& sBaseDatos, const QStri
     bool bBorrada = false;
     rt::withFailurePath(
         [&] {
-            if (!bExisteDBSQL(sServidor, sBaseDatos, sUsuario, sPassword)) {
+            const Existencia e = existencia(sServidor, sBaseDatos, sUsuario, sPassword);
+            if (e == Existencia::SinConexion) {
+                return; // the user has read why
+            }
+            if (e == Existencia::NoExiste) {
                 ui::MsgBox(QStringLiteral("La Base de Datos a borrar no existe."),
                            ui::style::Critical);
                 return;

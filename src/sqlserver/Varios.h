@@ -24,6 +24,8 @@ int dimeTipoSQL(const QString& sServidor, const QString& sUsuario, const QString
 // "SQLNCLI10" for type 2, "SQLNCLI" for 1, the empty text for any other.
 QString dimeProviderSQL(int nTipo);
 // Opens cn on the server's MASTER database; false after a message on failure.
+// When the probe of dimeTipoSQL fails, its message is the only one: the
+// connection is not attempted.
 bool conectaDSN(const QString& sServidor, ado::Connection& cn, const QString& sUsuario,
                 const QString& sPassword);
 // Clears cmb and adds every database name of the server, in the server's order.
@@ -32,6 +34,7 @@ void CargaBBDD(ListaBBDD& cmb, const QString& sServidor, const QString& sUsuario
 // Whether the server has a database of that name, ignoring case; silent.
 bool bExisteDBSQL(const QString& sServidor, const QString& sBaseDatos, const QString& sUsuario,
                   const QString& sPassword);
-// Drops the database; every false result has been explained to the user.
+// Drops the database; every false result has been explained to the user,
+// once: a server that cannot be reached is not said to lack the database.
 bool BorraDBSQL(const QString& sServidor, const QString& sBaseDatos, const QString& sUsuario,
                 const QString& sPassword);

@@ -5,6 +5,7 @@
 #include "TestServer.h"
 #include "platform/ado/Connection.h"
 #include "platform/ado/Recordset.h"
+#include "platform/connection/Connect.h"
 #include "platform/dmo/Failure.h"
 #include "platform/dmo/SQLServer.h"
 #include "platform/odbc/ConnectionString.h"
@@ -49,7 +50,8 @@ TEST(OdbcServer, BracedPasswordsReachTheServerIntact) {
     for (int i = 0; i < passwords.size(); ++i) {
         odbc::Connection connection;
         EXPECT_NO_THROW(
-            connection.connect(odbcString(server, QStringLiteral("u%1").arg(i), passwords[i])))
+            connection.connect(odbcString(server, QStringLiteral("u%1").arg(i), passwords[i]),
+                               std::chrono::seconds(15)))
             << passwords[i].toStdString();
     }
 }
@@ -65,19 +67,24 @@ TEST(OdbcServer, PasswordThatWouldEndTheBracesArrivesWholeOrNotAtAll) {
         EXPECT_TRUE(server.logLines().isEmpty());
     } else {
         odbc::Connection connection;
-        EXPECT_NO_THROW(connection.connect(odbcString(server, QStringLiteral("u"), password)));
+        EXPECT_NO_THROW(connection.connect(odbcString(server, QStringLiteral("u"), password),
+                                           std::chrono::seconds(15)));
     }
 }
 
 // The driver takes the time-outs of Timeouts.h: 15 s for a login and 30 s
-// for a statement, unless the statement is freed of its limit.
+// for a statement, given as 15 s that the driver waits twice, unless the
+// statement is freed of its limit.
 TEST(OdbcServer, LoginsAndStatementsAreBoundedByTheNamedTimeOuts) {
     TestServer server;
-    odbc::Connection connection;
-    connection.connect(odbcString(server, kSa, kSaPassword));
-    EXPECT_EQ(connection.attribute(SQL_ATTR_LOGIN_TIMEOUT), 15u);
-    odbc::Statement statement(connection);
-    EXPECT_EQ(statement.attribute(SQL_ATTR_QUERY_TIMEOUT), 30u);
+    const auto connection = connection::connect({QStringLiteral("127.0.0.1,%1").arg(server.port()),
+                                                 kSa,
+                                                 kSaPassword,
+                                                 {},
+                                                 QStringLiteral("7.3")});
+    EXPECT_EQ(connection->attribute(SQL_ATTR_LOGIN_TIMEOUT), 15u);
+    odbc::Statement statement(*connection);
+    EXPECT_EQ(statement.attribute(SQL_ATTR_QUERY_TIMEOUT), 15u);
     statement.setQueryTimeout(std::chrono::seconds(0));
     EXPECT_EQ(statement.attribute(SQL_ATTR_QUERY_TIMEOUT), 0u);
 }

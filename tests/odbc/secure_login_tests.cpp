@@ -4,6 +4,7 @@
 // freetds.conf hold.
 #include "QStringPrinter.h"
 #include "ServerStates.h"
+#include "ShortTimeouts.h"
 #include "TestServer.h"
 #include "platform/ado/Connection.h"
 #include "platform/dmo/SQLServer.h"
@@ -167,6 +168,39 @@ TEST(SecureLogin, CertificatesAreCheckedAsFreetdsConfSays) {
     }
     // Only the connections that trusted the server sent a login.
     EXPECT_EQ(logins(server).size(), 4);
+}
+
+} // namespace
+
+namespace {
+
+// With certificate checks configured and passed, a failure after the login
+// was sent is told by what went wrong, never blamed on the certificate.
+TEST(SecureLogin, FailuresAfterATrustedHandshakeSayWhatWentWrong) {
+    Pki pki;
+    const ShortTimeouts shortened;
+    const struct {
+        const char* action;
+        const char* cause;
+    } cases[] = {{"close", "Se ha perdido la conexión con el servidor.\n"},
+                 {"garbage", "El servidor ha enviado una respuesta que no se puede leer.\n"},
+                 {"stall", "El servidor no ha respondido en el tiempo de espera.\n"}};
+    for (const auto& c : cases) {
+        QJsonObject state = withFault(TestServer::defaultState(),
+                                      QJsonObject{{"stage", "login"}, {"action", c.action}});
+        state.insert("certificate", pki.path("srv.pem"));
+        state.insert("key", pki.path("srv.key"));
+        TestServer server(state);
+        pki.write("freetds.conf", "[Prueba-TLS]\n\thost = 127.0.0.1\n\tport = " +
+                                      QByteArray::number(server.port()) +
+                                      "\n\tca file = " + pki.path("ca.pem").toUtf8() + "\n");
+        FreeTdsConf env(pki.path("freetds.conf"));
+        for (const auto& [layer, open] : kLayers) {
+            SCOPED_TRACE(std::string(c.action) + " through " + layer);
+            const QString failure = failureOf([&] { open(QStringLiteral("prueba-tls")); });
+            EXPECT_TRUE(failure.startsWith(QString::fromUtf8(c.cause))) << failure.toStdString();
+        }
+    }
 }
 
 } // namespace

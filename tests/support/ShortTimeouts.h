@@ -2,7 +2,7 @@
 // Shortens the login and statement time-outs of every connection while it
 // lives, so that tests of a silent server wait a second, not 15 or 30.
 
-#include "platform/odbc/Timeouts.h"
+#include "platform/connection/Timeouts.h"
 
 namespace testing_support {
 
@@ -10,13 +10,13 @@ class ShortTimeouts {
 public:
     explicit ShortTimeouts(std::chrono::seconds login = std::chrono::seconds(1),
                            std::chrono::seconds query = std::chrono::seconds(1))
-        : previous_(odbc::replaceTimeoutsForTests({login, query})) {}
-    ~ShortTimeouts() { odbc::replaceTimeoutsForTests(previous_); }
+        : previous_(connection::replaceTimeoutsForTests({login, query})) {}
+    ~ShortTimeouts() { connection::replaceTimeoutsForTests(previous_); }
     ShortTimeouts(const ShortTimeouts&) = delete;
     ShortTimeouts& operator=(const ShortTimeouts&) = delete;
 
 private:
-    odbc::Timeouts previous_;
+    connection::Timeouts previous_;
 };
 
 } // namespace testing_support

@@ -2,9 +2,9 @@
 
 #include "ConnectionString.h"
 #include "Errors.h"
-#include "platform/odbc/ConnectionString.h"
+#include "platform/connection/Connect.h"
+#include "platform/connection/DriverMessages.h"
 #include "platform/odbc/Odbc.h"
-#include "platform/odbc/SecureConnection.h"
 
 #include <QStringList>
 
@@ -37,24 +37,6 @@ QString serverSpelling(const QString& database) {
         }
     }
     return database;
-}
-
-// DataTypeCompatibility and the other OLE DB properties need nothing here:
-// values come back as the classic types already.
-QString odbcConnectionString(const ConnectionProperties& properties,
-                             const odbc::ConnectionTarget& target) {
-    const QString tdsVersion = tdsVersionFor(properties.provider);
-    odbc::ConnectionStringBuilder builder;
-    builder.add(QStringLiteral("DRIVER"), QStringLiteral("FreeTDS"));
-    odbc::addTargetKeys(builder, target);
-    if (!properties.database.isEmpty()) {
-        builder.add(QStringLiteral("DATABASE"), serverSpelling(properties.database));
-    }
-    builder.add(QStringLiteral("UID"), properties.userId);
-    builder.add(QStringLiteral("PWD"), properties.password);
-    builder.add(QStringLiteral("TDS_Version"), tdsVersion);
-    builder.add(QStringLiteral("ClientCharset"), QStringLiteral("UTF-8"));
-    return builder.text();
 }
 
 } // namespace
@@ -120,7 +102,7 @@ void Connection::Open(const QString& connectionString, const QString& userId,
         properties.password = password;
     }
     // The provider is settled first: without one nothing else is looked at.
-    tdsVersionFor(properties.provider);
+    const QString tdsVersion = tdsVersionFor(properties.provider);
     // The provider logs in with SQL Server authentication, and SQL Server
     // refuses an empty login name; FreeTDS would take an empty name for a
     // Windows login instead, so it never gets one.
@@ -129,18 +111,18 @@ void Connection::Open(const QString& connectionString, const QString& userId,
                                QStringLiteral("No se puede iniciar sesión en SQL Server con un "
                                               "nombre de usuario vacío."));
     }
-    const odbc::ConnectionTarget target = odbc::connectionTarget(properties.server, false);
-    const QString text = odbcConnectionString(properties, target);
     try {
-        auto link = std::make_unique<odbc::Connection>();
-        odbc::connectTo(*link, text, target);
+        // DataTypeCompatibility and the other OLE DB properties need nothing
+        // here: values come back as the classic types already.
+        auto link = connection::connect({properties.server, properties.userId, properties.password,
+                                         serverSpelling(properties.database), tdsVersion});
         if (isolationLevel_ != isolation::Unspecified &&
             isolationLevel_ != isolation::ReadCommitted) {
             link->setAttribute(SQL_ATTR_TXN_ISOLATION, odbcIsolation(isolationLevel_));
         }
         link_ = std::move(link);
     } catch (const odbc::Error& error) {
-        throw rt::RuntimeError(err::kUnspecified, error.description());
+        throw rt::RuntimeError(err::kUnspecified, connection::explained(error).description());
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "Connection.h"
 #include "Errors.h"
+#include "platform/connection/DriverMessages.h"
 #include "platform/odbc/Odbc.h"
 
 namespace ado {
@@ -14,7 +15,7 @@ template <typename Step> decltype(auto) driverStep(Step&& step) {
     try {
         return step();
     } catch (const odbc::Error& error) {
-        throw rt::RuntimeError(err::kUnspecified, error.description());
+        throw rt::RuntimeError(err::kUnspecified, connection::explained(error).description());
     }
 }
 

@@ -1,5 +1,7 @@
 #include "Failure.h"
 
+#include "platform/connection/DriverMessages.h"
+
 namespace dmo {
 
 std::int32_t foldedNumber(std::optional<std::int32_t> serverMessage) {
@@ -10,7 +12,8 @@ std::int32_t foldedNumber(std::optional<std::int32_t> serverMessage) {
 }
 
 rt::RuntimeError failureFrom(const odbc::Error& error) {
-    return rt::RuntimeError(foldedNumber(error.serverMessageNumber()), error.description());
+    return rt::RuntimeError(foldedNumber(error.serverMessageNumber()),
+                            connection::explained(error).description());
 }
 
 } // namespace dmo

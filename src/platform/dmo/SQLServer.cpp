@@ -2,9 +2,8 @@
 
 #include "Failure.h"
 #include "NameMatch.h"
-#include "platform/odbc/ConnectionString.h"
+#include "platform/connection/Connect.h"
 #include "platform/odbc/Odbc.h"
-#include "platform/odbc/SecureConnection.h"
 
 #include <QStringList>
 
@@ -14,14 +13,15 @@ namespace detail {
 // The one connection a SQLServer object holds, shared with the objects
 // taken from it.
 struct Session {
-    odbc::Connection connection;
+    std::unique_ptr<odbc::Connection> connection;
 
+    bool isConnected() const { return connection && connection->connected(); }
     odbc::Connection& connected() {
-        if (!connection.connected()) {
+        if (!isConnected()) {
             throw rt::RuntimeError(kNoServerMessage,
                                    QStringLiteral("[SQL-DMO]No hay conexión con el servidor."));
         }
-        return connection;
+        return *connection;
     }
 };
 } // namespace detail
@@ -34,26 +34,6 @@ const QString kVersionQuery = QStringLiteral("SELECT SERVERPROPERTY('ProductVers
 
 QString bracketQuoted(QString name) {
     return u'[' + name.replace(u']', QStringLiteral("]]")) + u']';
-}
-
-QString connectionString(const odbc::ConnectionTarget& target, bool integrated,
-                         const QString& login, const QString& password) {
-    odbc::ConnectionStringBuilder builder;
-    builder.add(QStringLiteral("DRIVER"), QStringLiteral("FreeTDS"));
-    odbc::addTargetKeys(builder, target);
-    // In master, not the login's default database: that one may be the
-    // database to remove, which the server will not drop while this very
-    // session uses it.
-    builder.add(QStringLiteral("DATABASE"), QStringLiteral("master"));
-    if (integrated) {
-        builder.add(QStringLiteral("Trusted_Connection"), QStringLiteral("Yes"));
-    } else {
-        builder.add(QStringLiteral("UID"), login);
-        builder.add(QStringLiteral("PWD"), password);
-    }
-    builder.add(QStringLiteral("TDS_Version"), QStringLiteral("7.3"));
-    builder.add(QStringLiteral("ClientCharset"), QStringLiteral("UTF-8"));
-    return builder.text();
 }
 
 } // namespace
@@ -120,16 +100,17 @@ SQLServer::~SQLServer() = default;
 
 void SQLServer::Connect(const QString& serverName, const std::optional<QString>& login,
                         const std::optional<QString>& password) {
-    if (session_->connection.connected()) {
+    if (session_->isConnected()) {
         throw rt::RuntimeError(kNoServerMessage,
                                QStringLiteral("[SQL-DMO]El objeto ya está conectado."));
     }
     guarded([&] {
-        const odbc::ConnectionTarget target = odbc::connectionTarget(serverName, loginSecure_);
-        odbc::connectTo(session_->connection,
-                        connectionString(target, loginSecure_, login.value_or(login_),
-                                         password.value_or(password_)),
-                        target);
+        // In master, not the login's default database: that one may be the
+        // database to remove, which the server will not drop while this very
+        // session uses it.
+        session_->connection = connection::connect(
+            {serverName, loginSecure_ ? std::nullopt : std::optional(login.value_or(login_)),
+             password.value_or(password_), QStringLiteral("master"), QStringLiteral("7.3")});
     });
 }
 
@@ -153,6 +134,10 @@ std::int32_t SQLServer::VersionMajor() const {
 
 Databases SQLServer::Databases() const { return dmo::Databases(session_); }
 
-void SQLServer::DisConnect() { session_->connection.disconnect(); }
+void SQLServer::DisConnect() {
+    if (session_->connection) {
+        session_->connection->disconnect();
+    }
+}
 
 } // namespace dmo

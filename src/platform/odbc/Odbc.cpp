@@ -1,7 +1,6 @@
 #include "Odbc.h"
 
 #include "DriverVersion.h"
-#include "Timeouts.h"
 
 #include <QStringList>
 
@@ -59,25 +58,27 @@ QString joinTexts(const std::vector<DiagRecord>& records) {
 
 } // namespace
 
+bool isDriverMessage(std::int32_t native) {
+    // Besides the 20000 range, FreeTDS numbers its character conversion
+    // failures from 2400.
+    return native == 0 || (native >= 20000 && native < 21000) || (native >= 2400 && native < 2410);
+}
+
 Error::Error(const QString& description) : rt::RuntimeError(kUnspecified, description) {}
 
 namespace {
-QString describedFailure(const std::vector<DiagRecord>& records, const QString& instance) {
-    if (records.empty()) {
-        return QStringLiteral("El controlador ODBC no ha dado detalles del error.");
-    }
-    const QString spanish = driverFailureDescription(records, instance);
-    return spanish.isEmpty() ? joinTexts(records) : spanish + u'\n' + joinTexts(records);
+QString recordsText(const std::vector<DiagRecord>& records) {
+    return records.empty() ? QStringLiteral("El controlador ODBC no ha dado detalles del error.")
+                           : joinTexts(records);
 }
 } // namespace
 
-Error::Error(std::vector<DiagRecord> records, const QString& instance)
-    : rt::RuntimeError(kUnspecified, describedFailure(records, instance)),
-      records_(std::move(records)) {}
+Error::Error(std::vector<DiagRecord> records)
+    : rt::RuntimeError(kUnspecified, recordsText(records)), records_(std::move(records)) {}
 
 Error::Error(const QString& cause, std::vector<DiagRecord> records)
-    : rt::RuntimeError(kUnspecified, cause + u'\n' + joinTexts(records)),
-      records_(std::move(records)) {}
+    : rt::RuntimeError(kUnspecified, cause + u'\n' + recordsText(records)),
+      records_(std::move(records)), cause_(cause) {}
 
 std::optional<std::int32_t> Error::serverMessageNumber() const {
     for (const DiagRecord& record : records_) {
@@ -125,12 +126,12 @@ Connection::Connection()
 
 Connection::~Connection() { disconnect(); }
 
-void Connection::connect(const QString& connectionString, const QString& instance) {
-    setAttribute(SQL_ATTR_LOGIN_TIMEOUT, static_cast<SQLULEN>(timeouts().login.count()));
+void Connection::connect(const QString& connectionString, std::chrono::seconds loginTimeout) {
+    setAttribute(SQL_ATTR_LOGIN_TIMEOUT, static_cast<SQLULEN>(loginTimeout.count()));
     const SQLRETURN rc = SQLDriverConnectW(dbc_.get(), nullptr, wide(connectionString), SQL_NTS,
                                            nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
-        throw Error(diagnostics(SQL_HANDLE_DBC, dbc_.get()), instance);
+        throw Error(diagnostics(SQL_HANDLE_DBC, dbc_.get()));
     }
     connected_ = true;
     try {
@@ -165,7 +166,7 @@ SQLULEN Connection::attribute(SQLINTEGER attribute) const {
 }
 
 Statement::Statement(Connection& connection) : stmt_(SQL_HANDLE_STMT, connection.handle().get()) {
-    setQueryTimeout(timeouts().query);
+    setQueryTimeout(connection.statementTimeout());
 }
 
 void Statement::setQueryTimeout(std::chrono::seconds limit) {

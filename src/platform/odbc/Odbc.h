@@ -4,10 +4,9 @@
 // driver's diagnostic records.  All text crosses the ODBC boundary as UTF-16
 // (the wide entry points), so names in any script round-trip.
 //
-// Every login and every statement is bounded by the time-outs of
-// Timeouts.h; a statement can be freed of its limit.
+// A login waits as long as its caller says; a statement as long as its
+// connection's statement time-out, unless it is freed of its limit.
 
-#include "DriverMessages.h"
 #include "platform/runtime/RuntimeError.h"
 
 #include <QString>
@@ -22,28 +21,39 @@
 
 namespace odbc {
 
+struct DiagRecord {
+    QString sqlState;
+    std::int32_t nativeError = 0;
+    QString text;
+};
+
+// True for the numbers FreeTDS gives its own messages (0 for none).
+bool isDriverMessage(std::int32_t nativeError);
+
 // A failure of an ODBC call, or of this layer itself.  Its description joins
-// the texts of the diagnostic records, one per line, after a Spanish
-// description when the driver itself failed (DriverMessages.h).
+// the texts of the diagnostic records, one per line, after the cause when a
+// caller has told one.
 class Error : public rt::RuntimeError {
 public:
     // The generic failure number (E_FAIL) that the object layers start from.
     static constexpr std::int32_t kUnspecified = -2147467259;
 
     explicit Error(const QString& description);
-    // `instance`: the named instance a failed connection asked for.
-    explicit Error(std::vector<DiagRecord> records, const QString& instance = QString());
-    // A failure whose cause this layer found out itself: the cause stands
-    // before the driver's text, in place of the general description.
+    explicit Error(std::vector<DiagRecord> records);
+    // A failure whose cause the caller found out: the cause stands before
+    // the driver's text.
     Error(const QString& cause, std::vector<DiagRecord> records);
 
     const std::vector<DiagRecord>& records() const { return records_; }
+    // The cause told, or the empty text.
+    const QString& cause() const { return cause_; }
     // The number of the first message that came from the server, if any;
     // the driver's own messages (it cannot connect, the link broke) have none.
     std::optional<std::int32_t> serverMessageNumber() const;
 
 private:
     std::vector<DiagRecord> records_;
+    QString cause_;
 };
 
 // One ODBC handle, freed with its owner.
@@ -71,10 +81,9 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // A DSN-less connect with the complete connection string, no prompting.
-    // `instance` names the instance the string asks the Browser for, so
-    // that a failure can say which.
-    void connect(const QString& connectionString, const QString& instance = QString());
+    // A DSN-less connect with the complete connection string, no prompting,
+    // giving up after `loginTimeout`.
+    void connect(const QString& connectionString, std::chrono::seconds loginTimeout);
     // SQLGetInfo(SQL_DRIVER_VER) of the connected driver, "MM.mm.bbbb".
     QString driverVersion() const;
     // Closes the link; statements still open on it become unusable.
@@ -84,12 +93,18 @@ public:
     void setAttribute(SQLINTEGER attribute, SQLULEN value);
     SQLULEN attribute(SQLINTEGER attribute) const;
 
+    // The time-out every statement made afterwards starts with; zero, the
+    // default, lets them wait without limit.
+    void setStatementTimeout(std::chrono::seconds limit) { statementTimeout_ = limit; }
+    std::chrono::seconds statementTimeout() const { return statementTimeout_; }
+
     const Handle& handle() const { return dbc_; }
 
 private:
     Handle env_;
     Handle dbc_;
     bool connected_ = false;
+    std::chrono::seconds statementTimeout_{0};
 };
 
 struct ColumnInfo {
@@ -97,7 +112,8 @@ struct ColumnInfo {
     SQLSMALLINT sqlType = SQL_UNKNOWN_TYPE;
 };
 
-// A statement on a connected Connection; it must end before the connection.
+// A statement on a connected Connection, bounded by its statement time-out;
+// it must end before the connection.
 class Statement {
 public:
     explicit Statement(Connection& connection);

@@ -31,8 +31,9 @@ public:
     virtual FileOpenAnswer chooseFileToOpen(const FileOpenRequest& request) = 0;
 };
 
-// The choosers in force.  installDialogs(nullptr) restores the Qt ones; the
-// caller keeps ownership of what it installs.
+// The choosers in force.  installDialogs(nullptr) leaves none installed, and
+// a call of dialogs() then stops the program; the caller keeps ownership of
+// what it installs.
 Dialogs& dialogs();
 void installDialogs(Dialogs* replacement);
 

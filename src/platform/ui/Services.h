@@ -45,8 +45,9 @@ public:
     virtual void processPendingEvents() = 0;
 };
 
-// The services in force.  install(nullptr) restores the Qt implementation;
-// the caller keeps ownership of what it installs.
+// The services in force.  install(nullptr) leaves none installed, and a
+// call of services() then stops the program; the caller keeps ownership of
+// what it installs.
 Services& services();
 void install(Services* replacement);
 

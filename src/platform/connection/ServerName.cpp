@@ -1,15 +1,15 @@
 #include "ServerName.h"
 
-#include "Odbc.h"
+#include "platform/odbc/Odbc.h"
 
 #include <algorithm>
 
-namespace odbc {
+namespace connection {
 
 namespace {
 
 [[noreturn]] void invalidServerName(const QString& typed) {
-    throw Error(QStringLiteral("El nombre de servidor '%1' no es válido.").arg(typed));
+    throw odbc::Error(QStringLiteral("El nombre de servidor '%1' no es válido.").arg(typed));
 }
 
 bool isLocalAlias(const QString& typedHost) {
@@ -60,7 +60,7 @@ QString browserInstance(const ServerAddress& address) {
     return address.port ? QString() : address.instance;
 }
 
-void addServerKeys(ConnectionStringBuilder& builder, const ServerAddress& address) {
+void addServerKeys(odbc::ConnectionStringBuilder& builder, const ServerAddress& address) {
     if (address.port) {
         builder.add(QStringLiteral("SERVER"), address.host);
         builder.add(QStringLiteral("PORT"), QString::number(*address.port));
@@ -72,4 +72,4 @@ void addServerKeys(ConnectionStringBuilder& builder, const ServerAddress& addres
     }
 }
 
-} // namespace odbc
+} // namespace connection

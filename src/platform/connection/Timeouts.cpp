@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace odbc {
+namespace connection {
 
 namespace {
 // Read and replaced on the user-interface thread only, like every call here.
@@ -11,6 +11,8 @@ Timeouts inForce = kTimeouts;
 
 Timeouts timeouts() { return inForce; }
 
+std::chrono::seconds driverWait(std::chrono::seconds total) { return (total + total % 2) / 2; }
+
 Timeouts replaceTimeoutsForTests(Timeouts shorter) { return std::exchange(inForce, shorter); }
 
-} // namespace odbc
+} // namespace connection

@@ -3,13 +3,13 @@
 // FreeTDS driver needs: "host", "host\instance", "host,port",
 // "tcp:host,port", "(local)" and "." (this machine).
 
-#include "ConnectionString.h"
+#include "platform/odbc/ConnectionString.h"
 
 #include <QString>
 
 #include <optional>
 
-namespace odbc {
+namespace connection {
 
 struct ServerAddress {
     QString host;
@@ -30,6 +30,6 @@ QString browserInstance(const ServerAddress& address);
 
 // Adds SERVER and, when known, PORT.  With a port the instance is left out:
 // the port already says where the server listens.
-void addServerKeys(ConnectionStringBuilder& builder, const ServerAddress& address);
+void addServerKeys(odbc::ConnectionStringBuilder& builder, const ServerAddress& address);
 
-} // namespace odbc
+} // namespace connection

@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-namespace odbc {
+namespace connection {
 
 namespace {
 
@@ -31,10 +31,17 @@ QString canonicalHost(const QString& host) {
     return result;
 }
 
-} // namespace
-
+// MSSQLSvc/<host>:<port>, with the host as FreeTDS puts it: canonicalised
+// through the resolver when it has no domain.
 QString servicePrincipal(const QString& host, int port) {
     return QStringLiteral("MSSQLSvc/%1:%2").arg(canonicalHost(host)).arg(port);
+}
+
+} // namespace
+
+QString kdcNotAnswering() {
+    return QStringLiteral("El KDC de Kerberos no responde; no se puede iniciar sesión con la "
+                          "autenticación de Windows.");
 }
 
 QString kerberosCause(const QString& host, int port) {
@@ -60,7 +67,10 @@ QString kerberosCause(const QString& host, int port) {
                                      GSS_C_MUTUAL_FLAG, 0, GSS_C_NO_CHANNEL_BINDINGS,
                                      GSS_C_NO_BUFFER, nullptr, &output, nullptr, nullptr);
         if (GSS_ERROR(major)) {
-            if (minor == static_cast<OM_uint32>(KRB5KDC_ERR_S_PRINCIPAL_UNKNOWN)) {
+            if (minor == static_cast<OM_uint32>(KRB5_KDC_UNREACH) ||
+                minor == static_cast<OM_uint32>(KRB5_REALM_CANT_RESOLVE)) {
+                cause = kdcNotAnswering();
+            } else if (minor == static_cast<OM_uint32>(KRB5KDC_ERR_S_PRINCIPAL_UNKNOWN)) {
                 cause = QStringLiteral("El KDC de Kerberos no conoce el servidor (%1); no se puede "
                                        "iniciar sesión con la autenticación de Windows.")
                             .arg(principal);
@@ -77,4 +87,4 @@ QString kerberosCause(const QString& host, int port) {
     return cause;
 }
 
-} // namespace odbc
+} // namespace connection

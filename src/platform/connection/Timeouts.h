@@ -5,12 +5,13 @@
 // which the server may still complete) waits without limit.
 //
 // At a statement's time-out the driver asks the server to cancel and waits
-// once more as long for the acknowledgement before it drops the link, so a
-// server that has died outright is given up after twice the time-out.
+// once more as long for the acknowledgement before it drops the link, so
+// the driver is given half the statement's time-out (driverWait), and a
+// server that has died outright is given up after the time-out in total.
 
 #include <chrono>
 
-namespace odbc {
+namespace connection {
 
 struct Timeouts {
     std::chrono::seconds login;
@@ -22,8 +23,12 @@ inline constexpr Timeouts kTimeouts{std::chrono::seconds(15), std::chrono::secon
 // The time-outs in force: kTimeouts, unless a test shortened them.
 Timeouts timeouts();
 
+// What the driver is told for a statement time-out `total`: half of it,
+// rounded up to whole seconds, since it waits that twice.
+std::chrono::seconds driverWait(std::chrono::seconds total);
+
 // For tests only: replaces the time-outs in force and returns the previous
 // ones, so that a silent server need not be waited for 15 or 30 s.
 Timeouts replaceTimeoutsForTests(Timeouts shorter);
 
-} // namespace odbc
+} // namespace connection

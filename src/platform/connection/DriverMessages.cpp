@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace odbc {
+namespace connection {
 
 namespace {
 
@@ -50,25 +50,21 @@ QString describe(std::int32_t number, const QString& instance) {
 
 } // namespace
 
-bool isDriverMessage(std::int32_t native) {
-    // Besides the 20000 range, FreeTDS numbers its character conversion
-    // failures from 2400.
-    return native == 0 || (native >= 20000 && native < 21000) || (native >= 2400 && native < 2410);
-}
-
-QString driverFailureDescription(const std::vector<DiagRecord>& records, const QString& instance) {
-    if (std::any_of(records.begin(), records.end(),
-                    [](const DiagRecord& r) { return !isDriverMessage(r.nativeError); })) {
+QString driverFailureDescription(const std::vector<odbc::DiagRecord>& records,
+                                 const QString& instance) {
+    if (std::any_of(records.begin(), records.end(), [](const odbc::DiagRecord& r) {
+            return !odbc::isDriverMessage(r.nativeError);
+        })) {
         return {};
     }
-    for (const DiagRecord& record : records) {
+    for (const odbc::DiagRecord& record : records) {
         const QString text = describe(record.nativeError, instance);
         if (!text.isEmpty()) {
             return text;
         }
     }
     // The driver reports its own time-out under this state, without a number.
-    for (const DiagRecord& record : records) {
+    for (const odbc::DiagRecord& record : records) {
         if (record.sqlState == u"HYT00" || record.sqlState == u"HYT01") {
             return describe(kTimedOut, instance);
         }
@@ -76,4 +72,24 @@ QString driverFailureDescription(const std::vector<DiagRecord>& records, const Q
     return QStringLiteral("El controlador de SQL Server (FreeTDS) ha informado de un error.");
 }
 
-} // namespace odbc
+bool onlyTheHandshakeFailed(const std::vector<odbc::DiagRecord>& records) {
+    bool handshake = false;
+    for (const odbc::DiagRecord& record : records) {
+        if (record.nativeError == kConnectionFailed) {
+            handshake = true;
+        } else if (record.nativeError != 0 || record.sqlState.startsWith(u"HYT")) {
+            return false;
+        }
+    }
+    return handshake;
+}
+
+odbc::Error explained(const odbc::Error& failure) {
+    if (!failure.cause().isEmpty() || failure.records().empty()) {
+        return failure;
+    }
+    const QString description = driverFailureDescription(failure.records());
+    return description.isEmpty() ? failure : odbc::Error(description, failure.records());
+}
+
+} // namespace connection

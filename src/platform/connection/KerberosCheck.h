@@ -1,0 +1,18 @@
+#pragma once
+// Why an integrated (Kerberos) login could not start, as far as the
+// user's own credentials tell: no ticket, an expired one, a KDC that does
+// not know the server's service principal or cannot be reached.  FreeTDS reports both only as a
+// failed connection; this asks GSSAPI the same questions FreeTDS asked it.
+
+#include <QString>
+
+namespace connection {
+
+// The cause told when the KDC does not answer.
+QString kdcNotAnswering();
+
+// The Spanish cause, or the empty text when the credentials look sound.
+// It may wait for the KDC as long as the Kerberos library does.
+QString kerberosCause(const QString& host, int port);
+
+} // namespace connection

@@ -1,0 +1,69 @@
+#include "PreloginProbe.h"
+
+#include "Bounded.h"
+#include "PreloginReply.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QTcpSocket>
+
+namespace connection {
+
+namespace {
+
+constexpr char kPreloginPacket = 0x12;
+
+// A PRELOGIN message offering encryption: version and encryption options.
+QByteArray preloginRequest() {
+    const QByteArray options("\x00\x00\x0B\x00\x06"     // version at 11, 6 bytes
+                             "\x01\x00\x11\x00\x01"     // encryption at 17, 1 byte
+                             "\xFF"                     // end of the table
+                             "\x0B\x00\x00\x00\x00\x00" // client version
+                             "\x01",                    // encryption on
+                             18);
+    QByteArray packet;
+    packet.append(kPreloginPacket).append('\x01'); // one message, one packet
+    const int length = static_cast<int>(kPacketHeaderSize + options.size());
+    packet.append(static_cast<char>(length >> 8)).append(static_cast<char>(length & 0xFF));
+    packet.append(QByteArray(4, '\0'));
+    return packet + options;
+}
+
+} // namespace
+
+std::optional<std::uint8_t> serverEncryption(const QString& host, int port,
+                                             QDeadlineTimer deadline) {
+    // A socket given a name resolves it without a bound; the name is
+    // resolved here instead, within the deadline.
+    QHostAddress address(host);
+    if (address.isNull()) {
+        const auto found =
+            finishedBy([host] { return QHostInfo::fromName(host).addresses(); }, deadline);
+        if (!found || found->isEmpty()) {
+            return std::nullopt;
+        }
+        address = found->front();
+    }
+    QTcpSocket socket;
+    socket.connectToHost(address, static_cast<quint16>(port));
+    if (!socket.waitForConnected(static_cast<int>(deadline.remainingTime()))) {
+        return std::nullopt;
+    }
+    socket.write(preloginRequest());
+    QByteArray reply;
+    const auto bytes = [&] { return reinterpret_cast<const std::uint8_t*>(reply.constData()); };
+    for (;;) {
+        const auto length = replyLength(bytes(), static_cast<std::size_t>(reply.size()));
+        if (length && static_cast<std::size_t>(reply.size()) >= *length) {
+            return replyEncryption(bytes(), static_cast<std::size_t>(reply.size()));
+        }
+        if (deadline.hasExpired() ||
+            !socket.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
+            return std::nullopt;
+        }
+        reply += socket.readAll();
+    }
+}
+
+} // namespace connection

@@ -1,0 +1,289 @@
+// The connection component without a server: server names, the Spanish
+// descriptions of the driver's own failures, a server that cannot be reached.
+#include "ClosedPort.h"
+#include "QStringPrinter.h"
+#include "platform/connection/Bounded.h"
+#include "platform/connection/Connect.h"
+#include "platform/connection/DriverMessages.h"
+#include "platform/connection/FreeTdsConf.h"
+#include "platform/connection/ServerName.h"
+#include "platform/odbc/ConnectionString.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+
+namespace {
+
+using connection::ServerAddress;
+
+TEST(ServerName, FormsUsersType) {
+    EXPECT_EQ(connection::parseServerName(QStringLiteral("db1")),
+              (ServerAddress{QStringLiteral("db1"), {}, {}}));
+    EXPECT_EQ(connection::parseServerName(QStringLiteral("db1\\SQLEXPRESS")),
+              (ServerAddress{QStringLiteral("db1"), QStringLiteral("SQLEXPRESS"), {}}));
+    EXPECT_EQ(connection::parseServerName(QStringLiteral("db1,1500")),
+              (ServerAddress{QStringLiteral("db1"), {}, 1500}));
+    EXPECT_EQ(connection::parseServerName(QStringLiteral("tcp:10.0.0.5,1433")),
+              (ServerAddress{QStringLiteral("10.0.0.5"), {}, 1433}));
+    EXPECT_EQ(connection::parseServerName(QStringLiteral("TCP:db1")),
+              (ServerAddress{QStringLiteral("db1"), {}, {}}));
+    EXPECT_EQ(connection::parseServerName(QStringLiteral("(local)")),
+              (ServerAddress{QStringLiteral("127.0.0.1"), {}, {}, true}));
+    EXPECT_EQ(connection::parseServerName(QStringLiteral(".\\INST")),
+              (ServerAddress{QStringLiteral("127.0.0.1"), QStringLiteral("INST"), {}, true}));
+    EXPECT_EQ(connection::parseServerName(QStringLiteral("db1\\INST,2000")),
+              (ServerAddress{QStringLiteral("db1"), QStringLiteral("INST"), 2000}));
+}
+
+TEST(ServerName, MalformedNamesAreRefusedNamingTheText) {
+    for (const QString& typed :
+         {QString(), QStringLiteral(" "), QStringLiteral("db1,"), QStringLiteral("db1,0"),
+          QStringLiteral("db1,65536"), QStringLiteral("db1,14x"), QStringLiteral("db1,-5"),
+          QStringLiteral("db1\\"), QStringLiteral("\\INST"), QStringLiteral(",1433")}) {
+        try {
+            connection::parseServerName(typed);
+            ADD_FAILURE() << "accepted: " << typed.toStdString();
+        } catch (const rt::RuntimeError& e) {
+            EXPECT_TRUE(e.description().contains(u'\'' + typed + u'\''))
+                << e.description().toStdString();
+        }
+    }
+}
+
+TEST(ServerName, KeysForTheDriver) {
+    auto keys = [](const QString& typed) {
+        odbc::ConnectionStringBuilder builder;
+        connection::addServerKeys(builder, connection::parseServerName(typed));
+        return builder.text();
+    };
+    EXPECT_EQ(keys(QStringLiteral("db1")), QStringLiteral("SERVER=db1;"));
+    EXPECT_EQ(keys(QStringLiteral("db1\\INST")), QStringLiteral("SERVER=db1\\INST;"));
+    EXPECT_EQ(keys(QStringLiteral("db1\\INST,2000")), QStringLiteral("SERVER=db1;PORT=2000;"));
+    EXPECT_EQ(keys(QStringLiteral("tcp:db1,1433")), QStringLiteral("SERVER=db1;PORT=1433;"));
+}
+
+// freetds.conf as FreeTDS 1.3's config.c reads it.
+TEST(FreeTdsConf, ReadsLikeFreeTds) {
+    const QByteArray longPath = "/" + QByteArray(300, 'x');
+    const struct {
+        const char* name;
+        QByteArray text;
+        bool found;
+        QString host;
+        std::optional<int> port;
+        QString instance;
+        QString caFile;
+    } cases[] = {
+        {"global applies", "[global]\n port = 2000\n[srv]\n host = h\n", true, "h", 2000, {}, {}},
+        {"section overrides global",
+         "[global]\nport = 2000\n[srv]\nport = 3000\n",
+         true,
+         {},
+         3000,
+         {},
+         {}},
+        {"comments end values",
+         "[srv]\n host = 127.0.0.1 ; primary\n ca file = /a.pem # ours\n",
+         true,
+         "127.0.0.1",
+         {},
+         {},
+         "/a.pem"},
+        {"comment lines", "; [srv]\n# [srv]\n[other]\nhost = a\n", false, {}, {}, {}, {}},
+        {"same-named sections add up",
+         "[srv]\nhost = a\n[other]\nhost = b\n[SRV]\nport = 1500\n",
+         true,
+         "a",
+         1500,
+         {},
+         {}},
+        {"header without its bracket", "[srv\nhost = a\n", true, "a", {}, {}, {}},
+        {"blanks in names and values",
+         "[srv]\n  CA   File =  /a   b.pem\n",
+         true,
+         {},
+         {},
+         {},
+         "/a b.pem"},
+        {"a byte-order mark hides the header",
+         "\xEF\xBB\xBF[srv]\nhost = a\n",
+         false,
+         {},
+         {},
+         {},
+         {}},
+        {"instance", "[srv]\ninstance = SQLEXPRESS\n", true, {}, {}, "SQLEXPRESS", {}},
+        {"port read as atoi does", "[srv]\nport = 14x\n", true, {}, 14, {}, {}},
+        {"port zero is no port", "[srv]\nport = 0\n", true, {}, {}, {}, {}},
+        {"port beyond 16 bits kept", "[srv]\nport = 99999999\n", true, {}, 99999999, {}, {}},
+        {"lines read 255 bytes at a time",
+         "[srv]\nca file = " + longPath + "\n",
+         true,
+         {},
+         {},
+         {},
+         QString::fromLatin1(("ca file = " + longPath).left(255).mid(10))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        connection::FreeTdsSection settings;
+        EXPECT_EQ(connection::readFreeTdsConf(c.text, QStringLiteral("srv"), settings), c.found);
+        EXPECT_EQ(settings.host, c.host);
+        EXPECT_EQ(settings.port, c.port);
+        EXPECT_EQ(settings.instance, c.instance);
+        EXPECT_EQ(settings.caFile, c.caFile);
+    }
+}
+
+// A FREETDSCONF that names a pipe is refused at once, naming it, instead of
+// waiting for a writer that never comes.
+TEST(FreeTdsConf, APipeIsRefusedWithoutWaiting) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("freetds.conf"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    qputenv("FREETDSCONF", QFile::encodeName(fifo));
+    auto lookup = std::async(std::launch::async, [] {
+        try {
+            connection::freeTdsSection(QStringLiteral("srv"));
+        } catch (const rt::RuntimeError& e) {
+            return e.description();
+        }
+        return QString();
+    });
+    if (lookup.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        // Lets the stuck reader finish before failing.
+        ::close(::open(QFile::encodeName(fifo).constData(), O_WRONLY));
+        lookup.wait();
+        ADD_FAILURE() << "waited for the pipe";
+    } else {
+        EXPECT_TRUE(lookup.get().contains(u'\'' + fifo + u'\''));
+    }
+    qunsetenv("FREETDSCONF");
+}
+
+// The driver's own failures get a Spanish line before the driver's text; a
+// message of the server passes as it came.
+TEST(DriverMessages, DriverFailuresAreDescribedInSpanishServerMessagesAreNot) {
+    struct Case {
+        std::vector<odbc::DiagRecord> records;
+        QString instance;
+        QString description;
+    };
+    const QString refused = QStringLiteral("[FreeTDS][SQL Server]Unable to connect");
+    const std::vector<Case> cases = {
+        {{{"08S01", 20009, refused}},
+         {},
+         "No se puede conectar con el servidor: no está disponible, no existe o rechaza la "
+         "conexión."},
+        {{{"08S01", 20009, refused}},
+         "SQLEXPRESS",
+         "No se puede conectar con la instancia 'SQLEXPRESS': el servicio SQL Server Browser del "
+         "equipo no la conoce o no responde, o la instancia no está disponible."},
+        {{{"08001", 0, "B"}, {"01000", 20013, "Unknown host machine name."}},
+         {},
+         "No se encuentra el equipo servidor: su nombre no corresponde a ninguna dirección."},
+        {{{"HYT00", 0, "Timeout expired"}},
+         {},
+         "El servidor no ha respondido en el tiempo de espera."},
+        {{{"08S01", 20017, "Unexpected EOF from the server"}},
+         {},
+         "Se ha perdido la conexión con el servidor."},
+        {{{"08S01", 20002, "Adaptive Server connection failed"}},
+         {},
+         "No se ha podido establecer la conexión con el servidor: el inicio de la sesión o su "
+         "cifrado (TLS) han fallado."},
+        {{{"IM002", 0, "Data source name not found"}},
+         {},
+         "El controlador de SQL Server (FreeTDS) ha informado de un error."},
+        {{{"42000", 18456, "Login failed for user 'sa'."}, {"08S01", 20002, "failed"}}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(connection::driverFailureDescription(c.records, c.instance), c.description);
+    }
+}
+
+// Only a handshake that failed without a more telling record is worth
+// asking the server about.
+TEST(DriverMessages, OnlyABareHandshakeFailureIsProbed) {
+    const odbc::DiagRecord handshake{"08001", 20002, "Adaptive Server connection failed"};
+    const odbc::DiagRecord summary{"08001", 0, "Unable to connect to data source"};
+    const struct {
+        std::vector<odbc::DiagRecord> records;
+        bool probed;
+    } cases[] = {
+        {{handshake}, true},
+        {{summary, handshake}, true},
+        {{{"08S01", 20017, "Unexpected EOF from the server"}, handshake}, false},
+        {{{"08S01", 20020, "Bad token from the server"}}, false},
+        {{{"HYT00", 0, "Timeout expired"}, handshake}, false},
+        {{{"08S01", 20003, "Adaptive Server connection timed out"}, handshake}, false},
+        {{{"08001", 20013, "Unknown host machine name."}}, false},
+        {{{"08001", 20009, "Unable to connect: Adaptive Server is unavailable"}}, false},
+        {{summary}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(connection::onlyTheHandshakeFailed(c.records), c.probed)
+            << c.records[0].text.toStdString();
+    }
+}
+
+// A failure of a statement reads the description, then the driver's text;
+// one whose cause is told already keeps it alone.
+TEST(DriverMessages, StatementFailuresAreExplainedOnce) {
+    const std::vector<odbc::DiagRecord> lost = {{"08S01", 20017, "Unexpected EOF"}};
+    const odbc::Error once = connection::explained(odbc::Error(lost));
+    EXPECT_EQ(once.description(),
+              QStringLiteral("Se ha perdido la conexión con el servidor.\nUnexpected EOF"));
+    EXPECT_EQ(connection::explained(once).description(), once.description());
+    const odbc::Error server({{"42000", 3702, "in use"}});
+    EXPECT_EQ(connection::explained(server).description(), QStringLiteral("in use"));
+}
+
+// A call without a bound of its own is waited for until the deadline only.
+TEST(Bounded, AStalledCallIsGivenUpAtTheDeadline) {
+    const struct {
+        int workMs;
+        bool finishes;
+    } cases[] = {{0, true}, {3000, false}};
+    for (const auto& c : cases) {
+        QElapsedTimer waited;
+        waited.start();
+        const auto result = connection::finishedBy(
+            [ms = c.workMs] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                return ms;
+            },
+            QDeadlineTimer(300));
+        EXPECT_EQ(result.has_value(), c.finishes) << c.workMs;
+        EXPECT_LT(waited.elapsed(), 1000) << c.workMs;
+    }
+}
+
+TEST(Connect, UnreachableServerIsExplainedWithoutThePassword) {
+    try {
+        connection::connect({testing_support::unreachableServer(),
+                             QStringLiteral("sa"),
+                             QStringLiteral("secret-pw"),
+                             {},
+                             QStringLiteral("7.3")});
+        FAIL() << "connected to a closed port";
+    } catch (const odbc::Error& e) {
+        EXPECT_TRUE(e.description().startsWith(
+            QStringLiteral("No se puede conectar con el servidor: no está disponible, no existe o "
+                           "rechaza la conexión.\n[FreeTDS][SQL Server]Unable to connect")))
+            << e.description().toStdString();
+        EXPECT_FALSE(e.description().contains(QStringLiteral("secret-pw")));
+        EXPECT_FALSE(e.serverMessageNumber());
+    }
+}
+
+} // namespace
