@@ -3,6 +3,7 @@
 // stored.
 
 #include "CommandLine.h"
+#include "SecretHygiene.h"
 #include "platform/runtime/Utf8Locale.h"
 #include "platform/ui/OffUiThread.h"
 #include "platform/ui/QtDialogs.h"
@@ -17,6 +18,7 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
+    app::keepSecretsInMemory();
     rt::useUtf8WhenNoLocaleIsSet();
     if (const std::optional<int> answered = answerCommandLine(argc, argv)) {
         return *answered;

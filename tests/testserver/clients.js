@@ -12,13 +12,15 @@ const TDS_VERSION = '7.3';
 
 // FreeTDS takes its encryption setting from freetds.conf; a file of our own
 // (FREETDSCONF) sets it for one run without touching the machine's.
-function freetdsConf(encryption) {
+// `caFile`: the certificate to trust, which strict encryption always checks.
+function freetdsConf(encryption, caFile) {
   if (!encryption) return {};
   const fs = require('node:fs');
   const os = require('node:os');
   const path = require('node:path');
   const file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'tarvelo-ftds-')), 'freetds.conf');
-  fs.writeFileSync(file, `[global]\n\tencryption = ${encryption}\n`);
+  const trust = caFile ? `\tca file = ${caFile}\n` : '';
+  fs.writeFileSync(file, `[global]\n\tencryption = ${encryption}\n${trust}`);
   return { FREETDSCONF: file };
 }
 
@@ -29,8 +31,14 @@ function asText(v) {
 
 const tsqlClient = {
   name: 'tsql',
-  // `encryption`: FreeTDS's setting ("require", "request", "off").
-  async run(port, user, password, batches, { integrated = false, encryption } = {}) {
+  // Why strict encryption cannot be tried, or false when it can.
+  strictUnsupported() {
+    const version = /freetds v(\d+)\.(\d+)/.exec(spawnSync('tsql', ['-C'], { encoding: 'utf8' }).stdout || '');
+    if (version && (Number(version[1]) > 1 || Number(version[2]) >= 5)) return false;
+    return `FreeTDS ${version ? version[1] + '.' + version[2] : '(unknown)'} has no strict encryption; it needs 1.5`;
+  },
+  // `encryption`: FreeTDS's setting ("strict", "require", "request", "off").
+  async run(port, user, password, batches, { integrated = false, encryption, caFile } = {}) {
     const started = Date.now();
     // FreeTDS logs in with Windows authentication for DOMAIN\\user names.
     if (integrated) user = 'DOMINIO\\' + user;
@@ -39,7 +47,7 @@ const tsqlClient = {
       input,
       encoding: 'utf8',
       timeout: 30000,
-      env: { ...process.env, LANG: 'C.UTF-8', LC_ALL: 'C.UTF-8', TDSVER: TDS_VERSION, ...freetdsConf(encryption) },
+      env: { ...process.env, LANG: 'C.UTF-8', LC_ALL: 'C.UTF-8', TDSVER: TDS_VERSION, ...freetdsConf(encryption, caFile) },
     });
     const messages = [];
     const re = /Msg (\d+) \(severity (\d+), state (\d+)\) from [^\n]*:\n\t"([^\n]*)"/g;
@@ -80,7 +88,7 @@ const tsqlClient = {
   },
 };
 
-function tediousConnection(port, user, password, timeoutMs, integrated, tdsVersion, encryption) {
+function tediousConnection(port, user, password, timeoutMs, integrated, tdsVersion, encryption, caFile) {
   const { Connection } = require('tedious');
   return new Connection({
     server: '127.0.0.1',
@@ -90,8 +98,10 @@ function tediousConnection(port, user, password, timeoutMs, integrated, tdsVersi
     options: {
       port,
       // tedious offers no encryption at all unless told to require it.
-      encrypt: encryption === 'require',
+      encrypt: encryption === 'strict' ? 'strict' : encryption === 'require',
       trustServerCertificate: true,
+      // Strict encryption checks the certificate whatever the setting above.
+      ...(caFile ? { cryptoCredentialsDetails: { ca: require('node:fs').readFileSync(caFile) } } : {}),
       connectTimeout: timeoutMs,
       requestTimeout: timeoutMs,
       useColumnNames: false,
@@ -103,12 +113,12 @@ function tediousConnection(port, user, password, timeoutMs, integrated, tdsVersi
 // One tedious connection, run in a worker thread: tedious throws some
 // protocol errors from inside its stream parser, where nothing can catch
 // them, and a test must see those as a failed client, not crash itself.
-async function runTediousHere({ port, user, password, batches, integrated, timeoutMs, tdsVersion, encryption }, report) {
+async function runTediousHere({ port, user, password, batches, integrated, timeoutMs, tdsVersion, encryption, caFile }, report) {
   const { Request } = require('tedious');
   const started = Date.now();
   const result = { connected: false, columns: [], rows: [], messages: [], failed: false, error: null };
   const update = () => report({ ...result, error: result.error && String(result.error), elapsedMs: Date.now() - started });
-  const conn = tediousConnection(port, user, password, timeoutMs, integrated, tdsVersion, encryption);
+  const conn = tediousConnection(port, user, password, timeoutMs, integrated, tdsVersion, encryption, caFile);
   const record = (m) => {
     if (m.number !== undefined) result.messages.push({ number: m.number, severity: m.class, state: m.state, text: m.message });
     update();
@@ -166,10 +176,10 @@ async function runTediousHere({ port, user, password, batches, integrated, timeo
 
 const tediousClient = {
   name: 'tedious',
-  run(port, user, password, batches, { integrated = false, timeoutMs = 15000, tdsVersion, encryption } = {}) {
+  run(port, user, password, batches, { integrated = false, timeoutMs = 15000, tdsVersion, encryption, caFile } = {}) {
     return new Promise((resolve) => {
       const worker = new Worker(__filename, {
-        workerData: { tediousRun: { port, user, password, batches, integrated, timeoutMs, tdsVersion, encryption } },
+        workerData: { tediousRun: { port, user, password, batches, integrated, timeoutMs, tdsVersion, encryption, caFile } },
       });
       let last = { connected: false, columns: [], rows: [], messages: [], failed: false, error: null, elapsedMs: 0 };
       let crash = null; // may arrive before the worker's last messages

@@ -45,9 +45,22 @@ tds::ServerEncryption Server::encryption() const {
     case state::EncryptionMode::Unsupported:
         return tds::ServerEncryption::Unsupported;
     case state::EncryptionMode::Off:
+    case state::EncryptionMode::Strict: // a TDS 7.x client is refused first
+    case state::EncryptionMode::StrictCapable:
         break;
     }
     return tds::ServerEncryption::Available;
+}
+
+StrictTds Server::strictTds() const {
+    switch (catalog_.state().encryption.mode) {
+    case state::EncryptionMode::Strict:
+        return StrictTds::Only;
+    case state::EncryptionMode::StrictCapable:
+        return StrictTds::Accepted;
+    default:
+        return StrictTds::None;
+    }
 }
 
 bool Server::inUse(const engine::DatabaseEntry& db) const {

@@ -35,6 +35,7 @@ public:
     bool inUse(const engine::DatabaseEntry& db) const override;
     bool timing() const override { return timing_; }
     tds::ServerEncryption encryption() const override;
+    StrictTds strictTds() const override;
     std::shared_ptr<const TlsCredentials> tlsCredentials() const override { return tls_; }
     // The certificate the server offers; none leaves it without TLS.
     void setTlsCredentials(std::shared_ptr<const TlsCredentials> c) { tls_ = std::move(c); }

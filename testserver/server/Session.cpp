@@ -22,6 +22,8 @@ namespace {
 using state::FaultStage;
 
 constexpr std::size_t InitialPacketSize = 4096;
+// The first byte of a TLS handshake record; a TDS packet begins with its type.
+constexpr char TlsHandshakeRecord = 0x16;
 
 QString hexVersion(std::uint32_t v) {
     return QStringLiteral("0x%1").arg(v, 8, 16, QLatin1Char('0'));
@@ -103,6 +105,15 @@ void Session::onReadyRead() {
 
 void Session::readAvailable() {
     QByteArray data = socket_->readAll();
+    if (!received_ && !data.isEmpty()) {
+        received_ = true;
+        if (!startStrictIfAsked(data)) {
+            return;
+        }
+    }
+    if (strict_ && !tlsHandshaken_ && !strictHandshake(data)) {
+        return;
+    }
     if (tlsRecords_) {
         QByteArray clear;
         if (!tls_->decrypt(data, clear)) {
@@ -113,6 +124,53 @@ void Session::readAvailable() {
     }
     assembler_.feed(tds::ByteView(reinterpret_cast<const std::uint8_t*>(data.constData()),
                                   static_cast<std::size_t>(data.size())));
+}
+
+bool Session::startStrictIfAsked(const QByteArray& first) {
+    const StrictTds strict = host_.tlsCredentials() ? host_.strictTds() : StrictTds::None;
+    if (strict == StrictTds::None) {
+        return true;
+    }
+    if (first.front() == TlsHandshakeRecord) {
+        tls_ = std::make_unique<TlsChannel>(host_.tlsCredentials(), TlsChannel::Kind::Strict);
+        strict_ = true;
+        return true;
+    }
+    if (strict == StrictTds::Only) {
+        // As SQL Server forcing strict encryption: the connection is closed
+        // unanswered, before the PRELOGIN is read.
+        logRequest(QStringLiteral("prelogin"),
+                   {{"refused", QStringLiteral("TDS 7.x client on a strict-only server")}});
+        closeGracefully();
+        return false;
+    }
+    return true;
+}
+
+bool Session::strictHandshake(QByteArray& data) {
+    QByteArray reply;
+    const TlsChannel::Progress progress = tls_->handshake(data, reply);
+    data.clear(); // what came after the handshake waits inside the channel
+    if (!reply.isEmpty()) {
+        socket_->write(reply);
+    }
+    if (progress == TlsChannel::Progress::Continue) {
+        return false;
+    }
+    if (progress == TlsChannel::Progress::Done && tls_->alpn() != "tds/8.0") {
+        logRequest(QStringLiteral("tls"),
+                   {{"error", QStringLiteral("the client did not ask for ALPN \"tds/8.0\"")}});
+        closeGracefully();
+        return false;
+    }
+    if (progress == TlsChannel::Progress::Failed) {
+        logRequest(QStringLiteral("tls"), {{"error", tls_->error()}});
+        closeGracefully();
+        return false;
+    }
+    tlsHandshaken_ = true;
+    tlsRecords_ = true;
+    return true;
 }
 
 void Session::processMessages() {
@@ -208,9 +266,13 @@ void Session::handlePrelogin(const tds::Message& m) {
         entry.insert("encryption", *req->encryption);
     }
     const QString instance = QString::fromStdString(req->instance);
-    const tds::EncryptionChoice choice = tds::chooseEncryption(
-        host_.tlsCredentials() ? host_.encryption() : tds::ServerEncryption::Unsupported,
-        req->encryption);
+    // Inside TDS 8.0's TLS the option means nothing: no second TLS follows.
+    const tds::EncryptionChoice choice =
+        strict_ ? tds::EncryptionChoice{}
+                : tds::chooseEncryption(host_.tlsCredentials() ? host_.encryption()
+                                                               : tds::ServerEncryption::Unsupported,
+                                        req->encryption);
+    entry.insert("strict", strict_);
     entry.insert("answer", choice.answer);
     auto respond = [this, instance, choice] {
         const QString served = host_.catalog().state().instance;
@@ -219,14 +281,14 @@ void Session::handlePrelogin(const tds::Message& m) {
             engine::sameName(instance, served.isEmpty() ? QStringLiteral("MSSQLServer") : served);
         const tds::Bytes body =
             tds::preloginResponse(host_.catalog().product().parts, choice.answer, matches);
-        socket_->write(
+        transmit(
             asByteArray(tds::packetize(tds::packet::TabularResult, body, InitialPacketSize, 0)));
         if (choice.refuse) { // Force Encryption and a client that cannot encrypt
             closeGracefully();
             return;
         }
         if (choice.tls) {
-            tls_ = std::make_unique<TlsChannel>(host_.tlsCredentials());
+            tls_ = std::make_unique<TlsChannel>(host_.tlsCredentials(), TlsChannel::Kind::Tds7);
             tlsLoginOnly_ = choice.loginOnly;
         }
         stage_ = Stage::Login;
@@ -270,7 +332,10 @@ void Session::handleLogin(const tds::Message& m) {
     entry.insert("tdsVersion", hexVersion(login->tdsVersion));
     entry.insert("integrated", login->integratedSecurity);
     entry.insert("encrypted", tlsRecords_);
-    entry.insert("tls", !tlsRecords_ ? "none" : tlsLoginOnly_ ? "login" : "session");
+    entry.insert("tls", !tlsRecords_    ? "none"
+                        : strict_       ? "strict"
+                        : tlsLoginOnly_ ? "login"
+                                        : "session");
     entry.insert("method", methodOf(*login));
     // The ticket is checked as the login arrives, so its principal is logged.
     KerberosAcceptance kerberos;

@@ -27,6 +27,9 @@ namespace server {
 
 class RequestLog;
 
+// Whether the server speaks TDS 8.0 (TLS first, ALPN "tds/8.0").
+enum class StrictTds { None, Accepted, Only };
+
 // What a session needs from the server around it.
 class SessionHost {
 public:
@@ -36,6 +39,7 @@ public:
     virtual bool inUse(const engine::DatabaseEntry& db) const = 0;
     virtual bool timing() const = 0;
     virtual tds::ServerEncryption encryption() const = 0;
+    virtual StrictTds strictTds() const = 0;
     // Null when the server has no certificate.
     virtual std::shared_ptr<const TlsCredentials> tlsCredentials() const = 0;
 };
@@ -59,6 +63,11 @@ private:
 
     void onReadyRead();
     void readAvailable();
+    // The first bytes of a connection: TLS at once is a TDS 8.0 client.
+    // False when the connection was refused.
+    bool startStrictIfAsked(const QByteArray& first);
+    // False once the strict handshake failed; `data` is what it left over.
+    bool strictHandshake(QByteArray& data);
     void processMessages();
     void handle(const tds::Message& m);
     void handlePrelogin(const tds::Message& m);
@@ -110,6 +119,8 @@ private:
     FaultInjector faults_;
     std::unique_ptr<TlsChannel> tls_; // set once PRELOGIN agreed on TLS
     bool tlsLoginOnly_ = false;       // TLS ends with the login packet
+    bool strict_ = false;             // TDS 8.0: TLS came before PRELOGIN
+    bool received_ = false;           // the client has sent a byte
     bool tlsHandshaken_ = false;
     bool tlsRecords_ = false; // the socket carries TLS records now
     QElapsedTimer timer_;

@@ -18,7 +18,9 @@ namespace {
 // SQL Server speaks TLS 1.2 at most inside TDS 7.x; a TLS 1.3 server would
 // also send session tickets after the handshake, which a client that drops
 // TLS after the login packet would read as TDS.
-constexpr const char* kPriorities = "NORMAL:-VERS-TLS1.3";
+constexpr const char* kTds7Priorities = "NORMAL:-VERS-TLS1.3";
+constexpr const char* kStrictPriorities = "NORMAL";
+constexpr unsigned char kTds8Alpn[] = {'t', 'd', 's', '/', '8', '.', '0'};
 
 QString gnutlsText(int code) { return QString::fromUtf8(gnutls_strerror(code)); }
 
@@ -100,14 +102,19 @@ std::shared_ptr<TlsCredentials> TlsCredentials::selfSigned(QString& error) {
     return c;
 }
 
-TlsChannel::TlsChannel(std::shared_ptr<const TlsCredentials> credentials)
+TlsChannel::TlsChannel(std::shared_ptr<const TlsCredentials> credentials, Kind kind)
     : credentials_(std::move(credentials)) {
     // Failures here leave no session; handshake() then reports them.
     if (gnutls_init(&session_, GNUTLS_SERVER | GNUTLS_NO_TICKETS) < 0) {
         session_ = nullptr;
         return;
     }
-    gnutls_priority_set_direct(session_, kPriorities, nullptr);
+    gnutls_priority_set_direct(session_, kind == Kind::Strict ? kStrictPriorities : kTds7Priorities,
+                               nullptr);
+    if (kind == Kind::Strict) {
+        const gnutls_datum_t tds8{const_cast<unsigned char*>(kTds8Alpn), sizeof kTds8Alpn};
+        gnutls_alpn_set_protocols(session_, &tds8, 1, 0);
+    }
     gnutls_credentials_set(session_, GNUTLS_CRD_CERTIFICATE, credentials_->get());
     gnutls_certificate_server_set_request(session_, GNUTLS_CERT_IGNORE);
     gnutls_transport_set_ptr(session_, this);
@@ -158,6 +165,15 @@ TlsChannel::Progress TlsChannel::handshake(const QByteArray& payload, QByteArray
     }
     error_ = QStringLiteral("TLS handshake failed: %1").arg(gnutlsText(rc));
     return Progress::Failed;
+}
+
+QByteArray TlsChannel::alpn() const {
+    gnutls_datum_t selected{};
+    if (!session_ || gnutls_alpn_get_selected_protocol(session_, &selected) < 0) {
+        return {};
+    }
+    return QByteArray(reinterpret_cast<const char*>(selected.data),
+                      static_cast<qsizetype>(selected.size));
 }
 
 bool TlsChannel::decrypt(const QByteArray& records, QByteArray& clear) {

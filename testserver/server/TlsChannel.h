@@ -1,9 +1,11 @@
 #pragma once
-// TLS for one connection, as SQL Server runs it over TDS: the handshake
-// travels inside PRELOGIN packets, and once it is done TLS records go
-// straight on the socket, for the login packet only or for the whole
-// session, as the PRELOGIN exchange decided.  GnuTLS does the cryptography;
-// this class only moves bytes between it and the session.
+// TLS for one connection, as SQL Server runs it over TDS.  TDS 7.x: the
+// handshake travels inside PRELOGIN packets, and once it is done TLS records
+// go straight on the socket, for the login packet only or for the whole
+// session, as the PRELOGIN exchange decided.  TDS 8.0 (strict): TLS from the
+// first byte, with the ALPN protocol "tds/8.0", and every TDS packet inside
+// it.  GnuTLS does the cryptography; this class only moves bytes between it
+// and the session.
 
 #include <QByteArray>
 #include <QString>
@@ -39,18 +41,23 @@ class TlsChannel {
 public:
     enum class Progress { Continue, Done, Failed };
 
-    explicit TlsChannel(std::shared_ptr<const TlsCredentials> credentials);
+    enum class Kind { Tds7, Strict };
+
+    TlsChannel(std::shared_ptr<const TlsCredentials> credentials, Kind kind);
     ~TlsChannel();
     TlsChannel(const TlsChannel&) = delete;
     TlsChannel& operator=(const TlsChannel&) = delete;
 
-    // Takes the payload of one PRELOGIN message of the handshake; `reply`
-    // gets what goes back to the client inside PRELOGIN packets.
+    // Takes the payload of one PRELOGIN message of the handshake (TDS 7.x)
+    // or the bytes of the socket (strict); `reply` gets what goes back to
+    // the client, inside PRELOGIN packets or straight on the socket.
     Progress handshake(const QByteArray& payload, QByteArray& reply);
     // After the handshake: TLS records from the socket in, clear bytes out.
     // False on a record that does not decrypt, or on the client's close.
     bool decrypt(const QByteArray& records, QByteArray& clear);
     QByteArray encrypt(const QByteArray& clear);
+    // The ALPN protocol the client and the server agreed on, if any.
+    QByteArray alpn() const;
     // Why the last call failed.
     const QString& error() const { return error_; }
 

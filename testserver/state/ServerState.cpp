@@ -145,7 +145,9 @@ const QList<std::pair<EncryptionMode, QString>>& encryptionModeNames() {
     static const QList<std::pair<EncryptionMode, QString>> names = {
         {EncryptionMode::Off, "off"},
         {EncryptionMode::Required, "required"},
-        {EncryptionMode::Unsupported, "unsupported"}};
+        {EncryptionMode::Unsupported, "unsupported"},
+        {EncryptionMode::Strict, "strict"},
+        {EncryptionMode::StrictCapable, "strict-capable"}};
     return names;
 }
 
@@ -209,8 +211,8 @@ Encryption parseEncryption(const QJsonObject& top) {
         const auto named = std::find_if(names.begin(), names.end(),
                                         [&](const auto& entry) { return entry.second == mode; });
         if (named == names.end()) {
-            throw Invalid{QStringLiteral("\"encryption\" must be \"off\", \"required\" or "
-                                         "\"unsupported\"")};
+            throw Invalid{QStringLiteral("\"encryption\" must be \"off\", \"required\", "
+                                         "\"unsupported\", \"strict\" or \"strict-capable\"")};
         }
         e.mode = named->first;
     }

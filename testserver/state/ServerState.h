@@ -74,9 +74,12 @@ struct Fault {
 // TLS as SQL Server offers it.  "off": a certificate is there, the login
 // packet is always encrypted and the whole session when the client asks;
 // "required" (Force Encryption): the whole session always; "unsupported":
-// no certificate, no TLS.  Without PEM paths the server makes a
-// self-signed certificate at start.
-enum class EncryptionMode { Off, Required, Unsupported };
+// no certificate, no TLS; "strict" (TDS 8.0 forced): TLS before any TDS
+// byte, a PRELOGIN in clear is refused; "strict-capable" (SQL Server 2022
+// and later without forcing): TDS 8.0 for a client that starts with TLS,
+// as "off" for one that starts with PRELOGIN.  Without PEM paths the server
+// makes a self-signed certificate at start.
+enum class EncryptionMode { Off, Required, Unsupported, Strict, StrictCapable };
 
 struct Encryption {
     EncryptionMode mode = EncryptionMode::Off;

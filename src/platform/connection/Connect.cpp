@@ -6,8 +6,10 @@
 #include "KerberosCheck.h"
 #include "PreloginProbe.h"
 #include "ServerName.h"
+#include "StrictProbe.h"
 #include "Timeouts.h"
 #include "platform/odbc/ConnectionString.h"
+#include "platform/odbc/DriverVersion.h"
 
 #include <QHostInfo>
 
@@ -25,6 +27,12 @@ const QString kNoEncryption =
 const QString kUntrustedCertificate = QStringLiteral(
     "El certificado del servidor no es de confianza o no corresponde a su nombre (\"ca file\" "
     "de freetds.conf); no se ha enviado la contraseña.");
+
+const QString kStrictOnly = QStringLiteral(
+    "El servidor solo admite cifrado estricto (TDS 8.0); no se ha enviado la contraseña.");
+const QString kStrictRemedy = QStringLiteral(
+    " El controlador FreeTDS instalado no lo ofrece: instale FreeTDS 1.5 o posterior (por "
+    "ejemplo, el paquete tdsodbc de trixie-backports).");
 
 struct Target {
     ServerAddress address;                 // as typed
@@ -117,13 +125,31 @@ QString probedCause(const Target& target) {
     return {};
 }
 
+// A server that closed the link on the PRELOGIN in clear yet completes a
+// TDS 8.0 handshake takes strict encryption only.
+QString strictOnlyCause(const Target& target) {
+    const auto where = endpoint(target);
+    if (!where || !speaksStrictTds(where->first, where->second, QDeadlineTimer(kExplanationMs))) {
+        return {};
+    }
+    bool strictDriver = false;
+    try {
+        strictDriver = odbc::loadedDriverVersion() >= odbc::DriverVersion{1, 5};
+    } catch (const odbc::Error&) {
+        // A driver that cannot say its version is taken for an older one.
+    }
+    return strictDriver ? kStrictOnly : kStrictOnly + kStrictRemedy;
+}
+
 // The failure of a login as the user reads it, by the first rule that holds:
 // - a message of the server passes as it came;
 // - a failure the driver names (no such host, nothing listening, a
 //   time-out, a broken link, an unreadable answer) is described as such:
 //   asking the server again could add nothing true to it;
 // - a failed handshake gets the cause the probe finds (no encryption, the
-//   Kerberos credentials, the certificate check), else its description.
+//   Kerberos credentials, the certificate check), else its description;
+// - a link the server closed at once is told as strict encryption forced,
+//   when the server speaks TDS 8.0.
 odbc::Error explainedLoginFailure(const odbc::Error& failure, const Target& target) {
     if (failure.serverMessageNumber() || failure.records().empty()) {
         return failure;
@@ -131,6 +157,8 @@ odbc::Error explainedLoginFailure(const odbc::Error& failure, const Target& targ
     QString why;
     if (onlyTheHandshakeFailed(failure.records())) {
         why = probedCause(target);
+    } else if (closedByTheServer(failure.records())) {
+        why = strictOnlyCause(target);
     }
     if (why.isEmpty()) {
         why = driverFailureDescription(failure.records(), browserInstance(target.address));

@@ -84,6 +84,12 @@ bool onlyTheHandshakeFailed(const std::vector<odbc::DiagRecord>& records) {
     return handshake;
 }
 
+bool closedByTheServer(const std::vector<odbc::DiagRecord>& records) {
+    return std::any_of(records.begin(), records.end(), [](const odbc::DiagRecord& record) {
+        return record.nativeError == kUnexpectedEof;
+    });
+}
+
 odbc::Error explained(const odbc::Error& failure) {
     if (!failure.cause().isEmpty() || failure.records().empty()) {
         return failure;

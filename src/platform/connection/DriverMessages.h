@@ -24,6 +24,9 @@ QString driverFailureDescription(const std::vector<odbc::DiagRecord>& records,
 // link, unreadable answer, unknown host or refused connection.
 bool onlyTheHandshakeFailed(const std::vector<odbc::DiagRecord>& records);
 
+// True when the server ended the link before the login was answered.
+bool closedByTheServer(const std::vector<odbc::DiagRecord>& records);
+
 // A failure of a statement on a connection, with the Spanish description
 // of a failure of the driver's own before the driver's text; a failure
 // that already tells its cause, or that holds a message of the server,
