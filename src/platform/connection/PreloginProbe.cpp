@@ -30,24 +30,34 @@ QByteArray preloginRequest() {
     return packet + options;
 }
 
+// The addresses the host name leads to, resolved within the deadline: a
+// socket given a name would resolve it without a bound.
+QList<QHostAddress> addressesOf(const QString& host, QDeadlineTimer deadline) {
+    if (const QHostAddress address(host); !address.isNull()) {
+        return {address};
+    }
+    const auto found =
+        finishedBy([host] { return QHostInfo::fromName(host).addresses(); }, deadline);
+    return found.value_or(QList<QHostAddress>());
+}
+
 } // namespace
 
 std::optional<std::uint8_t> serverEncryption(const QString& host, int port,
                                              QDeadlineTimer deadline) {
-    // A socket given a name resolves it without a bound; the name is
-    // resolved here instead, within the deadline.
-    QHostAddress address(host);
-    if (address.isNull()) {
-        const auto found =
-            finishedBy([host] { return QHostInfo::fromName(host).addresses(); }, deadline);
-        if (!found || found->isEmpty()) {
-            return std::nullopt;
-        }
-        address = found->front();
-    }
+    // Every address in turn, as the driver tries them: "localhost" may lead
+    // to ::1 first while the server listens on 127.0.0.1 only.
     QTcpSocket socket;
-    socket.connectToHost(address, static_cast<quint16>(port));
-    if (!socket.waitForConnected(static_cast<int>(deadline.remainingTime()))) {
+    bool connected = false;
+    for (const QHostAddress& address : addressesOf(host, deadline)) {
+        socket.connectToHost(address, static_cast<quint16>(port));
+        if (socket.waitForConnected(static_cast<int>(deadline.remainingTime()))) {
+            connected = true;
+            break;
+        }
+        socket.abort();
+    }
+    if (!connected) {
         return std::nullopt;
     }
     socket.write(preloginRequest());
