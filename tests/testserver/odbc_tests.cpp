@@ -162,7 +162,7 @@ TEST(OdbcAgainstTestServer, SingleUserAccessEndsTheHoldersAndKeepsOthersOut) {
 
     ASSERT_TRUE(c.execute("ALTER DATABASE [Ocupada] SET SINGLE_USER WITH ROLLBACK IMMEDIATE"))
         << c.lastMessages();
-    EXPECT_EQ(server.readState()["databases"],
+    EXPECT_EQ(server.readState()["databases"].toArray(),
               (QJsonArray{QJsonObject{{"name", "Ocupada"}, {"singleUser", true}}}));
     ASSERT_TRUE(c.query(holders, rows));
     EXPECT_TRUE(rows.empty());
@@ -176,5 +176,6 @@ TEST(OdbcAgainstTestServer, SingleUserAccessEndsTheHoldersAndKeepsOthersOut) {
 
     ASSERT_TRUE(c.execute("USE master"));
     ASSERT_TRUE(c.execute("ALTER DATABASE [Ocupada] SET MULTI_USER")) << c.lastMessages();
-    EXPECT_EQ(server.readState()["databases"], (QJsonArray{QJsonObject{{"name", "Ocupada"}}}));
+    EXPECT_EQ(server.readState()["databases"].toArray(),
+              (QJsonArray{QJsonObject{{"name", "Ocupada"}}}));
 }
