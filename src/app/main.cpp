@@ -4,10 +4,12 @@
 
 #include "CommandLine.h"
 #include "SecretHygiene.h"
+#include "platform/connection/PrivateConf.h"
 #include "platform/runtime/Utf8Locale.h"
 #include "platform/ui/OffUiThread.h"
 #include "platform/ui/QtDialogs.h"
 #include "platform/ui/QtServices.h"
+#include "window/CertificateQuestion.h"
 #include "window/DialogFont.h"
 #include "window/frmIni.h"
 
@@ -15,6 +17,7 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include <cstdio>
 #include <cstdlib>
 
 int main(int argc, char** argv) {
@@ -22,6 +25,13 @@ int main(int argc, char** argv) {
     rt::useUtf8WhenNoLocaleIsSet();
     if (const std::optional<int> answered = answerCommandLine(argc, argv)) {
         return *answered;
+    }
+    // FREETDSCONF may change only while the program has one thread.
+    try {
+        connection::usePrivateFreeTdsConf();
+    } catch (const odbc::Error& e) {
+        // Every connection will say the same; the window still opens.
+        std::fprintf(stderr, "tarvelo: %s\n", qPrintable(e.description()));
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvelo"));
@@ -43,11 +53,14 @@ int main(int argc, char** argv) {
     ui::QtDialogs choosers;
     ui::installDialogs(&choosers);
 
+    connection::setCertificateQuestion(window::askToTrustCertificate);
+
     frmIni window;
     window.show();
     const int status = app.exec();
     // A load abandoned by closing the window may still wait for its server:
     // the program ends without tearing down what that work still uses.
+    connection::removePrivateFreeTdsConf();
     if (ui::workStillRunning()) {
         std::fflush(nullptr);
         std::_Exit(status);

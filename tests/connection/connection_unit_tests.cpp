@@ -59,16 +59,19 @@ TEST(ServerName, MalformedNamesAreRefusedNamingTheText) {
     }
 }
 
-TEST(ServerName, KeysForTheDriver) {
-    auto keys = [](const QString& typed) {
-        odbc::ConnectionStringBuilder builder;
-        connection::addServerKeys(builder, connection::parseServerName(typed));
-        return builder.text();
+TEST(ServerName, OptionsForTheDriver) {
+    auto options = [](const QString& typed) {
+        QByteArray text;
+        for (const auto& [option, value] :
+             connection::serverConfLines(connection::parseServerName(typed))) {
+            text += option + '=' + value + ';';
+        }
+        return text;
     };
-    EXPECT_EQ(keys(QStringLiteral("db1")), QStringLiteral("SERVER=db1;"));
-    EXPECT_EQ(keys(QStringLiteral("db1\\INST")), QStringLiteral("SERVER=db1\\INST;"));
-    EXPECT_EQ(keys(QStringLiteral("db1\\INST,2000")), QStringLiteral("SERVER=db1;PORT=2000;"));
-    EXPECT_EQ(keys(QStringLiteral("tcp:db1,1433")), QStringLiteral("SERVER=db1;PORT=1433;"));
+    EXPECT_EQ(options(QStringLiteral("db1")), "host=db1;");
+    EXPECT_EQ(options(QStringLiteral("db1\\INST")), "host=db1;instance=INST;");
+    EXPECT_EQ(options(QStringLiteral("db1\\INST,2000")), "host=db1;port=2000;");
+    EXPECT_EQ(options(QStringLiteral("tcp:db1,1433")), "host=db1;port=1433;");
 }
 
 // freetds.conf as FreeTDS 1.3's config.c reads it.

@@ -78,6 +78,17 @@ start_program() {
 message_box_up() { [ "$(tarvelo_windows | wc -l)" -ge 2 ]; }
 no_message_box() { [ "$(tarvelo_windows | wc -l)" -le 1 ]; }
 
+# The test server's certificate is its own: the first connection of a run
+# asks whether to trust it, and the user answers Sí.  $1: where to keep a
+# screenshot of the question, if anywhere.
+trust_server_certificate() {
+    wait_until 20 message_box_up || fail "no question about the server's certificate"
+    sleep 0.3
+    [ -z "${1:-}" ] || screenshot "$1"
+    xdotool key alt+s
+    wait_until 10 no_message_box || fail "the certificate question did not close"
+}
+
 # Places of the window's controls, in pixels from the window's top-left
 # corner at 96 dots per inch: the twips of the layout divided by 15.
 px() { echo $(($1 / 15)); }

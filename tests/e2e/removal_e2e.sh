@@ -48,6 +48,8 @@ shot 01-start
 
 enter_connection sa Secreto.1
 click_load
+trust_server_certificate "$SHOTS/01-certificate.png"
+echo "screenshot: $SHOTS/01-certificate.png"
 # The load ends with the first name shown in the list.
 wait_until 30 screen_region_changed "$SHOTS/01-start.png" "$(LIST_REGION)" ||
     fail "the list was not filled"

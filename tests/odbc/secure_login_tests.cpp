@@ -7,9 +7,11 @@
 #include "ShortTimeouts.h"
 #include "TestServer.h"
 #include "platform/ado/Connection.h"
+#include "platform/connection/Connect.h"
 #include "platform/dmo/SQLServer.h"
 #include "platform/runtime/RuntimeError.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -27,9 +29,8 @@ const QString kNoEncryption = QStringLiteral(
 const QString kStrictOnly =
     QStringLiteral("El servidor solo admite cifrado estricto (TDS 8.0); no se ha enviado la "
                    "contraseña.");
-const QString kUntrusted = QStringLiteral(
-    "El certificado del servidor no es de confianza o no corresponde a su nombre (\"ca file\" "
-    "de freetds.conf); no se ha enviado la contraseña.\n[FreeTDS]");
+const QString kDeclined = QStringLiteral(
+    "No se ha confiado en el certificado del servidor; no se ha enviado la contraseña.\n[FreeTDS]");
 
 QList<QJsonObject> logins(const TestServer& server) {
     QList<QJsonObject> result;
@@ -140,7 +141,38 @@ public:
     ~FreeTdsConf() { qunsetenv("FREETDSCONF"); }
 };
 
-TEST(SecureLogin, CertificatesAreCheckedAsFreetdsConfSays) {
+// The certificate question for the scope of one test: records what it was
+// shown and answers as told.
+class CertificateAnswers {
+public:
+    explicit CertificateAnswers(bool yes) {
+        connection::setCertificateQuestion([this, yes](const connection::UnverifiedCertificate& c) {
+            asked << c;
+            return yes;
+        });
+    }
+    ~CertificateAnswers() {
+        connection::setCertificateQuestion(
+            [](const connection::UnverifiedCertificate&) { return true; });
+    }
+    QList<connection::UnverifiedCertificate> asked;
+};
+
+QString sha256Of(const QString& pemFile) {
+    QFile file(pemFile);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray pem = file.readAll();
+    const qsizetype begin = pem.indexOf('\n') + 1;
+    const QByteArray der = QByteArray::fromBase64(pem.mid(begin, pem.indexOf("-----END") - begin));
+    return QString::fromLatin1(
+        QCryptographicHash::hash(der, QCryptographicHash::Sha256).toHex(':').toUpper());
+}
+
+// A certificate that does not verify (a section's "ca file" that did not
+// sign it, another host name, or no authority of the system's) is put to
+// the user; No sends no login, as against a relay that ends TLS with a
+// certificate of its own.
+TEST(SecureLogin, CertificatesAreCheckedAndAnUnverifiedOneIsAsked) {
     Pki pki;
     QJsonObject state = TestServer::defaultState();
     state.insert("certificate", pki.path("srv.pem"));
@@ -149,33 +181,60 @@ TEST(SecureLogin, CertificatesAreCheckedAsFreetdsConfSays) {
     const struct {
         const char* name;
         const char* host;   // the section's host; the certificate is for 127.0.0.1
-        const char* caFile; // null: no "ca file" line
-        bool connects;
+        const char* caFile; // null: no "ca file" line, the system's authorities
+        bool verifies;
     } cases[] = {{"trusted", "127.0.0.1", "ca.pem", true},
                  {"untrusted", "127.0.0.1", "other.pem", false},
                  {"another name", "localhost", "ca.pem", false},
-                 {"unchecked", "127.0.0.1", nullptr, true}};
+                 {"no ca file", "127.0.0.1", nullptr, false}};
     for (const auto& c : cases) {
-        QByteArray conf =
-            "[global]\n\ttds version = 7.3\n[Prueba-TLS]\n\thost = " + QByteArray(c.host) +
-            "\n\tport = " + QByteArray::number(server.port()) + "\n";
+        QByteArray conf = "[global]\n\ttds version = 7.3\n[Prueba-TLS-" +
+                          QByteArray(c.name).replace(' ', '-') +
+                          "]\n\thost = " + QByteArray(c.host) +
+                          "\n\tport = " + QByteArray::number(server.port()) + "\n";
         if (c.caFile) {
             conf += "\tca file = " + pki.path(c.caFile).toUtf8() + "\n";
         }
         pki.write("freetds.conf", conf);
         FreeTdsConf env(pki.path("freetds.conf"));
+        const QString section = QStringLiteral("prueba-tls-") + QString(c.name).replace(u' ', u'-');
+        const CertificateAnswers no(false);
         for (const auto& [layer, open] : kLayers) {
             SCOPED_TRACE(std::string(c.name) + " through " + layer);
-            const QString failure = failureOf([&] { open(QStringLiteral("prueba-tls")); });
-            if (c.connects) {
-                EXPECT_EQ(failure, QString());
-            } else {
-                EXPECT_TRUE(failure.startsWith(kUntrusted)) << failure.toStdString();
+            const QString failure = failureOf([&] { open(section); });
+            EXPECT_EQ(failure.isEmpty(), c.verifies) << failure.toStdString();
+            if (!c.verifies) {
+                EXPECT_TRUE(failure.startsWith(kDeclined)) << failure.toStdString();
             }
+        }
+        ASSERT_EQ(no.asked.size(), c.verifies ? 0 : 2) << c.name;
+        for (const auto& asked : no.asked) {
+            EXPECT_EQ(asked.server, section);
+            EXPECT_EQ(asked.subject, QStringLiteral("CN=127.0.0.1"));
+            EXPECT_EQ(asked.issuer, QStringLiteral("CN=Tarvelo CA"));
+            EXPECT_EQ(asked.sha256, sha256Of(pki.path("srv.pem")));
         }
     }
     // Only the connections that trusted the server sent a login.
-    EXPECT_EQ(logins(server).size(), 4);
+    EXPECT_EQ(logins(server).size(), 2);
+}
+
+// Yes trusts that certificate for that server until the program ends, and
+// no other: a server that shows another one on the same address is asked
+// about again.
+TEST(SecureLogin, YesTrustsExactlyThatCertificate) {
+    const CertificateAnswers yes(true);
+    TestServer server(TestServer::defaultState());
+    for (const auto& [layer, open] : kLayers) {
+        SCOPED_TRACE(layer);
+        EXPECT_EQ(failureOf([&] { open(server.serverName()); }), QString());
+    }
+    EXPECT_EQ(yes.asked.size(), 1);
+    server.restart(); // a certificate made anew, on the same port
+    EXPECT_EQ(failureOf([&] { std::get<1>(kLayers[0])(server.serverName()); }), QString());
+    ASSERT_EQ(yes.asked.size(), 2);
+    EXPECT_NE(yes.asked[0].sha256, yes.asked[1].sha256);
+    EXPECT_EQ(logins(server).size(), 3);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 // gtest main for tests that need a Qt application object (widgets, the
 // regional settings, events).  Runs on the offscreen platform unless told else.
+#include "platform/connection/Connect.h"
+#include "platform/connection/PrivateConf.h"
 #include "platform/runtime/RegionalSettings.h"
 
 #include <QApplication>
@@ -23,6 +25,13 @@ int main(int argc, char** argv) {
     QTemporaryDir noKerberos;
     qputenv("KRB5_CONFIG", QFile::encodeName(noKerberos.filePath(QStringLiteral("krb5.conf"))));
     qputenv("KRB5CCNAME", "FILE:" + QFile::encodeName(noKerberos.filePath(QStringLiteral("cc"))));
+    // The test server's certificates are its own: the tests answer Yes to the
+    // certificate question unless a test asks its own.
+    connection::setCertificateQuestion(
+        [](const connection::UnverifiedCertificate&) { return true; });
+    connection::usePrivateFreeTdsConf();
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int status = RUN_ALL_TESTS();
+    connection::removePrivateFreeTdsConf();
+    return status;
 }

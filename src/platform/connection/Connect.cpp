@@ -1,17 +1,24 @@
 #include "Connect.h"
 
 #include "Bounded.h"
+#include "BrowserQuery.h"
+#include "CertificateProbe.h"
 #include "DriverMessages.h"
 #include "FreeTdsConf.h"
 #include "KerberosCheck.h"
 #include "PreloginProbe.h"
+#include "PrivateConf.h"
 #include "ServerName.h"
 #include "StrictProbe.h"
 #include "Timeouts.h"
 #include "platform/odbc/ConnectionString.h"
 #include "platform/odbc/DriverVersion.h"
 
+#include <QHash>
 #include <QHostInfo>
+#include <QSet>
+
+#include <mutex>
 
 namespace connection {
 
@@ -25,14 +32,22 @@ constexpr int kExplanationMs = 2000;
 const QString kNoEncryption =
     QStringLiteral("El servidor no admite conexiones cifradas; no se ha enviado la contraseña.");
 const QString kUntrustedCertificate = QStringLiteral(
-    "El certificado del servidor no es de confianza o no corresponde a su nombre (\"ca file\" "
-    "de freetds.conf); no se ha enviado la contraseña.");
+    "El certificado del servidor no es de confianza o no corresponde a su nombre; no se ha "
+    "enviado la contraseña.");
 
 const QString kStrictOnly = QStringLiteral(
     "El servidor solo admite cifrado estricto (TDS 8.0); no se ha enviado la contraseña.");
 const QString kStrictRemedy = QStringLiteral(
     " El controlador FreeTDS instalado no lo ofrece: instale FreeTDS 1.5 o posterior (por "
     "ejemplo, el paquete tdsodbc de trixie-backports).");
+const QString kSectionWantsStrict = QStringLiteral(
+    "La sección '%1' de freetds.conf pide cifrado estricto (TDS 8.0); no se ha enviado la "
+    "contraseña.");
+const QString kStrictWithdrawn = QStringLiteral(
+    "El servidor ha usado cifrado estricto (TDS 8.0) en esta sesión y ahora no lo ofrece: "
+    "alguien puede estar interceptando la conexión; no se ha enviado la contraseña.");
+const QString kCertificateDeclined = QStringLiteral(
+    "No se ha confiado en el certificado del servidor; no se ha enviado la contraseña.");
 
 struct Target {
     ServerAddress address;                 // as typed
@@ -49,16 +64,98 @@ Target targetOf(const Request& request) {
     return target;
 }
 
+// What this run has learnt of servers, by the key of serverKey(): those seen
+// to speak TDS 8.0, and the one certificate the user trusted for each.
+struct RunMemory {
+    std::mutex mutex;
+    QSet<QString> strict;
+    QHash<QString, QByteArray> pinned; // DER
+    CertificateQuestion question;
+};
+
+RunMemory& memory() {
+    static RunMemory m;
+    return m;
+}
+
+QString serverKey(const Target& target) {
+    if (target.section) {
+        return QStringLiteral("[%1]").arg(target.section->name.toLower());
+    }
+    const ServerAddress& a = target.address;
+    return a.host.toLower() +
+           (a.port ? u',' + QString::number(*a.port) : u'\\' + a.instance.toLower());
+}
+
+bool rememberedStrict(const QString& key) {
+    const std::lock_guard lock(memory().mutex);
+    return memory().strict.contains(key);
+}
+
+std::optional<QByteArray> pinnedFor(const QString& key) {
+    const std::lock_guard lock(memory().mutex);
+    const auto found = memory().pinned.constFind(key);
+    return found == memory().pinned.cend() ? std::nullopt : std::optional(*found);
+}
+
+bool strictDriver() {
+    try {
+        return odbc::loadedDriverVersion() >= odbc::DriverVersion{1, 5};
+    } catch (const odbc::Error&) {
+        // A driver that cannot say its version is taken for an older one.
+        return false;
+    }
+}
+
+enum class Encryption { Require, Strict };
+
+bool sectionWantsStrict(const Target& target) {
+    return target.section &&
+           target.section->encryption.compare(u"strict", Qt::CaseInsensitive) == 0;
+}
+
+// The host name the driver checks the certificate against.
+QString certificateHost(const Target& target) {
+    if (target.section) {
+        return target.section->host.isEmpty() ? target.section->name : target.section->host;
+    }
+    return target.address.host;
+}
+
+// What the certificate must verify against: the certificate the user
+// trusted for this server, else the section's own "ca file" and its host
+// name rule, else the system's authorities and the host name.
+TrustRule trustRule(const Target& target, const QString& key) {
+    if (const auto pin = pinnedFor(key)) {
+        return {pinnedCertificateFile(*pin), QString()};
+    }
+    if (target.section && !target.section->caFile.isEmpty()) {
+        const bool checkHost = target.section->checkCertificateHostname.value_or(true);
+        return {target.section->caFile, checkHost ? certificateHost(target) : QString()};
+    }
+    return {QStringLiteral("system"), certificateHost(target)};
+}
+
+// The private section of one connection: the user's section as FreeTDS
+// would read it, or the address typed, then the certificate rule and no
+// dump file, whatever a [global] section says.
+QString sectionFor(const Target& target, const TrustRule& rule) {
+    QList<ConfLine> lines =
+        target.section ? target.section->lines : serverConfLines(target.address);
+    lines.append(ConfLine("ca file", rule.caFile.toUtf8()));
+    lines.append(ConfLine("check certificate hostname", rule.hostName.isEmpty() ? "no" : "yes"));
+    lines.append(ConfLine("dump file", QByteArray()));
+    return privateSection(lines);
+}
+
 // The one connection string of every connection.
-QString connectionString(const Request& request, const Target& target) {
+QString connectionString(const Request& request, const QString& section, Encryption encryption) {
     odbc::ConnectionStringBuilder builder;
     builder.add(QStringLiteral("DRIVER"), QStringLiteral("FreeTDS"));
-    if (target.section) {
-        builder.add(QStringLiteral("SERVERNAME"), target.section->name);
-    } else {
-        addServerKeys(builder, target.address);
-    }
-    builder.add(QStringLiteral("Encryption"), QStringLiteral("require"));
+    builder.add(QStringLiteral("SERVERNAME"), section);
+    builder.add(QStringLiteral("Encryption"), encryption == Encryption::Strict
+                                                  ? QStringLiteral("strict")
+                                                  : QStringLiteral("require"));
     if (!request.database.isEmpty()) {
         builder.add(QStringLiteral("DATABASE"), request.database);
     }
@@ -73,24 +170,33 @@ QString connectionString(const Request& request, const Target& target) {
     return builder.text();
 }
 
-// Where the server listens, when that is known without asking a browser.
+// Where the server listens; a named instance's port is asked of the host's
+// Browser, as the driver asks it.
 std::optional<std::pair<QString, int>> endpoint(const Target& target) {
+    QString host = target.address.host;
+    std::optional<int> port = target.address.port;
+    QString instance = target.address.instance;
     if (const auto& section = target.section) {
-        // FreeTDS asks the Browser for an instance unless a port is given,
-        // and puts the port into 16 bits as it stands.
-        if (section->host.isEmpty() || (section->port && *section->port < 1) ||
-            (!section->port && !section->instance.isEmpty())) {
+        // FreeTDS puts a section's port into 16 bits as it stands.
+        if (section->host.isEmpty() || (section->port && *section->port < 1)) {
             return std::nullopt;
         }
-        return std::pair(section->host, section->port.value_or(kDefaultPort) & 0xFFFF);
+        host = section->host;
+        port = section->port ? std::optional(*section->port & 0xFFFF) : std::nullopt;
+        instance = section->instance;
     }
-    if (!target.address.port && !target.address.instance.isEmpty()) {
-        return std::nullopt;
+    if (!port && !instance.isEmpty()) {
+        port = instancePort(host, instance, QDeadlineTimer(kExplanationMs));
+        if (!port) {
+            return std::nullopt;
+        }
     }
-    return std::pair(target.address.host, target.address.port.value_or(kDefaultPort));
+    return std::pair(host, port.value_or(kDefaultPort));
 }
 
-QString probedCause(const Target& target) {
+// `certificateVerified`: our own check of the certificate passed, so the
+// certificate is not what failed.
+QString probedCause(const Target& target, bool certificateVerified) {
     const auto where = endpoint(target);
     if (!where) {
         return {};
@@ -118,11 +224,8 @@ QString probedCause(const Target& target) {
         }
     }
     // The server offers TLS, yet the driver gave up before it answered the
-    // login: with certificate checks configured, the check refused it.
-    if (target.section && !target.section->caFile.isEmpty()) {
-        return kUntrustedCertificate;
-    }
-    return {};
+    // login: the certificate check refused it, unless ours passed.
+    return certificateVerified ? QString() : kUntrustedCertificate;
 }
 
 // A server that closed the link on the PRELOGIN in clear yet completes a
@@ -132,13 +235,7 @@ QString strictOnlyCause(const Target& target) {
     if (!where || !speaksStrictTds(where->first, where->second, QDeadlineTimer(kExplanationMs))) {
         return {};
     }
-    bool strictDriver = false;
-    try {
-        strictDriver = odbc::loadedDriverVersion() >= odbc::DriverVersion{1, 5};
-    } catch (const odbc::Error&) {
-        // A driver that cannot say its version is taken for an older one.
-    }
-    return strictDriver ? kStrictOnly : kStrictOnly + kStrictRemedy;
+    return strictDriver() ? kStrictOnly : kStrictOnly + kStrictRemedy;
 }
 
 // The failure of a login as the user reads it, by the first rule that holds:
@@ -150,13 +247,14 @@ QString strictOnlyCause(const Target& target) {
 //   Kerberos credentials, the certificate check), else its description;
 // - a link the server closed at once is told as strict encryption forced,
 //   when the server speaks TDS 8.0.
-odbc::Error explainedLoginFailure(const odbc::Error& failure, const Target& target) {
+odbc::Error explainedLoginFailure(const odbc::Error& failure, const Target& target,
+                                  bool certificateVerified) {
     if (failure.serverMessageNumber() || failure.records().empty()) {
         return failure;
     }
     QString why;
     if (onlyTheHandshakeFailed(failure.records())) {
-        why = probedCause(target);
+        why = probedCause(target, certificateVerified);
     } else if (closedByTheServer(failure.records())) {
         why = strictOnlyCause(target);
     }
@@ -166,19 +264,127 @@ odbc::Error explainedLoginFailure(const odbc::Error& failure, const Target& targ
     return odbc::Error(why, failure.records());
 }
 
+enum class Verdict { Verified, Trusted, Declined, Unknown };
+
+// After a failed handshake: the certificate the server shows now, checked by
+// the connection's rule; one that does not verify is put to the user, and a
+// Yes pins it for the server.
+Verdict judgeCertificate(const Request& request, const Target& target, const QString& key,
+                         const TrustRule& rule, Framing framing) {
+    const auto where = endpoint(target);
+    if (!where) {
+        return Verdict::Unknown;
+    }
+    const auto chain =
+        presentedCertificates(where->first, where->second, framing, QDeadlineTimer(kExplanationMs));
+    if (!chain) {
+        return Verdict::Unknown;
+    }
+    if (verifies(*chain, rule)) {
+        return Verdict::Verified;
+    }
+    const CertificateSummary summary = summaryOf(chain->front());
+    CertificateQuestion question;
+    {
+        const std::lock_guard lock(memory().mutex);
+        question = memory().question;
+    }
+    if (!question || !question({request.server, summary.subject, summary.issuer, summary.sha256})) {
+        return Verdict::Declined;
+    }
+    const std::lock_guard lock(memory().mutex);
+    memory().pinned.insert(key, chain->front());
+    return Verdict::Trusted;
+}
+
+// One login with one kind of encryption.  A certificate the user trusts
+// after the driver refused it gets one more attempt.
+std::unique_ptr<odbc::Connection> connectWith(const Request& request, const Target& target,
+                                              Encryption encryption) {
+    const QString key = serverKey(target);
+    const Framing framing = encryption == Encryption::Strict ? Framing::Strict : Framing::Tds7;
+    for (bool asked = false;;) {
+        const TrustRule rule = trustRule(target, key);
+        const QString text = connectionString(request, sectionFor(target, rule), encryption);
+        auto link = std::make_unique<odbc::Connection>();
+        try {
+            link->connect(text, timeouts().login);
+            link->setStatementTimeout(driverWait(timeouts().query));
+            return link;
+        } catch (const odbc::Error& error) {
+            bool verified = false;
+            if (!asked && !error.serverMessageNumber() && onlyTheHandshakeFailed(error.records())) {
+                asked = true;
+                switch (judgeCertificate(request, target, key, rule, framing)) {
+                case Verdict::Trusted:
+                    continue;
+                case Verdict::Declined:
+                    throw odbc::Error(kCertificateDeclined, error.records());
+                case Verdict::Verified:
+                    verified = true;
+                    break;
+                case Verdict::Unknown:
+                    break;
+                }
+            }
+            throw explainedLoginFailure(error, target, verified);
+        }
+    }
+}
+
+void rememberStrict(const QString& key) {
+    const std::lock_guard lock(memory().mutex);
+    memory().strict.insert(key);
+}
+
+enum class AfterStrict { Fail, FallBack, Withdrawn };
+
+// What a failed TDS 8.0 login leads to: TDS 7.x only for a server that does
+// not speak TDS 8.0 now and was not seen to in this run.
+AfterStrict afterStrictFailure(const odbc::Error& failure, const Target& target,
+                               const QString& key) {
+    if (failure.serverMessageNumber() || sectionWantsStrict(target)) {
+        return AfterStrict::Fail;
+    }
+    const auto where = endpoint(target);
+    if (where && speaksStrictTds(where->first, where->second, QDeadlineTimer(kExplanationMs))) {
+        rememberStrict(key);
+        return AfterStrict::Fail;
+    }
+    return rememberedStrict(key) ? AfterStrict::Withdrawn : AfterStrict::FallBack;
+}
+
 } // namespace
+
+void setCertificateQuestion(CertificateQuestion question) {
+    const std::lock_guard lock(memory().mutex);
+    memory().question = std::move(question);
+}
 
 std::unique_ptr<odbc::Connection> connect(const Request& request) {
     const Target target = targetOf(request);
-    const QString text = connectionString(request, target);
-    auto link = std::make_unique<odbc::Connection>();
-    try {
-        link->connect(text, timeouts().login);
-    } catch (const odbc::Error& error) {
-        throw explainedLoginFailure(error, target);
+    const QString key = serverKey(target);
+    if (!strictDriver()) {
+        if (sectionWantsStrict(target)) {
+            throw odbc::Error(kSectionWantsStrict.arg(target.section->name) + kStrictRemedy);
+        }
+        return connectWith(request, target, Encryption::Require);
     }
-    link->setStatementTimeout(driverWait(timeouts().query));
-    return link;
+    try {
+        auto link = connectWith(request, target, Encryption::Strict);
+        rememberStrict(key);
+        return link;
+    } catch (const odbc::Error& failure) {
+        switch (afterStrictFailure(failure, target, key)) {
+        case AfterStrict::Fail:
+            throw;
+        case AfterStrict::Withdrawn:
+            throw odbc::Error(kStrictWithdrawn, failure.records());
+        case AfterStrict::FallBack:
+            break;
+        }
+    }
+    return connectWith(request, target, Encryption::Require);
 }
 
 } // namespace connection

@@ -6,17 +6,26 @@
 // odbc::Error that explains the failure.
 //
 // The server is reached by the administrator's freetds.conf section of that
-// name when there is one, else by the address typed; always encrypted for
-// its whole life ("Encryption=require"), so a server that cannot encrypt
-// never receives a password.  When the driver fails before the server has
-// said a word, the Spanish cause (no encryption, an untrusted certificate,
-// no Kerberos ticket, a server the KDC does not know, or the driver's own
-// failure described) stands before the driver's text.
+// name when there is one, else by the address typed, always through a
+// private section (PrivateConf.h) that keeps the password out of any dump
+// file.  Every connection is encrypted for its whole life, so a server that
+// cannot encrypt never receives a password: with FreeTDS 1.5 or later by
+// TDS 8.0 ("strict") first, falling back to TDS 7.x with "require" only for
+// a server that does not speak it and has not been seen to in this run; a
+// section's "encryption = strict" is never weakened.  Every certificate is
+// checked, against the section's "ca file" or the system's authorities,
+// host name included; one that does not verify is put to the certificate
+// question, and a Yes trusts exactly it for that server until the program
+// ends.  When the driver fails before the server has said a word, the
+// Spanish cause (no encryption, an untrusted certificate, no Kerberos
+// ticket, a server the KDC does not know, or the driver's own failure
+// described) stands before the driver's text.
 
 #include "platform/odbc/Odbc.h"
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -29,6 +38,20 @@ struct Request {
     QString database; // empty: the login's default database
     QString tdsVersion;
 };
+
+// A certificate that did not verify, as the user is asked about it.
+struct UnverifiedCertificate {
+    QString server; // as typed
+    QString subject;
+    QString issuer;
+    QString sha256; // upper-case hex pairs joined by ":"
+};
+
+// True: trust exactly this certificate for this server until the program
+// ends.  Called on the connecting thread; with none installed the answer
+// is No.
+using CertificateQuestion = std::function<bool(const UnverifiedCertificate&)>;
+void setCertificateQuestion(CertificateQuestion question);
 
 // Throws an odbc::Error for a server name that cannot be one, and for any
 // failure to connect.  For an integrated login "(local)", "." and

@@ -57,6 +57,7 @@ bool sameName(const QByteArray& a, const QByteArray& b) {
 }
 
 void apply(const QByteArray& option, const QByteArray& value, FreeTdsSection& settings) {
+    settings.lines.append({option, value});
     const QString text = QString::fromUtf8(value);
     if (option == "host") {
         settings.host = text;
@@ -149,8 +150,8 @@ QString accountHome() {
 
 QStringList configurationFiles() {
     QStringList files;
-    if (qEnvironmentVariableIsSet("FREETDSCONF")) {
-        files << qEnvironmentVariable("FREETDSCONF");
+    if (const auto own = userFreeTdsConf()) {
+        files << *own;
     }
     if (qEnvironmentVariableIsSet("FREETDS")) {
         files << qEnvironmentVariable("FREETDS") + QStringLiteral("/etc/freetds.conf");

@@ -18,6 +18,8 @@
 // through it, and its host, port and certificate checks ("ca file",
 // "check certificate hostname") apply as they do to FreeTDS's own tools.
 
+#include "PrivateConf.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -34,6 +36,9 @@ struct FreeTdsSection {
     QString caFile; // empty: FreeTDS accepts any certificate
     QString encryption;
     std::optional<bool> checkCertificateHostname;
+    // Every option read, in the order FreeTDS applies them: the [global]
+    // sections of the files on the way, then the section.
+    QList<ConfLine> lines;
 };
 
 // Reads one file's text into `settings` as FreeTDS does: its [global]

@@ -30,9 +30,9 @@ QByteArray preloginRequest() {
     return packet + options;
 }
 
-// The addresses the host name leads to, resolved within the deadline: a
-// socket given a name would resolve it without a bound.
-QList<QHostAddress> addressesOf(const QString& host, QDeadlineTimer deadline) {
+} // namespace
+
+QList<QHostAddress> addressesWithin(const QString& host, QDeadlineTimer deadline) {
     if (const QHostAddress address(host); !address.isNull()) {
         return {address};
     }
@@ -41,25 +41,29 @@ QList<QHostAddress> addressesOf(const QString& host, QDeadlineTimer deadline) {
     return found.value_or(QList<QHostAddress>());
 }
 
-} // namespace
-
-std::optional<std::uint8_t> serverEncryption(const QString& host, int port,
-                                             QDeadlineTimer deadline) {
+bool connectWithin(QTcpSocket& socket, const QString& host, int port, QDeadlineTimer deadline) {
     // Every address in turn, as the driver tries them: "localhost" may lead
     // to ::1 first while the server listens on 127.0.0.1 only.
-    QTcpSocket socket;
-    bool connected = false;
-    for (const QHostAddress& address : addressesOf(host, deadline)) {
+    for (const QHostAddress& address : addressesWithin(host, deadline)) {
         socket.connectToHost(address, static_cast<quint16>(port));
         if (socket.waitForConnected(static_cast<int>(deadline.remainingTime()))) {
-            connected = true;
-            break;
+            return true;
         }
         socket.abort();
     }
-    if (!connected) {
+    return false;
+}
+
+std::optional<std::uint8_t> serverEncryption(const QString& host, int port,
+                                             QDeadlineTimer deadline) {
+    QTcpSocket socket;
+    if (!connectWithin(socket, host, port, deadline)) {
         return std::nullopt;
     }
+    return preloginEncryption(socket, deadline);
+}
+
+std::optional<std::uint8_t> preloginEncryption(QTcpSocket& socket, QDeadlineTimer deadline) {
     socket.write(preloginRequest());
     QByteArray reply;
     const auto bytes = [&] { return reinterpret_cast<const std::uint8_t*>(reply.constData()); };

@@ -7,6 +7,11 @@
 #include <QString>
 
 #include <cstdint>
+
+#include <QHostAddress>
+#include <QList>
+
+class QTcpSocket;
 #include <optional>
 
 namespace connection {
@@ -18,5 +23,17 @@ constexpr std::uint8_t kEncryptNotSupported = 2;
 // not answer like a TDS server by `deadline`, name resolution included.
 std::optional<std::uint8_t> serverEncryption(const QString& host, int port,
                                              QDeadlineTimer deadline);
+
+// The addresses the host name leads to, resolved within `deadline`: a
+// socket given a name would resolve it without a bound.
+QList<QHostAddress> addressesWithin(const QString& host, QDeadlineTimer deadline);
+
+// Connects `socket` to the first address of `host` that answers, the name
+// resolved within `deadline` too.
+bool connectWithin(QTcpSocket& socket, const QString& host, int port, QDeadlineTimer deadline);
+
+// Sends PRELOGIN offering encryption on a connected socket and reads the
+// server's encryption answer; none when no whole reply came by `deadline`.
+std::optional<std::uint8_t> preloginEncryption(QTcpSocket& socket, QDeadlineTimer deadline);
 
 } // namespace connection

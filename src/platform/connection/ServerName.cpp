@@ -60,16 +60,15 @@ QString browserInstance(const ServerAddress& address) {
     return address.port ? QString() : address.instance;
 }
 
-void addServerKeys(odbc::ConnectionStringBuilder& builder, const ServerAddress& address) {
+QList<ConfLine> serverConfLines(const ServerAddress& address) {
+    QList<ConfLine> lines{{"host", address.host.toUtf8()}};
     if (address.port) {
-        builder.add(QStringLiteral("SERVER"), address.host);
-        builder.add(QStringLiteral("PORT"), QString::number(*address.port));
+        lines.append(ConfLine("port", QByteArray::number(*address.port)));
     } else if (!address.instance.isEmpty()) {
         // FreeTDS asks the SQL Server Browser of that host for the port.
-        builder.add(QStringLiteral("SERVER"), address.host + u'\\' + address.instance);
-    } else {
-        builder.add(QStringLiteral("SERVER"), address.host);
+        lines.append(ConfLine("instance", address.instance.toUtf8()));
     }
+    return lines;
 }
 
 } // namespace connection

@@ -3,7 +3,7 @@
 // FreeTDS driver needs: "host", "host\instance", "host,port",
 // "tcp:host,port", "(local)" and "." (this machine).
 
-#include "platform/odbc/ConnectionString.h"
+#include "PrivateConf.h"
 
 #include <QString>
 
@@ -28,8 +28,8 @@ ServerAddress parseServerName(const QString& typed);
 // when the address names a port or the default instance.
 QString browserInstance(const ServerAddress& address);
 
-// Adds SERVER and, when known, PORT.  With a port the instance is left out:
-// the port already says where the server listens.
-void addServerKeys(odbc::ConnectionStringBuilder& builder, const ServerAddress& address);
+// The host and, when known, the port, as freetds.conf options.  With a port
+// the instance is left out: the port already says where the server listens.
+QList<ConfLine> serverConfLines(const ServerAddress& address);
 
 } // namespace connection

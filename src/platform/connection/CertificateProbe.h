@@ -1,0 +1,44 @@
+#pragma once
+// The certificate a server shows, fetched by a TLS handshake of our own and
+// nothing more (no login, no password), and checked by the rules the
+// driver applies: the chain against the system's authorities or a PEM
+// file, then, when asked, the host name against the first certificate.
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace connection {
+
+// How the handshake is framed: TDS 7.x carries it inside PRELOGIN packets
+// after a PRELOGIN exchange; TDS 8.0 ("strict") starts with it, offering the
+// ALPN protocol "tds/8.0".
+enum class Framing { Tds7, Strict };
+
+// The certificates the server sent, its own first, in DER.
+using CertificateChain = QList<QByteArray>;
+
+// None when no handshake got as far as the server's certificate by
+// `deadline`, the name's resolution included.
+std::optional<CertificateChain> presentedCertificates(const QString& host, int port,
+                                                      Framing framing, QDeadlineTimer deadline);
+
+struct TrustRule {
+    QString caFile;   // "system" for the system's authorities, else a PEM file
+    QString hostName; // empty: the host name is not checked
+};
+
+bool verifies(const CertificateChain& chain, const TrustRule& rule);
+
+struct CertificateSummary {
+    QString subject;
+    QString issuer;
+    QString sha256; // upper-case hex pairs joined by ":"
+};
+
+CertificateSummary summaryOf(const QByteArray& der);
+
+} // namespace connection

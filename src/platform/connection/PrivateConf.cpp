@@ -1,0 +1,166 @@
+#include "PrivateConf.h"
+
+#include "platform/odbc/Odbc.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+namespace connection {
+
+namespace {
+
+// FreeTDS reads a line into 256 bytes, its newline included.
+constexpr qsizetype kLongestLine = 254;
+
+struct State {
+    std::mutex mutex;
+    std::unique_ptr<QTemporaryDir> folder;
+    QByteArray text; // the file's whole text, sections only
+    std::optional<QByteArray> userValue;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+QString confPath(const State& s) { return s.folder->filePath(QStringLiteral("freetds.conf")); }
+
+const QString kNoFolder = QStringLiteral(
+    "No se puede crear la carpeta privada de configuración de FreeTDS; no se ha enviado la "
+    "contraseña.");
+
+// Writes a whole file readable by the user alone, replacing any of that name
+// at once: a connection on another thread may be reading it.
+void writePrivately(const QString& path, const QByteArray& text) {
+    const QByteArray name = QFile::encodeName(path);
+    const QByteArray draft = name + ".new";
+    const int fd = ::open(draft.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    bool written = fd >= 0;
+    for (qsizetype at = 0; written && at < text.size();) {
+        const ssize_t n = ::write(fd, text.constData() + at, static_cast<size_t>(text.size() - at));
+        written = n > 0;
+        at += written ? n : 0;
+    }
+    written = fd >= 0 && ::close(fd) == 0 && written;
+    if (!written || std::rename(draft.constData(), name.constData()) != 0) {
+        ::unlink(draft.constData());
+        throw odbc::Error(QStringLiteral("No se puede escribir el archivo privado de "
+                                         "configuración de FreeTDS '%1'; no se ha enviado la "
+                                         "contraseña.")
+                              .arg(path));
+    }
+}
+
+// The folder exists and FREETDSCONF names its file.  A FREETDSCONF that is
+// not ours was set since (a caller's own configuration): it becomes the
+// user's value.
+void ensure(State& s) {
+    if (!s.folder) {
+        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+        const QString base =
+            !runtime.isEmpty() && QDir(runtime).exists() ? runtime : QDir::tempPath();
+        auto folder = std::make_unique<QTemporaryDir>(base + QStringLiteral("/tarvelo-XXXXXX"));
+        if (!folder->isValid()) {
+            throw odbc::Error(kNoFolder);
+        }
+        s.folder = std::move(folder);
+        s.text.clear();
+        writePrivately(confPath(s), s.text);
+    }
+    const QByteArray ours = QFile::encodeName(confPath(s));
+    const char* now = std::getenv("FREETDSCONF");
+    if (!now || ours != now) {
+        s.userValue = now ? std::optional<QByteArray>(now) : std::nullopt;
+        setenv("FREETDSCONF", ours.constData(), 1);
+    }
+}
+
+bool readableBack(const QByteArray& value) {
+    for (const char c : value) {
+        if (c == '\n' || c == '\r' || c == '\0' || c == ';' || c == '#') {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+void usePrivateFreeTdsConf() {
+    State& s = state();
+    const std::lock_guard lock(s.mutex);
+    ensure(s);
+}
+
+void removePrivateFreeTdsConf() {
+    State& s = state();
+    const std::lock_guard lock(s.mutex);
+    s.folder.reset();
+}
+
+std::optional<QString> userFreeTdsConf() {
+    State& s = state();
+    const std::lock_guard lock(s.mutex);
+    ensure(s);
+    if (!s.userValue) {
+        return std::nullopt;
+    }
+    return QFile::decodeName(*s.userValue);
+}
+
+QString privateSection(const QList<ConfLine>& lines) {
+    QByteArray body;
+    for (const auto& [option, value] : lines) {
+        const QByteArray line = option + '=' + value;
+        if (!readableBack(option) || !readableBack(value) || line.size() > kLongestLine) {
+            throw odbc::Error(
+                QStringLiteral("El valor \"%1\" no se puede escribir en la configuración de "
+                               "FreeTDS tal como está (contiene un salto de línea, «;» o «#», o "
+                               "es demasiado largo); no se ha enviado la contraseña.")
+                    .arg(QString::fromUtf8(value)));
+        }
+        body += line + '\n';
+    }
+    const QString name =
+        QStringLiteral("tarvelo-") +
+        QString::fromLatin1(
+            QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex().left(24));
+    State& s = state();
+    const std::lock_guard lock(s.mutex);
+    ensure(s);
+    const QByteArray header = '[' + name.toLatin1() + "]\n";
+    if (!s.text.contains(header)) {
+        writePrivately(confPath(s), s.text + header + body);
+        s.text += header + body;
+    }
+    return name;
+}
+
+QString pinnedCertificateFile(const QByteArray& der) {
+    State& s = state();
+    const std::lock_guard lock(s.mutex);
+    ensure(s);
+    const QString path = s.folder->filePath(
+        QString::fromLatin1(QCryptographicHash::hash(der, QCryptographicHash::Sha256).toHex()) +
+        QStringLiteral(".pem"));
+    QByteArray pem("-----BEGIN CERTIFICATE-----\n");
+    const QByteArray base64 = der.toBase64();
+    for (qsizetype at = 0; at < base64.size(); at += 64) {
+        pem += base64.mid(at, 64) + '\n';
+    }
+    writePrivately(path, pem + "-----END CERTIFICATE-----\n");
+    return path;
+}
+
+} // namespace connection
