@@ -2,6 +2,7 @@
 // that encrypt in each way, or cannot: the password reaches a server only
 // inside TLS, and the certificate checks the administrator configures in
 // freetds.conf hold.
+#include "PreloginRelay.h"
 #include "QStringPrinter.h"
 #include "ServerStates.h"
 #include "ShortTimeouts.h"
@@ -9,6 +10,7 @@
 #include "platform/ado/Connection.h"
 #include "platform/connection/Connect.h"
 #include "platform/dmo/SQLServer.h"
+#include "platform/odbc/DriverVersion.h"
 #include "platform/runtime/RuntimeError.h"
 
 #include <QCryptographicHash>
@@ -63,14 +65,19 @@ const std::pair<const char*, Opener> kLayers[] = {
      }},
 };
 
+bool driverSpeaksStrict() { return odbc::loadedDriverVersion() >= odbc::DriverVersion{1, 5}; }
+
 TEST(SecureLogin, PasswordsTravelOnlyInsideTls) {
+    const bool strict = driverSpeaksStrict();
     const struct {
         const char* mode;
         const char* failure; // the start of the message; null: it connects
-    } cases[] = {{"off", nullptr},
-                 {"required", nullptr},
-                 {"unsupported", "no encryption"},
-                 {"strict", "strict only"}};
+        const char* tls;     // how the logins that were made travelled
+    } cases[] = {{"off", nullptr, "session"},
+                 {"required", nullptr, "session"},
+                 {"unsupported", "no encryption", ""},
+                 {"strict", strict ? nullptr : "strict only", "strict"},
+                 {"strict-capable", nullptr, strict ? "strict" : "session"}};
     for (const auto& c : cases) {
         QJsonObject state = TestServer::defaultState();
         state.insert("encryption", QString::fromLatin1(c.mode));
@@ -89,7 +96,7 @@ TEST(SecureLogin, PasswordsTravelOnlyInsideTls) {
         const QList<QJsonObject> seen = logins(server);
         EXPECT_EQ(seen.size(), c.failure ? 0 : 2) << c.mode;
         for (const QJsonObject& login : seen) {
-            EXPECT_EQ(login.value("tls"), QStringLiteral("session"));
+            EXPECT_EQ(login.value("tls"), QString::fromLatin1(c.tls)) << c.mode;
         }
     }
 }
@@ -268,6 +275,87 @@ TEST(SecureLogin, FailuresAfterATrustedHandshakeSayWhatWentWrong) {
             EXPECT_TRUE(failure.startsWith(QString::fromUtf8(c.cause))) << failure.toStdString();
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// A dump file named in the administrator's freetds.conf, for every server or
+// for the section, never receives a connection's log, where the driver
+// would write the password.
+TEST(SecureLogin, NoDumpFileReceivesTheLogin) {
+    Pki pki;
+    TestServer server(TestServer::defaultState());
+    const QString globalDump = pki.path("global.dump");
+    const QString sectionDump = pki.path("section.dump");
+    pki.write("freetds.conf", "[global]\n\tdump file = " + globalDump.toUtf8() +
+                                  "\n[Con-Volcado]\n\thost = 127.0.0.1\n\tport = " +
+                                  QByteArray::number(server.port()) +
+                                  "\n\tdump file = " + sectionDump.toUtf8() + "\n");
+    FreeTdsConf env(pki.path("freetds.conf"));
+    for (const QString& typed : {QStringLiteral("con-volcado"), server.serverName()}) {
+        for (const auto& [layer, open] : kLayers) {
+            SCOPED_TRACE(typed.toStdString() + " through " + layer);
+            EXPECT_EQ(failureOf([&] { open(typed); }), QString());
+        }
+    }
+    EXPECT_FALSE(QFile::exists(globalDump));
+    EXPECT_FALSE(QFile::exists(sectionDump));
+}
+
+} // namespace
+
+namespace {
+
+// A relay that turns the PRELOGIN's encryption offer OFF and rewrites the
+// DROP's name, against a server that offers both TDS 8.0 and 7.x without
+// forcing either: with TDS 8.0 it sees no PRELOGIN in clear and changes
+// nothing.
+TEST(SecureLogin, ADowngradingRelayChangesNothingUnderStrictEncryption) {
+    QJsonObject state = TestServer::defaultState();
+    state.insert("encryption", "strict-capable");
+    TestServer server(state);
+    PreloginRelay relay(server.port(), QStringLiteral("[Ventas]"), QStringLiteral("[Costes]"));
+    const auto remove = [&] {
+        dmo::SQLServer sql;
+        sql.Connect(relay.serverName(), kSa, kSaPassword);
+        sql.Databases().Item(QStringLiteral("Ventas")).Remove();
+    };
+    if (!driverSpeaksStrict()) {
+        // The relay reaches a TDS 7.x client's PRELOGIN; only the server's
+        // Force Encryption closes that path.
+        failureOf(remove);
+        EXPECT_GT(relay.clearPrelogins(), 0);
+        GTEST_SKIP() << "this FreeTDS has no TDS 8.0; strict encryption needs FreeTDS 1.5 or "
+                        "later";
+    }
+    EXPECT_EQ(failureOf(remove), QString());
+    EXPECT_EQ(relay.clearPrelogins(), 0);
+    EXPECT_EQ(relay.rewrites(), 0);
+    EXPECT_EQ(userDatabases(server.readState()), (QStringList{"Compras", "Nóminas 2024"}));
+}
+
+// A server once seen speaking TDS 8.0 is never reached without it in the
+// same run: when a relay then takes strict away, nothing is sent.
+TEST(SecureLogin, AServerSeenStrictIsNotReachedWithoutIt) {
+    if (!driverSpeaksStrict()) {
+        GTEST_SKIP() << "strict encryption needs FreeTDS 1.5 or later";
+    }
+    QJsonObject state = TestServer::defaultState();
+    state.insert("encryption", "strict-capable");
+    TestServer server(state);
+    EXPECT_EQ(failureOf([&] { dmo::SQLServer().Connect(server.serverName(), kSa, kSaPassword); }),
+              QString());
+    state.insert("encryption", "required");
+    server.writeState(state);
+    server.restart(); // the same address, now without TDS 8.0
+    const QString failure =
+        failureOf([&] { dmo::SQLServer().Connect(server.serverName(), kSa, kSaPassword); });
+    EXPECT_TRUE(failure.startsWith(QStringLiteral(
+        "El servidor ha usado cifrado estricto (TDS 8.0) en esta sesión y ahora no lo ofrece")))
+        << failure.toStdString();
+    EXPECT_EQ(logins(server).size(), 1);
 }
 
 } // namespace

@@ -1,0 +1,47 @@
+#pragma once
+// A relay on the path to a server, as an attacker on the network would put
+// one: it passes every byte on, except that it turns the encryption offer of
+// a client's PRELOGIN in clear from ON to OFF (a server without forced
+// encryption then encrypts the login only) and rewrites, in what the client
+// sends, every UTF-16 text `from` into `to` of the same length.
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace testing_support {
+
+class PreloginRelay {
+public:
+    PreloginRelay(int serverPort, const QString& from, const QString& to);
+    ~PreloginRelay();
+    PreloginRelay(const PreloginRelay&) = delete;
+    PreloginRelay& operator=(const PreloginRelay&) = delete;
+
+    // "127.0.0.1,PORT", as a user types it.
+    QString serverName() const;
+    // PRELOGIN messages seen in clear, and how many were rewritten.
+    int clearPrelogins() const { return clearPrelogins_; }
+    int rewrites() const { return rewrites_; }
+
+private:
+    void acceptLoop();
+    void relay(int client);
+
+    int serverPort_;
+    QByteArray from_;
+    QByteArray to_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> clearPrelogins_{0};
+    std::atomic<int> rewrites_{0};
+    std::thread acceptor_;
+    std::vector<std::thread> sessions_;
+};
+
+} // namespace testing_support
