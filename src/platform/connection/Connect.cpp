@@ -123,17 +123,19 @@ QString certificateHost(const Target& target) {
 }
 
 // What the certificate must verify against: the certificate the user
-// trusted for this server, else the section's own "ca file" and its host
-// name rule, else the system's authorities and the host name.
+// trusted for this server, else the section's own "ca file", else the
+// system's authorities; the host name too, unless the section says
+// "check certificate hostname = no".
 TrustRule trustRule(const Target& target, const QString& key) {
     if (const auto pin = pinnedFor(key)) {
         return {pinnedCertificateFile(*pin), QString()};
     }
-    if (target.section && !target.section->caFile.isEmpty()) {
-        const bool checkHost = target.section->checkCertificateHostname.value_or(true);
-        return {target.section->caFile, checkHost ? certificateHost(target) : QString()};
-    }
-    return {QStringLiteral("system"), certificateHost(target)};
+    const bool checkHost =
+        !target.section || target.section->checkCertificateHostname.value_or(true);
+    const QString caFile = target.section && !target.section->caFile.isEmpty()
+                               ? target.section->caFile
+                               : QStringLiteral("system");
+    return {caFile, checkHost ? certificateHost(target) : QString()};
 }
 
 // The private section of one connection: the user's section as FreeTDS
@@ -297,8 +299,31 @@ Verdict judgeCertificate(const Request& request, const Target& target, const QSt
     return Verdict::Trusted;
 }
 
+void rememberStrict(const QString& key) {
+    const std::lock_guard lock(memory().mutex);
+    memory().strict.insert(key);
+}
+
+// A TDS 8.0 login failed at a server that does not speak TDS 8.0 now.
+struct StrictUnavailable {
+    odbc::Error failure;
+};
+
+// Whether the server speaks TDS 8.0, asked after a failed TDS 8.0 login; a
+// Yes is remembered for the run.
+bool speaksStrictNow(const Target& target, const QString& key) {
+    const auto where = endpoint(target);
+    if (!where || !speaksStrictTds(where->first, where->second, QDeadlineTimer(kExplanationMs))) {
+        return false;
+    }
+    rememberStrict(key);
+    return true;
+}
+
 // One login with one kind of encryption.  A certificate the user trusts
-// after the driver refused it gets one more attempt.
+// after the driver refused it gets one more attempt.  Throws
+// StrictUnavailable when a TDS 8.0 login failed because the server does not
+// speak it, unless the section asks for strict encryption.
 std::unique_ptr<odbc::Connection> connectWith(const Request& request, const Target& target,
                                               Encryption encryption) {
     const QString key = serverKey(target);
@@ -312,8 +337,19 @@ std::unique_ptr<odbc::Connection> connectWith(const Request& request, const Targ
             link->setStatementTimeout(driverWait(timeouts().query));
             return link;
         } catch (const odbc::Error& error) {
+            if (error.serverMessageNumber()) {
+                throw;
+            }
+            // A server that cannot be reached, or that stalls, tells nothing
+            // of TDS 8.0: only a refused handshake does.
+            const bool refused =
+                onlyTheHandshakeFailed(error.records()) || closedByTheServer(error.records());
+            if (encryption == Encryption::Strict && refused && !sectionWantsStrict(target) &&
+                !speaksStrictNow(target, key)) {
+                throw StrictUnavailable{error};
+            }
             bool verified = false;
-            if (!asked && !error.serverMessageNumber() && onlyTheHandshakeFailed(error.records())) {
+            if (!asked && onlyTheHandshakeFailed(error.records())) {
                 asked = true;
                 switch (judgeCertificate(request, target, key, rule, framing)) {
                 case Verdict::Trusted:
@@ -332,28 +368,6 @@ std::unique_ptr<odbc::Connection> connectWith(const Request& request, const Targ
     }
 }
 
-void rememberStrict(const QString& key) {
-    const std::lock_guard lock(memory().mutex);
-    memory().strict.insert(key);
-}
-
-enum class AfterStrict { Fail, FallBack, Withdrawn };
-
-// What a failed TDS 8.0 login leads to: TDS 7.x only for a server that does
-// not speak TDS 8.0 now and was not seen to in this run.
-AfterStrict afterStrictFailure(const odbc::Error& failure, const Target& target,
-                               const QString& key) {
-    if (failure.serverMessageNumber() || sectionWantsStrict(target)) {
-        return AfterStrict::Fail;
-    }
-    const auto where = endpoint(target);
-    if (where && speaksStrictTds(where->first, where->second, QDeadlineTimer(kExplanationMs))) {
-        rememberStrict(key);
-        return AfterStrict::Fail;
-    }
-    return rememberedStrict(key) ? AfterStrict::Withdrawn : AfterStrict::FallBack;
-}
-
 } // namespace
 
 void setCertificateQuestion(CertificateQuestion question) {
@@ -363,25 +377,21 @@ void setCertificateQuestion(CertificateQuestion question) {
 
 std::unique_ptr<odbc::Connection> connect(const Request& request) {
     const Target target = targetOf(request);
-    const QString key = serverKey(target);
     if (!strictDriver()) {
         if (sectionWantsStrict(target)) {
             throw odbc::Error(kSectionWantsStrict.arg(target.section->name) + kStrictRemedy);
         }
         return connectWith(request, target, Encryption::Require);
     }
+    const QString key = serverKey(target);
     try {
         auto link = connectWith(request, target, Encryption::Strict);
         rememberStrict(key);
         return link;
-    } catch (const odbc::Error& failure) {
-        switch (afterStrictFailure(failure, target, key)) {
-        case AfterStrict::Fail:
-            throw;
-        case AfterStrict::Withdrawn:
-            throw odbc::Error(kStrictWithdrawn, failure.records());
-        case AfterStrict::FallBack:
-            break;
+    } catch (const StrictUnavailable& unavailable) {
+        // Someone on the path may have taken TDS 8.0 away.
+        if (rememberedStrict(key)) {
+            throw odbc::Error(kStrictWithdrawn, unavailable.failure.records());
         }
     }
     return connectWith(request, target, Encryption::Require);

@@ -128,6 +128,9 @@ Connection::~Connection() { disconnect(); }
 
 void Connection::connect(const QString& connectionString, std::chrono::seconds loginTimeout) {
     setAttribute(SQL_ATTR_LOGIN_TIMEOUT, static_cast<SQLULEN>(loginTimeout.count()));
+    // The driver manager's trace would write the connection string to its
+    // file, the password masked only up to its first ";".
+    setAttribute(SQL_ATTR_TRACE, SQL_OPT_TRACE_OFF);
     const SQLRETURN rc = SQLDriverConnectW(dbc_.get(), nullptr, wide(connectionString), SQL_NTS,
                                            nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
