@@ -2,10 +2,15 @@
 // tsql doing the same work against the same test server in the same run.
 // The figure to read is the ratio of each pair of times.  Every session is
 // encrypted, the tool's as always and tsql's by a freetds.conf of its own
-// that requires it, so both pay for TLS.
+// that requires it, so both pay for TLS.  With BENCH_ENCRYPTION=strict the
+// servers offer TDS 8.0 beside 7.x and tsql's file asks for strict
+// encryption (FreeTDS 1.5 or later), as the tool does with such a driver.
 #include "ServerStates.h"
 #include "TestList.h"
 #include "TestServer.h"
+#include "platform/connection/CertificateProbe.h"
+#include "platform/connection/Connect.h"
+#include "platform/connection/PrivateConf.h"
 #include "platform/ui/Services.h"
 #include "sqlserver/Varios.h"
 
@@ -50,6 +55,16 @@ QStringList numberedNames(const QString& prefix, int count) {
     return names;
 }
 
+bool strict() { return qEnvironmentVariable("BENCH_ENCRYPTION") == QLatin1String("strict"); }
+
+QJsonObject serverState(const QStringList& databases) {
+    QJsonObject state = withDatabases(TestServer::defaultState(), databases);
+    if (strict()) {
+        state.insert("encryption", "strict-capable");
+    }
+    return state;
+}
+
 // Started on first use and stopped before the application object goes.
 std::unique_ptr<TestServer> gListing;
 std::unique_ptr<TestServer> gRemoval;
@@ -57,32 +72,47 @@ std::unique_ptr<TestServer> gRemoval;
 // The 32767 names: the four system databases and the rest user ones.
 TestServer& listingServer() {
     if (!gListing) {
-        gListing = std::make_unique<TestServer>(withDatabases(
-            TestServer::defaultState(), numberedNames(QStringLiteral("db"), kListed - 4)));
+        gListing = std::make_unique<TestServer>(
+            serverState(numberedNames(QStringLiteral("db"), kListed - 4)));
     }
     return *gListing;
 }
 
 TestServer& removalServer() {
     if (!gRemoval) {
-        gRemoval = std::make_unique<TestServer>(withDatabases(
-            TestServer::defaultState(), numberedNames(QStringLiteral("ours"), kRemovals) +
-                                            numberedNames(QStringLiteral("tsql"), kRemovals)));
+        gRemoval = std::make_unique<TestServer>(
+            serverState(numberedNames(QStringLiteral("ours"), kRemovals) +
+                        numberedNames(QStringLiteral("tsql"), kRemovals)));
     }
     return *gRemoval;
 }
 
-// A freetds.conf that makes tsql require encryption, as the tool does.
-QString encryptingConf() {
+// A freetds.conf that makes tsql require encryption, as the tool does;
+// under strict encryption trusting exactly the server's own certificate, as
+// the tool does once the user said Yes.
+QString encryptingConf(const TestServer& server) {
     static QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("freetds.conf"));
-    if (!QFile::exists(path)) {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+    const QString path = dir.filePath(QStringLiteral("freetds-%1.conf").arg(server.port()));
+    if (QFile::exists(path)) {
+        return path;
+    }
+    QByteArray text = "[global]\n\tencryption = require\n";
+    if (strict()) {
+        const auto chain =
+            connection::presentedCertificates(QStringLiteral("127.0.0.1"), server.port(),
+                                              connection::Framing::Strict, QDeadlineTimer(5000));
+        if (!chain) {
+            std::fprintf(stderr, "the server showed no certificate\n");
             std::abort();
         }
-        file.write("[global]\n\tencryption = require\n");
+        const QString pem = connection::pinnedCertificateFile(chain->front());
+        text = "[global]\n\tencryption = strict\n\tcheck certificate hostname = no\n\tca file = " +
+               QFile::encodeName(pem) + "\n";
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        std::abort();
     }
     return path;
 }
@@ -92,7 +122,7 @@ QString encryptingConf() {
 QByteArray tsql(const TestServer& server, const QStringList& batches) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("FREETDSCONF"), encryptingConf());
+    env.insert(QStringLiteral("FREETDSCONF"), encryptingConf(server));
     process.setProcessEnvironment(env);
     process.start(QStringLiteral("tsql"),
                   {QStringLiteral("-H"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
@@ -168,7 +198,15 @@ BENCHMARK(Tsql_ThreeLogins)->Unit(benchmark::kMillisecond)->Iterations(kRemovals
 } // namespace
 
 int main(int argc, char** argv) {
+    connection::usePrivateFreeTdsConf();
     QCoreApplication app(argc, argv);
+    // Each test server's certificate is asked about once and trusted, as a
+    // user answers for a server with a certificate of its own.
+    int questions = 0;
+    connection::setCertificateQuestion([&](const connection::UnverifiedCertificate&) {
+        ++questions;
+        return true;
+    });
     SilentUi silent;
     ui::install(&silent);
     benchmark::Initialize(&argc, argv);
@@ -177,5 +215,7 @@ int main(int argc, char** argv) {
     gListing.reset();
     gRemoval.reset();
     ui::install(nullptr);
+    connection::removePrivateFreeTdsConf();
+    std::fprintf(stderr, "certificate questions: %d\n", questions);
     return 0;
 }
