@@ -144,6 +144,7 @@ TEST(SilentStatements, AreGivenUpWithinTheirTimeOutInTotal) {
         const char* name;
         QJsonObject fault;
         std::function<void(const QString& server)> call;
+        bool told = true; // the existence check answers "no" without a word
     } cases[] = {
         {"list query", fault("query", "stall"),
          [](const QString& s) {
@@ -156,7 +157,14 @@ TEST(SilentStatements, AreGivenUpWithinTheirTimeOutInTotal) {
              CargaBBDD(list, s, kSa, kSaPassword);
          }},
         {"existence check", statementFault("stall", "SELECT DB_NAME(dbid)"),
-         [](const QString& s) { bExisteDBSQL(s, QStringLiteral("Ventas"), kSa, kSaPassword); }},
+         [](const QString& s) { bExisteDBSQL(s, QStringLiteral("Ventas"), kSa, kSaPassword); },
+         false},
+        // A byte every 200 ms: no read of the driver ever times out.
+        {"list rows trickled", fault("rows", "trickle", 200, 1),
+         [](const QString& s) {
+             TestList list;
+             CargaBBDD(list, s, kSa, kSaPassword);
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -167,6 +175,11 @@ TEST(SilentStatements, AreGivenUpWithinTheirTimeOutInTotal) {
         waited.start();
         c.call(server.serverName());
         EXPECT_LT(waited.elapsed(), 4000 + 1500);
+        if (c.told) {
+            ASSERT_FALSE(ui.messages().empty());
+            EXPECT_TRUE(ui.messages().back().text.contains(kNoAnswer))
+                << ui.messages().back().text.toStdString();
+        }
     }
 }
 

@@ -65,6 +65,7 @@ bool FaultInjector::act(const state::Fault& fault, FaultStage stage,
         return false;
     }
     case FaultAction::Stall:
+    case FaultAction::Trickle: // before any row there is nothing to trickle
         // A hung server: the connection stays open and nothing more is
         // read or answered on it.
         connection_.hold();
@@ -107,6 +108,10 @@ void FaultInjector::cutRows(const state::Fault& fault, const tds::TokenWriter& w
     if (fault.action == FaultAction::Stall) {
         return;
     }
+    if (fault.action == FaultAction::Trickle) {
+        trickle(stream, at, fault.ms);
+        return;
+    }
     QPointer<FaultInjector> self(this);
     QTimer::singleShot(fault.ms, this, [self, stream, at] {
         if (!self || self->connection_.isClosed()) {
@@ -116,6 +121,24 @@ void FaultInjector::cutRows(const state::Fault& fault, const tds::TokenWriter& w
         self->connection_.release();
         self->connection_.resumeRequests();
     });
+}
+
+void FaultInjector::trickle(const tds::Bytes& stream, std::size_t from, int everyMs) {
+    // One byte each time: no read of the client ever waits long.
+    auto* timer = new QTimer(this);
+    QObject::connect(timer, &QTimer::timeout, this, [this, timer, stream, at = from]() mutable {
+        if (connection_.isClosed() || at >= stream.size()) {
+            timer->deleteLater();
+            if (!connection_.isClosed()) {
+                connection_.release();
+                connection_.resumeRequests();
+            }
+            return;
+        }
+        connection_.writeStream(stream, at, at + 1);
+        ++at;
+    });
+    timer->start(everyMs);
 }
 
 void FaultInjector::sendGarbage() {

@@ -63,6 +63,8 @@ public:
 
 private:
     void sendGarbage();
+    // Sends the rest of `stream` from `from`, one byte every `everyMs`.
+    void trickle(const tds::Bytes& stream, std::size_t from, int everyMs);
 
     const QList<state::Fault>& faults_;
     FaultedConnection& connection_;

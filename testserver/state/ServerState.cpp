@@ -133,11 +133,10 @@ const QList<std::pair<FaultStage, QString>>& stageNames() {
 }
 
 const QList<std::pair<FaultAction, QString>>& actionNames() {
-    static const QList<std::pair<FaultAction, QString>> names = {{FaultAction::Refuse, "refuse"},
-                                                                 {FaultAction::Close, "close"},
-                                                                 {FaultAction::Delay, "delay"},
-                                                                 {FaultAction::Garbage, "garbage"},
-                                                                 {FaultAction::Stall, "stall"}};
+    static const QList<std::pair<FaultAction, QString>> names = {
+        {FaultAction::Refuse, "refuse"}, {FaultAction::Close, "close"},
+        {FaultAction::Delay, "delay"},   {FaultAction::Garbage, "garbage"},
+        {FaultAction::Stall, "stall"},   {FaultAction::Trickle, "trickle"}};
     return names;
 }
 

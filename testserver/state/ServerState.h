@@ -56,7 +56,7 @@ struct Database {
 // Where a fault acts: on accepting, on PRELOGIN, on LOGIN7, on every SQL
 // batch, or inside a result with more than `after` rows.
 enum class FaultStage { Connect, Prelogin, Login, Query, Rows };
-enum class FaultAction { Refuse, Close, Delay, Garbage, Stall };
+enum class FaultAction { Refuse, Close, Delay, Garbage, Stall, Trickle };
 
 // The names the state file and the request log use.
 QString faultStageName(FaultStage stage);

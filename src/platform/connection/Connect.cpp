@@ -6,6 +6,7 @@
 #include "DriverMessages.h"
 #include "FreeTdsConf.h"
 #include "KerberosCheck.h"
+#include "LinkWatchdog.h"
 #include "PreloginProbe.h"
 #include "PrivateConf.h"
 #include "ServerName.h"
@@ -28,6 +29,8 @@ constexpr int kDefaultPort = 1433;
 // The explanation of a failure (the probe, the Kerberos check) may not
 // hold the user longer than this, whatever stalls.
 constexpr int kExplanationMs = 2000;
+// The driver's own time-out comes first when the server is merely silent.
+constexpr std::chrono::milliseconds kWatchdogGrace{500};
 
 const QString kNoEncryption =
     QStringLiteral("El servidor no admite conexiones cifradas; no se ha enviado la contraseña.");
@@ -333,8 +336,15 @@ std::unique_ptr<odbc::Connection> connectWith(const Request& request, const Targ
         const QString text = connectionString(request, sectionFor(target, rule), encryption);
         auto link = std::make_unique<odbc::Connection>();
         try {
+            const std::set<ino_t> before = openSockets();
             link->connect(text, timeouts().login);
             link->setStatementTimeout(driverWait(timeouts().query));
+            // The driver gives up on a silent server by itself; the watchdog,
+            // a moment later, on one that trickles.
+            if (const auto socket = socketOpenedSince(before)) {
+                link->setStatementWatch(
+                    std::make_shared<LinkWatchdog>(*socket, timeouts().query + kWatchdogGrace));
+            }
             return link;
         } catch (const odbc::Error& error) {
             if (error.serverMessageNumber()) {

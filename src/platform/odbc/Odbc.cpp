@@ -168,8 +168,27 @@ SQLULEN Connection::attribute(SQLINTEGER attribute) const {
     return value;
 }
 
-Statement::Statement(Connection& connection) : stmt_(SQL_HANDLE_STMT, connection.handle().get()) {
+Statement::Statement(Connection& connection)
+    : stmt_(SQL_HANDLE_STMT, connection.handle().get()), watch_(connection.statementWatch()) {
     setQueryTimeout(connection.statementTimeout());
+}
+
+Statement::~Statement() {
+    if (watched_) {
+        watch_->ended();
+    }
+}
+
+void Statement::check(SQLRETURN rc) const {
+    try {
+        stmt_.check(rc);
+    } catch (const Error& e) {
+        const QString cause = watch_ ? watch_->interruption() : QString();
+        if (cause.isEmpty()) {
+            throw;
+        }
+        throw Error(cause, e.records());
+    }
 }
 
 void Statement::setQueryTimeout(std::chrono::seconds limit) {
@@ -179,9 +198,13 @@ void Statement::setQueryTimeout(std::chrono::seconds limit) {
 }
 
 void Statement::execute(const QString& sql) {
+    if (watch_ && !watched_) {
+        watched_ = true;
+        watch_->started(std::chrono::seconds(attribute(SQL_ATTR_QUERY_TIMEOUT)));
+    }
     const SQLRETURN rc = SQLExecDirectW(stmt_.get(), wide(sql), SQL_NTS);
     if (rc != SQL_NO_DATA) {
-        stmt_.check(rc);
+        check(rc);
     }
 }
 
@@ -191,7 +214,7 @@ void Statement::finishResults() {
         if (rc == SQL_NO_DATA) {
             return;
         }
-        stmt_.check(rc);
+        check(rc);
     }
 }
 
@@ -200,7 +223,7 @@ bool Statement::fetch() {
     if (rc == SQL_NO_DATA) {
         return false;
     }
-    stmt_.check(rc);
+    check(rc);
     return true;
 }
 
@@ -233,7 +256,7 @@ std::optional<QString> Statement::text(SQLUSMALLINT number) {
         if (rc == SQL_NO_DATA) {
             return result;
         }
-        stmt_.check(rc);
+        check(rc);
         if (indicator == SQL_NULL_DATA) {
             return std::nullopt;
         }
@@ -251,7 +274,7 @@ std::optional<QString> Statement::text(SQLUSMALLINT number) {
 template <typename T> std::optional<T> Statement::fixed(SQLUSMALLINT number, SQLSMALLINT cType) {
     T value{};
     SQLLEN indicator = 0;
-    stmt_.check(SQLGetData(stmt_.get(), number, cType, &value, sizeof value, &indicator));
+    check(SQLGetData(stmt_.get(), number, cType, &value, sizeof value, &indicator));
     if (indicator == SQL_NULL_DATA) {
         return std::nullopt;
     }

@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -74,6 +75,20 @@ private:
     SQLHANDLE handle_ = SQL_NULL_HANDLE;
 };
 
+// Something outside this layer that watches a connection's statements: a
+// bound on a statement's whole time, say, which the driver does not keep.
+class StatementWatch {
+public:
+    virtual ~StatementWatch() = default;
+    // A statement with this query time-out starts running; zero: no limit.
+    virtual void started(std::chrono::seconds queryTimeout) = 0;
+    // The statement that started has ended, whatever its outcome.
+    virtual void ended() = 0;
+    // The cause to stand before the driver's text of a failure of the
+    // running statement; empty when the watch did nothing to it.
+    virtual QString interruption() const = 0;
+};
+
 class Connection {
 public:
     Connection();
@@ -98,6 +113,10 @@ public:
     void setStatementTimeout(std::chrono::seconds limit) { statementTimeout_ = limit; }
     std::chrono::seconds statementTimeout() const { return statementTimeout_; }
 
+    // Told of every statement made afterwards, one at a time.
+    void setStatementWatch(std::shared_ptr<StatementWatch> watch) { watch_ = std::move(watch); }
+    const std::shared_ptr<StatementWatch>& statementWatch() const { return watch_; }
+
     const Handle& handle() const { return dbc_; }
 
 private:
@@ -105,6 +124,7 @@ private:
     Handle dbc_;
     bool connected_ = false;
     std::chrono::seconds statementTimeout_{0};
+    std::shared_ptr<StatementWatch> watch_;
 };
 
 struct ColumnInfo {
@@ -117,6 +137,7 @@ struct ColumnInfo {
 class Statement {
 public:
     explicit Statement(Connection& connection);
+    ~Statement();
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -141,8 +162,13 @@ public:
 
 private:
     template <typename T> std::optional<T> fixed(SQLUSMALLINT number, SQLSMALLINT cType);
+    // Throws the statement's diagnostics when rc is a failure, after the
+    // watch's cause when it interrupted the statement.
+    void check(SQLRETURN rc) const;
 
     Handle stmt_;
+    std::shared_ptr<StatementWatch> watch_;
+    bool watched_ = false; // the watch was told this statement started
 };
 
 } // namespace odbc
