@@ -393,18 +393,18 @@ std::unique_ptr<odbc::Connection> connect(const Request& request) {
         }
         return connectWith(request, target, Encryption::Require);
     }
+    // TDS 8.0 is tried first by a handshake of our own: the driver's own
+    // attempt at a server that does not speak it costs a failed login.
     const QString key = serverKey(target);
-    try {
-        auto link = connectWith(request, target, Encryption::Strict);
-        rememberStrict(key);
-        return link;
-    } catch (const StrictUnavailable& unavailable) {
-        // Someone on the path may have taken TDS 8.0 away.
-        if (rememberedStrict(key)) {
-            throw odbc::Error(kStrictWithdrawn, unavailable.failure.records());
-        }
+    if (!sectionWantsStrict(target) && !rememberedStrict(key) && !speaksStrictNow(target, key)) {
+        return connectWith(request, target, Encryption::Require);
     }
-    return connectWith(request, target, Encryption::Require);
+    try {
+        return connectWith(request, target, Encryption::Strict);
+    } catch (const StrictUnavailable& unavailable) {
+        // It spoke TDS 8.0 before: someone on the path may have taken it away.
+        throw odbc::Error(kStrictWithdrawn, unavailable.failure.records());
+    }
 }
 
 } // namespace connection
