@@ -312,8 +312,8 @@ struct StrictUnavailable {
     odbc::Error failure;
 };
 
-// Whether the server speaks TDS 8.0, asked after a failed TDS 8.0 login; a
-// Yes is remembered for the run.
+// Whether the server speaks TDS 8.0 now, by a bare handshake that sends no
+// TDS byte; a Yes is remembered for the run.
 bool speaksStrictNow(const Target& target, const QString& key) {
     const auto where = endpoint(target);
     if (!where || !speaksStrictTds(where->first, where->second, QDeadlineTimer(kExplanationMs))) {
