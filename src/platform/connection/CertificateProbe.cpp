@@ -18,8 +18,6 @@ namespace connection {
 
 namespace {
 
-constexpr char kPreloginPacket = 0x12;
-
 // The socket under a handshake, with TDS 7.x's packet framing when asked.
 struct Transport {
     QTcpSocket& socket;
@@ -41,14 +39,8 @@ struct Transport {
 
 ssize_t push(gnutls_transport_ptr_t pointer, const void* data, size_t size) {
     auto& t = *static_cast<Transport*>(pointer);
-    QByteArray out;
-    if (t.framing == Framing::Tds7) {
-        const auto length = static_cast<int>(kPacketHeaderSize + size);
-        out.append(kPreloginPacket).append('\x01');
-        out.append(static_cast<char>(length >> 8)).append(static_cast<char>(length & 0xFF));
-        out.append(QByteArray(4, '\0'));
-    }
-    out.append(static_cast<const char*>(data), static_cast<qsizetype>(size));
+    const QByteArray bytes(static_cast<const char*>(data), static_cast<qsizetype>(size));
+    const QByteArray out = t.framing == Framing::Tds7 ? preloginPacket(bytes) : bytes;
     if (t.socket.write(out) != out.size() ||
         !t.socket.waitForBytesWritten(static_cast<int>(t.deadline.remainingTime()))) {
         gnutls_transport_set_errno(t.session, EPIPE);

@@ -4,6 +4,10 @@
 
 namespace connection {
 
+QString noAnswerInTime() {
+    return QStringLiteral("El servidor no ha respondido en el tiempo de espera.");
+}
+
 namespace {
 
 // FreeTDS's numbers for its own failures.
@@ -33,7 +37,7 @@ QString describe(std::int32_t number, const QString& instance) {
         return QStringLiteral(
             "No se encuentra el equipo servidor: su nombre no corresponde a ninguna dirección.");
     case kTimedOut:
-        return QStringLiteral("El servidor no ha respondido en el tiempo de espera.");
+        return noAnswerInTime();
     case kReadFailed:
     case kWriteFailed:
     case kUnexpectedEof:

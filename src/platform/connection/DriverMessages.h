@@ -19,6 +19,9 @@ namespace connection {
 QString driverFailureDescription(const std::vector<odbc::DiagRecord>& records,
                                  const QString& instance = QString());
 
+// The sentence of a server that did not answer in time.
+QString noAnswerInTime();
+
 // True when the driver says only that the connection handshake failed
 // (TLS or the login), with no record that tells more: no time-out, broken
 // link, unreadable answer, unknown host or refused connection.

@@ -1,5 +1,7 @@
 #include "LinkWatchdog.h"
 
+#include "DriverMessages.h"
+
 #include <QDir>
 
 #include <sys/socket.h>
@@ -8,8 +10,6 @@
 namespace connection {
 
 namespace {
-
-const QString kTimedOut = QStringLiteral("El servidor no ha respondido en el tiempo de espera.");
 
 struct SocketEntry {
     int fd;
@@ -99,7 +99,7 @@ void LinkWatchdog::ended() {
 
 QString LinkWatchdog::interruption() const {
     const std::lock_guard lock(mutex_);
-    return fired_ ? kTimedOut : QString();
+    return fired_ ? noAnswerInTime() : QString();
 }
 
 } // namespace connection

@@ -14,6 +14,19 @@ namespace {
 
 constexpr char kPreloginPacket = 0x12;
 
+} // namespace
+
+QByteArray preloginPacket(const QByteArray& payload) {
+    QByteArray packet;
+    packet.append(kPreloginPacket).append('\x01'); // one message, one packet
+    const int length = static_cast<int>(kPacketHeaderSize + payload.size());
+    packet.append(static_cast<char>(length >> 8)).append(static_cast<char>(length & 0xFF));
+    packet.append(QByteArray(4, '\0'));
+    return packet + payload;
+}
+
+namespace {
+
 // A PRELOGIN message offering encryption: version and encryption options.
 QByteArray preloginRequest() {
     const QByteArray options("\x00\x00\x0B\x00\x06"     // version at 11, 6 bytes
@@ -22,12 +35,7 @@ QByteArray preloginRequest() {
                              "\x0B\x00\x00\x00\x00\x00" // client version
                              "\x01",                    // encryption on
                              18);
-    QByteArray packet;
-    packet.append(kPreloginPacket).append('\x01'); // one message, one packet
-    const int length = static_cast<int>(kPacketHeaderSize + options.size());
-    packet.append(static_cast<char>(length >> 8)).append(static_cast<char>(length & 0xFF));
-    packet.append(QByteArray(4, '\0'));
-    return packet + options;
+    return preloginPacket(options);
 }
 
 } // namespace

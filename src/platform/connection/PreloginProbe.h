@@ -28,6 +28,9 @@ std::optional<std::uint8_t> serverEncryption(const QString& host, int port,
 // socket given a name would resolve it without a bound.
 QList<QHostAddress> addressesWithin(const QString& host, QDeadlineTimer deadline);
 
+// One TDS packet of type PRELOGIN holding `payload` whole.
+QByteArray preloginPacket(const QByteArray& payload);
+
 // Connects `socket` to the first address of `host` that answers, the name
 // resolved within `deadline` too.
 bool connectWithin(QTcpSocket& socket, const QString& host, int port, QDeadlineTimer deadline);
