@@ -6,6 +6,8 @@
 #include "platform/connection/Connect.h"
 #include "platform/connection/DriverMessages.h"
 #include "platform/connection/FreeTdsConf.h"
+#include "platform/connection/PreloginGuard.h"
+#include "platform/connection/PreloginReply.h"
 #include "platform/connection/ServerName.h"
 #include "platform/odbc/ConnectionString.h"
 
@@ -280,13 +282,104 @@ TEST(Connect, UnreachableServerIsExplainedWithoutThePassword) {
                              QStringLiteral("7.3")});
         FAIL() << "connected to a closed port";
     } catch (const odbc::Error& e) {
-        EXPECT_TRUE(e.description().startsWith(
-            QStringLiteral("No se puede conectar con el servidor: no está disponible, no existe o "
-                           "rechaza la conexión.\n[FreeTDS][SQL Server]Unable to connect")))
-            << e.description().toStdString();
+        EXPECT_EQ(e.description(),
+                  QStringLiteral("No se puede conectar con el servidor: no está disponible, no "
+                                 "existe o rechaza la conexión."));
         EXPECT_FALSE(e.description().contains(QStringLiteral("secret-pw")));
         EXPECT_FALSE(e.serverMessageNumber());
     }
+}
+
+} // namespace
+
+namespace {
+
+using connection::Interception;
+using connection::PreloginGuard;
+
+// A PRELOGIN-framed packet of `type` whose option table holds one entry of
+// each value in `encryption`, in order.
+QByteArray preloginWith(char type, std::initializer_list<int> encryption) {
+    QByteArray table;
+    QByteArray values;
+    const int tableSize = static_cast<int>(encryption.size()) * 5 + 1;
+    for (const int value : encryption) {
+        const int offset = tableSize + static_cast<int>(values.size());
+        table += QByteArray("\x01", 1) + char(offset >> 8) + char(offset & 0xFF) +
+                 QByteArray("\x00\x01", 2);
+        values += char(value);
+    }
+    const QByteArray payload = table + '\xFF' + values;
+    const int length = 8 + static_cast<int>(payload.size());
+    return QByteArray(1, type) + '\x01' + char(length >> 8) + char(length & 0xFF) +
+           QByteArray(4, '\0') + payload;
+}
+
+// The server's answer is read as FreeTDS reads it: the last entry counts,
+// none means "not supported", a table that runs past its packet is none.
+TEST(PreloginAnswer, IsReadAsTheDriverReadsIt) {
+    const struct {
+        QByteArray packet;
+        std::optional<std::uint8_t> answer;
+    } cases[] = {{preloginWith(0x04, {1}), 1},
+                 {preloginWith(0x04, {1, 0}), 0},
+                 {preloginWith(0x04, {}), 2},
+                 {preloginWith(0x04, {0}).left(12) + QByteArray("\x00\x00", 2), std::nullopt},
+                 {preloginWith(0x12, {1}), std::nullopt}};
+    for (const auto& c : cases) {
+        const auto bytes = reinterpret_cast<const std::uint8_t*>(c.packet.constData());
+        EXPECT_EQ(connection::replyEncryption(bytes, static_cast<std::size_t>(c.packet.size())),
+                  c.answer)
+            << c.packet.toHex().toStdString();
+    }
+}
+
+// The guard ends a TDS 7.x connection before the answer reaches the driver
+// when it is weaker than the request, and before a login or an answer
+// crosses in clear; what it lets through passes byte for byte.
+TEST(PreloginGuard, StopsAWeakenedExchangeAndPassesTheRest) {
+    const QByteArray request = preloginWith(0x12, {1});
+    const QByteArray clearLogin = preloginWith(0x10, {});
+    const QByteArray clearAnswer = preloginWith(0x04, {});
+    const QByteArray tlsRecord("\x17\x03\x03\x00\x01\x00", 6);
+    const struct {
+        const char* name;
+        QByteArray answer;
+        QByteArray driverThen;
+        QByteArray serverThen;
+        std::optional<Interception> stop;
+    } cases[] = {
+        {"login only", preloginWith(0x04, {0}), {}, {}, Interception::WeakerAnswer},
+        {"no encryption", preloginWith(0x04, {2}), {}, {}, Interception::NoEncryption},
+        {"a later entry weakens", preloginWith(0x04, {1, 0}), {}, {}, Interception::WeakerAnswer},
+        {"login in clear", preloginWith(0x04, {1}), clearLogin, {}, Interception::ClearLogin},
+        {"answer in clear", preloginWith(0x04, {1}), tlsRecord, clearAnswer,
+         Interception::ClearAfterLogin},
+        {"encrypted", preloginWith(0x04, {1}), tlsRecord, tlsRecord, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PreloginGuard guard(false, {});
+        // The request arrives in two pieces: nothing goes on before it is whole.
+        EXPECT_EQ(guard.fromDriver(request.left(5)).forward, QByteArray());
+        EXPECT_EQ(guard.fromDriver(request.mid(5)).forward, request);
+        std::optional<Interception> stop;
+        for (const auto& [fromDriver, bytes] :
+             {std::pair(false, c.answer), std::pair(true, c.driverThen),
+              std::pair(false, c.serverThen)}) {
+            if (stop || bytes.isEmpty()) {
+                continue;
+            }
+            const PreloginGuard::Step step =
+                fromDriver ? guard.fromDriver(bytes) : guard.fromServer(bytes);
+            stop = step.stop;
+            EXPECT_EQ(step.forward, stop ? QByteArray() : bytes);
+        }
+        EXPECT_EQ(stop, c.stop);
+    }
+    // TDS 8.0 has nothing in clear to read.
+    PreloginGuard strict(true, {});
+    EXPECT_EQ(strict.fromServer(preloginWith(0x04, {0})).stop, std::nullopt);
 }
 
 } // namespace

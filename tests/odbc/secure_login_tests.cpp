@@ -359,3 +359,52 @@ TEST(SecureLogin, AServerSeenStrictIsNotReachedWithoutIt) {
 }
 
 } // namespace
+
+namespace {
+
+// A relay on the path rewrites the encryption offer of TDS 7.x (and, asked
+// to, the server's answer back, or takes TDS 8.0 away), and the DROP's name
+// in whatever crosses it in clear.  The driver's own connection is ended
+// before a batch or the password can be read, the user reads why, and only
+// a database that was asked for is ever dropped.
+TEST(SecureLogin, ATamperingRelayReadsNoBatchAndDropsNothingElse) {
+    const QString kWeakened =
+        QStringLiteral("Alguien en la red está intentando debilitar el cifrado de la conexión");
+    const QString kClearAnswer =
+        QStringLiteral("El servidor ha respondido sin cifrar al inicio de sesión cifrado");
+    const struct {
+        const char* mode;
+        Tampering tampering;
+        const QString* cause; // null: the drop goes through, encrypted
+    } cases[] = {{"off", {}, &kWeakened},
+                 {"off", {true, false}, &kClearAnswer},
+                 {"strict-capable", {false, true}, &kWeakened},
+                 {"required", {}, nullptr}};
+    const CertificateAnswers yes(true);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.mode) + (c.tampering.answerOn ? ", answer made ON" : ""));
+        QJsonObject state = TestServer::defaultState();
+        state.insert("encryption", c.mode);
+        TestServer server(state);
+        PreloginRelay relay(server.port(), QStringLiteral("[Ventas]"), QStringLiteral("[Costes]"),
+                            c.tampering);
+        const QString failure = failureOf([&] {
+            dmo::SQLServer sql;
+            sql.Connect(relay.serverName(), kSa, kSaPassword);
+            sql.Databases().Item(QStringLiteral("Ventas")).Remove();
+        });
+        if (c.cause) {
+            EXPECT_TRUE(failure.startsWith(*c.cause)) << failure.toStdString();
+            EXPECT_EQ(userDatabases(server.readState()),
+                      (QStringList{"Ventas", "Compras", "Nóminas 2024"}));
+        } else {
+            EXPECT_EQ(failure, QString());
+            EXPECT_EQ(userDatabases(server.readState()), (QStringList{"Compras", "Nóminas 2024"}));
+        }
+        EXPECT_EQ(relay.clearBatches(), 0);
+        EXPECT_EQ(relay.clearLogins(), 0);
+        EXPECT_EQ(relay.rewrites(), 0);
+    }
+}
+
+} // namespace

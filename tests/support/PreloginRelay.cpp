@@ -13,6 +13,10 @@ namespace testing_support {
 namespace {
 
 constexpr char kPrelogin = 0x12;
+constexpr char kReply = 0x04;
+constexpr char kSqlBatch = 0x01;
+constexpr char kLogin7 = 0x10;
+constexpr char kTlsHandshake = 0x16;
 constexpr unsigned char kEncryptionToken = 0x01;
 constexpr unsigned char kEncryptOn = 0x01;
 constexpr unsigned char kEncryptOff = 0x00;
@@ -38,8 +42,8 @@ int loopbackSocket(int port, bool listen) {
     return fd;
 }
 
-// The encryption option of a PRELOGIN packet in clear, from ON to OFF.
-void downgrade(QByteArray& packet) {
+// The encryption option of a PRELOGIN packet in clear, from `from` to `to`.
+void rewriteEncryption(QByteArray& packet, unsigned char from, unsigned char to) {
     for (int at = kHeader; at + 5 <= packet.size(); at += 5) {
         const auto token = static_cast<unsigned char>(packet[at]);
         if (token == 0xFF) {
@@ -48,8 +52,8 @@ void downgrade(QByteArray& packet) {
         const int offset = kHeader + ((static_cast<unsigned char>(packet[at + 1]) << 8) |
                                       static_cast<unsigned char>(packet[at + 2]));
         if (token == kEncryptionToken && offset < packet.size() &&
-            static_cast<unsigned char>(packet[offset]) == kEncryptOn) {
-            packet[offset] = static_cast<char>(kEncryptOff);
+            static_cast<unsigned char>(packet[offset]) == from) {
+            packet[offset] = static_cast<char>(to);
             return;
         }
     }
@@ -57,8 +61,9 @@ void downgrade(QByteArray& packet) {
 
 } // namespace
 
-PreloginRelay::PreloginRelay(int serverPort, const QString& from, const QString& to)
-    : serverPort_(serverPort), from_(utf16(from)), to_(utf16(to)) {
+PreloginRelay::PreloginRelay(int serverPort, const QString& from, const QString& to,
+                             Tampering tampering)
+    : serverPort_(serverPort), from_(utf16(from)), to_(utf16(to)), tampering_(tampering) {
     listener_ = loopbackSocket(0, true);
     sockaddr_in bound{};
     socklen_t size = sizeof bound;
@@ -97,6 +102,7 @@ void PreloginRelay::acceptLoop() {
 void PreloginRelay::relay(int client) {
     const int server = loopbackSocket(serverPort_, false);
     bool first = true;
+    bool firstAnswer = true;
     pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
     while (server >= 0 && !stopping_) {
         if (::poll(fds, 2, 100) < 0) {
@@ -109,11 +115,16 @@ void PreloginRelay::relay(int client) {
                 break;
             }
             QByteArray bytes(buffer, n);
+            if (first && bytes[0] == kTlsHandshake && tampering_.dropTlsFirst) {
+                break;
+            }
             if (first && bytes[0] == kPrelogin) {
                 ++clearPrelogins_;
-                downgrade(bytes);
+                rewriteEncryption(bytes, kEncryptOn, kEncryptOff);
             }
             first = false;
+            clearBatches_ += bytes[0] == kSqlBatch ? 1 : 0;
+            clearLogins_ += bytes[0] == kLogin7 ? 1 : 0;
             if (bytes.contains(from_)) {
                 bytes.replace(from_, to_);
                 ++rewrites_;
@@ -125,7 +136,15 @@ void PreloginRelay::relay(int client) {
         }
         if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
             const ssize_t n = ::read(server, buffer, sizeof buffer);
-            if (n <= 0 || ::write(client, buffer, static_cast<size_t>(n)) != n) {
+            if (n <= 0) {
+                break;
+            }
+            QByteArray bytes(buffer, n);
+            if (firstAnswer && bytes[0] == kReply && tampering_.answerOn) {
+                rewriteEncryption(bytes, kEncryptOff, kEncryptOn);
+            }
+            firstAnswer = false;
+            if (::write(client, bytes.constData(), static_cast<size_t>(n)) != n) {
                 break;
             }
         }

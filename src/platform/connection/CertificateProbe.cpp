@@ -212,9 +212,13 @@ bool verifies(const CertificateChain& chain, const TrustRule& rule) {
         status != 0) {
         return false;
     }
-    return rule.hostName.isEmpty() ||
-           gnutls_x509_crt_check_hostname(certificates.front(),
-                                          rule.hostName.toUtf8().constData()) != 0;
+    return rule.hostName.isEmpty() || namesHost(chain.front(), rule.hostName);
+}
+
+bool namesHost(const QByteArray& der, const QString& host) {
+    const Certificate certificate = imported(der);
+    return certificate &&
+           gnutls_x509_crt_check_hostname(certificate.get(), host.toUtf8().constData()) != 0;
 }
 
 CertificateSummary summaryOf(const QByteArray& der) {

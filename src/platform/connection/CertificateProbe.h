@@ -33,6 +33,10 @@ struct TrustRule {
 
 bool verifies(const CertificateChain& chain, const TrustRule& rule);
 
+// True when the certificate (DER) names `host`, by the rule `verifies`
+// applies to the first certificate of a chain.
+bool namesHost(const QByteArray& der, const QString& host);
+
 struct CertificateSummary {
     QString subject;
     QString issuer;

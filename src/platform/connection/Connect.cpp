@@ -4,10 +4,12 @@
 #include "BrowserQuery.h"
 #include "CertificateProbe.h"
 #include "DriverMessages.h"
+#include "DriverRelay.h"
 #include "FreeTdsConf.h"
 #include "KerberosCheck.h"
 #include "LinkWatchdog.h"
 #include "PreloginProbe.h"
+#include "PreloginReply.h"
 #include "PrivateConf.h"
 #include "ServerName.h"
 #include "StrictProbe.h"
@@ -29,6 +31,9 @@ constexpr int kDefaultPort = 1433;
 // The explanation of a failure (the probe, the Kerberos check) may not
 // hold the user longer than this, whatever stalls.
 constexpr int kExplanationMs = 2000;
+// A SQL Server Browser answers at once or not at all: an instance it does
+// not know gets no answer.
+constexpr qint64 kBrowserMs = 5000;
 // The driver's own time-out comes first when the server is merely silent.
 constexpr std::chrono::milliseconds kWatchdogGrace{500};
 
@@ -52,15 +57,49 @@ const QString kStrictWithdrawn = QStringLiteral(
 const QString kCertificateDeclined = QStringLiteral(
     "No se ha confiado en el certificado del servidor; no se ha enviado la contraseña.");
 
+const QString kWeakerAnswer = QStringLiteral(
+    "Alguien en la red está intentando debilitar el cifrado de la conexión: la respuesta que ha "
+    "llegado del servidor cifraría solo el inicio de sesión. Se ha cerrado la conexión; no se ha "
+    "enviado la contraseña.");
+const QString kClearAfterLogin = QStringLiteral(
+    "El servidor ha respondido sin cifrar al inicio de sesión cifrado: alguien en la red ha "
+    "alterado la negociación del cifrado. Se ha cerrado la conexión antes de enviar ninguna "
+    "orden.");
+const QString kClearLogin = QStringLiteral(
+    "El inicio de sesión iba a salir sin cifrar; se ha cerrado la conexión y no se ha enviado la "
+    "contraseña.");
+const QString kNameUncheckable = QStringLiteral(
+    "No se puede comprobar que el certificado del servidor corresponde a su nombre: el servidor "
+    "ha negociado TLS 1.3 en una conexión TDS 7.x, donde el controlador FreeTDS instalado no lo "
+    "comprueba; no se ha enviado la contraseña. Con FreeTDS 1.5 o posterior el controlador lo "
+    "comprueba por sí mismo.");
+const QString kForeignPeer = QStringLiteral(
+    "Otro programa de este equipo se ha conectado al punto de paso local de la conexión antes "
+    "que el controlador; se ha cerrado la conexión y no se ha enviado la contraseña.");
+const QString kRerouted = QStringLiteral(
+    "El servidor ha redirigido la conexión a otro servidor, y Tarvelo no sigue redirecciones: "
+    "escriba el nombre del servidor al que se redirige.");
+const QString kLookupTimedOut = QStringLiteral(
+    "El servicio de nombres no ha respondido en el tiempo de espera al buscar el equipo "
+    "servidor.");
+
+// Where the server listens, worked out once per connection.
+struct Route {
+    QString host;
+    int port = 0;
+    QList<QHostAddress> addresses;
+};
+
 struct Target {
     ServerAddress address;                 // as typed
     std::optional<FreeTdsSection> section; // the configured server, if any
     bool integrated = false;               // a Kerberos login
+    Route route;
 };
 
 Target targetOf(const Request& request) {
     const bool integrated = !request.login;
-    Target target{parseServerName(request.server), freeTdsSection(request.server), integrated};
+    Target target{parseServerName(request.server), freeTdsSection(request.server), integrated, {}};
     if (integrated && target.address.thisMachine) {
         target.address.host = QHostInfo::localHostName();
     }
@@ -141,14 +180,37 @@ TrustRule trustRule(const Target& target, const QString& key) {
     return {caFile, checkHost ? certificateHost(target) : QString()};
 }
 
+// Whether the driver itself checks the certificate's name when it connects
+// to the relay: FreeTDS 1.5 is told the host's name by "certificate
+// hostname"; an older one knows only the relay's address, so the guard
+// checks the name on its behalf.
+bool driverChecksName() { return strictDriver(); }
+
 // The private section of one connection: the user's section as FreeTDS
-// would read it, or the address typed, then the certificate rule and no
-// dump file, whatever a [global] section says.
-QString sectionFor(const Target& target, const TrustRule& rule) {
+// would read it, or the address typed; then the relay in place of the
+// server, with the certificate's name and the Kerberos principal still
+// those of the server; then the certificate rule and no dump file, whatever
+// a [global] section says.
+QString sectionFor(const Target& target, const TrustRule& rule, quint16 relayPort) {
     QList<ConfLine> lines =
         target.section ? target.section->lines : serverConfLines(target.address);
+    lines.append(ConfLine("host", "127.0.0.1"));
+    lines.append(ConfLine("port", QByteArray::number(relayPort)));
     lines.append(ConfLine("ca file", rule.caFile.toUtf8()));
-    lines.append(ConfLine("check certificate hostname", rule.hostName.isEmpty() ? "no" : "yes"));
+    const bool driverChecks = !rule.hostName.isEmpty() && driverChecksName();
+    lines.append(ConfLine("check certificate hostname", driverChecks ? "yes" : "no"));
+    if (driverChecks) {
+        lines.append(ConfLine("certificate hostname", rule.hostName.toUtf8()));
+    }
+    if (target.integrated) {
+        QByteArray principal = servicePrincipal(target.route.host, target.route.port).toUtf8();
+        for (const auto& [option, value] : lines) {
+            if (option == "realm" && !value.isEmpty()) {
+                principal += '@' + value; // as FreeTDS adds the section's realm
+            }
+        }
+        lines.append(ConfLine("spn", principal));
+    }
     lines.append(ConfLine("dump file", QByteArray()));
     return privateSection(lines);
 }
@@ -175,39 +237,51 @@ QString connectionString(const Request& request, const QString& section, Encrypt
     return builder.text();
 }
 
-// Where the server listens; a named instance's port is asked of the host's
-// Browser, as the driver asks it.
-std::optional<std::pair<QString, int>> endpoint(const Target& target) {
-    QString host = target.address.host;
+// Where the server listens, as the driver would work it out: a section's
+// host (else its name) and port, a named instance's port asked of the
+// host's Browser, every address of the name.  Throws the failure as the
+// user reads it when there is no such place by `deadline`.
+Route routeOf(const Target& target, QDeadlineTimer deadline) {
+    Route route{target.address.host, 0, {}};
     std::optional<int> port = target.address.port;
     QString instance = target.address.instance;
     if (const auto& section = target.section) {
-        // FreeTDS puts a section's port into 16 bits as it stands.
-        if (section->host.isEmpty() || (section->port && *section->port < 1)) {
-            return std::nullopt;
-        }
-        host = section->host;
-        port = section->port ? std::optional(*section->port & 0xFFFF) : std::nullopt;
+        route.host = section->host.isEmpty() ? section->name : section->host;
+        // FreeTDS takes a port above 0 only, into 16 bits as it stands.
+        port = section->port && *section->port > 0 ? std::optional(*section->port & 0xFFFF)
+                                                   : std::nullopt;
         instance = section->instance;
     }
+    if (const QHostAddress literal(route.host); !literal.isNull()) {
+        route.addresses = {literal};
+    } else {
+        const auto found = finishedBy(
+            [host = route.host] { return QHostInfo::fromName(host).addresses(); }, deadline);
+        if (!found) {
+            throw odbc::Error(kLookupTimedOut);
+        }
+        route.addresses = *found;
+    }
+    if (route.addresses.isEmpty()) {
+        throw odbc::Error(unknownHost());
+    }
     if (!port && !instance.isEmpty()) {
-        port = instancePort(host, instance, QDeadlineTimer(kExplanationMs));
+        const QDeadlineTimer browser(std::min<qint64>(deadline.remainingTime(), kBrowserMs));
+        port = instancePort(route.host, instance, browser);
         if (!port) {
-            return std::nullopt;
+            throw odbc::Error(cannotConnect(instance));
         }
     }
-    return std::pair(host, port.value_or(kDefaultPort));
+    route.port = port.value_or(kDefaultPort);
+    return route;
 }
 
 // `certificateVerified`: our own check of the certificate passed, so the
 // certificate is not what failed.
 QString probedCause(const Target& target, bool certificateVerified) {
-    const auto where = endpoint(target);
-    if (!where) {
-        return {};
-    }
+    const Route& where = target.route;
     const QDeadlineTimer deadline(kExplanationMs);
-    const auto answer = serverEncryption(where->first, where->second, deadline);
+    const auto answer = serverEncryption(where.host, where.port, deadline);
     if (!answer) {
         return {};
     }
@@ -217,8 +291,7 @@ QString probedCause(const Target& target, bool certificateVerified) {
     // A Kerberos cause found in the user's own credentials is certain.
     if (target.integrated) {
         const auto kerberos = finishedBy(
-            [host = where->first, port = where->second] { return kerberosCause(host, port); },
-            deadline);
+            [host = where.host, port = where.port] { return kerberosCause(host, port); }, deadline);
         // The check asks the KDC alone: when it has no answer in time, the
         // KDC is what stalls.
         if (!kerberos) {
@@ -236,8 +309,7 @@ QString probedCause(const Target& target, bool certificateVerified) {
 // A server that closed the link on the PRELOGIN in clear yet completes a
 // TDS 8.0 handshake takes strict encryption only.
 QString strictOnlyCause(const Target& target) {
-    const auto where = endpoint(target);
-    if (!where || !speaksStrictTds(where->first, where->second, QDeadlineTimer(kExplanationMs))) {
+    if (!speaksStrictTds(target.route.host, target.route.port, QDeadlineTimer(kExplanationMs))) {
         return {};
     }
     return strictDriver() ? kStrictOnly : kStrictOnly + kStrictRemedy;
@@ -276,12 +348,8 @@ enum class Verdict { Verified, Trusted, Declined, Unknown };
 // Yes pins it for the server.
 Verdict judgeCertificate(const Request& request, const Target& target, const QString& key,
                          const TrustRule& rule, Framing framing) {
-    const auto where = endpoint(target);
-    if (!where) {
-        return Verdict::Unknown;
-    }
-    const auto chain =
-        presentedCertificates(where->first, where->second, framing, QDeadlineTimer(kExplanationMs));
+    const auto chain = presentedCertificates(target.route.host, target.route.port, framing,
+                                             QDeadlineTimer(kExplanationMs));
     if (!chain) {
         return Verdict::Unknown;
     }
@@ -315,51 +383,114 @@ struct StrictUnavailable {
 // Whether the server speaks TDS 8.0 now, by a bare handshake that sends no
 // TDS byte; a Yes is remembered for the run.
 bool speaksStrictNow(const Target& target, const QString& key) {
-    const auto where = endpoint(target);
-    if (!where || !speaksStrictTds(where->first, where->second, QDeadlineTimer(kExplanationMs))) {
+    if (!speaksStrictTds(target.route.host, target.route.port, QDeadlineTimer(kExplanationMs))) {
         return false;
     }
     rememberStrict(key);
     return true;
 }
 
-// One login with one kind of encryption.  A certificate the user trusts
-// after the driver refused it gets one more attempt.  Throws
-// StrictUnavailable when a TDS 8.0 login failed because the server does not
-// speak it, unless the section asks for strict encryption.
+// The Spanish cause of a connection the guard or the relay ended.
+QString causeOf(Interception interception) {
+    switch (interception) {
+    case Interception::WeakerAnswer:
+        return kWeakerAnswer;
+    case Interception::NoEncryption:
+        return kNoEncryption;
+    case Interception::ClearAfterLogin:
+        return kClearAfterLogin;
+    case Interception::ClearLogin:
+        return kClearLogin;
+    case Interception::NameMismatch:
+        return kUntrustedCertificate;
+    case Interception::NameUncheckable:
+        return kNameUncheckable;
+    case Interception::ForeignPeer:
+        return kForeignPeer;
+    }
+    return {};
+}
+
+// The server reached for one login, and the relay the driver reaches it
+// through.  Throws the failure as the user reads it when the server cannot
+// be reached by `deadline`.
+std::shared_ptr<DriverRelay> relayTo(const Target& target, const TrustRule& rule,
+                                     Encryption encryption, QDeadlineTimer deadline) {
+    const Route& route = target.route;
+    const ServerLink server = linkTo(route.addresses, static_cast<quint16>(route.port), deadline);
+    if (server.socket < 0) {
+        throw odbc::Error(server.timedOut ? noAnswerInTime()
+                                          : cannotConnect(browserInstance(target.address)));
+    }
+    std::function<bool(const QByteArray&)> namesHost;
+    if (!rule.hostName.isEmpty() && !driverChecksName()) {
+        namesHost = [host = rule.hostName](const QByteArray& leaf) {
+            return connection::namesHost(leaf, host);
+        };
+    }
+    return std::make_shared<DriverRelay>(
+        server.socket, PreloginGuard(encryption == Encryption::Strict, std::move(namesHost)),
+        deadline);
+}
+
+// What is left of `deadline` for the driver's login, in whole seconds.
+std::chrono::seconds secondsLeft(QDeadlineTimer deadline) {
+    return std::chrono::seconds(std::max<qint64>(1, (deadline.remainingTime() + 999) / 1000));
+}
+
+// One login with one kind of encryption, through a relay of its own.  A
+// certificate the user trusts after the driver or the guard refused it
+// gets one more attempt.  Throws StrictUnavailable when a TDS 8.0 login
+// failed because the server does not speak it, unless the section asks for
+// strict encryption.
 std::unique_ptr<odbc::Connection> connectWith(const Request& request, const Target& target,
                                               Encryption encryption) {
     const QString key = serverKey(target);
     const Framing framing = encryption == Encryption::Strict ? Framing::Strict : Framing::Tds7;
     for (bool asked = false;;) {
         const TrustRule rule = trustRule(target, key);
-        const QString text = connectionString(request, sectionFor(target, rule), encryption);
+        const QDeadlineTimer deadline(std::chrono::milliseconds(timeouts().login));
+        const std::shared_ptr<DriverRelay> relay = relayTo(target, rule, encryption, deadline);
+        const QString section = sectionFor(target, rule, relay->port());
+        const QString text = connectionString(request, section, encryption);
         auto link = std::make_unique<odbc::Connection>();
         try {
-            const std::set<ino_t> before = openSockets();
-            link->connect(text, timeouts().login);
+            link->connect(text, secondsLeft(deadline));
+            forgetPrivateSection(section);
+            // The driver follows a server's routing on a connection of its
+            // own, around the relay.
+            if (!relay->carrying()) {
+                throw odbc::Error(kRerouted);
+            }
             link->setStatementTimeout(driverWait(timeouts().query));
             // The driver gives up on a silent server by itself; the watchdog,
             // a moment later, on one that trickles.
-            if (const auto socket = socketOpenedSince(before)) {
-                link->setStatementWatch(
-                    std::make_shared<LinkWatchdog>(*socket, timeouts().query + kWatchdogGrace));
-            }
+            link->setStatementWatch(
+                std::make_shared<LinkWatchdog>(relay, timeouts().query + kWatchdogGrace));
             return link;
         } catch (const odbc::Error& error) {
+            forgetPrivateSection(section);
+            if (error.records().empty()) {
+                throw; // ours, told already
+            }
+            const auto interception = relay->interception();
+            if (interception && interception != Interception::NameMismatch) {
+                throw odbc::Error(causeOf(*interception), error.records());
+            }
             if (error.serverMessageNumber()) {
                 throw;
             }
+            const bool handshakeFailed = interception == Interception::NameMismatch ||
+                                         onlyTheHandshakeFailed(error.records());
             // A server that cannot be reached, or that stalls, tells nothing
             // of TDS 8.0: only a refused handshake does.
-            const bool refused =
-                onlyTheHandshakeFailed(error.records()) || closedByTheServer(error.records());
+            const bool refused = handshakeFailed || closedByTheServer(error.records());
             if (encryption == Encryption::Strict && refused && !sectionWantsStrict(target) &&
                 !speaksStrictNow(target, key)) {
                 throw StrictUnavailable{error};
             }
             bool verified = false;
-            if (!asked && onlyTheHandshakeFailed(error.records())) {
+            if (!asked && handshakeFailed) {
                 asked = true;
                 switch (judgeCertificate(request, target, key, rule, framing)) {
                 case Verdict::Trusted:
@@ -386,7 +517,8 @@ void setCertificateQuestion(CertificateQuestion question) {
 }
 
 std::unique_ptr<odbc::Connection> connect(const Request& request) {
-    const Target target = targetOf(request);
+    Target target = targetOf(request);
+    target.route = routeOf(target, QDeadlineTimer(std::chrono::milliseconds(timeouts().login)));
     if (!strictDriver()) {
         if (sectionWantsStrict(target)) {
             throw odbc::Error(kSectionWantsStrict.arg(target.section->name) + kStrictRemedy);

@@ -8,6 +8,22 @@ QString noAnswerInTime() {
     return QStringLiteral("El servidor no ha respondido en el tiempo de espera.");
 }
 
+QString cannotConnect(const QString& instance) {
+    if (!instance.isEmpty()) {
+        return QStringLiteral("No se puede conectar con la instancia '%1': el servicio SQL "
+                              "Server Browser del equipo no la conoce o no responde, o la "
+                              "instancia no está disponible.")
+            .arg(instance);
+    }
+    return QStringLiteral("No se puede conectar con el servidor: no está disponible, no "
+                          "existe o rechaza la conexión.");
+}
+
+QString unknownHost() {
+    return QStringLiteral(
+        "No se encuentra el equipo servidor: su nombre no corresponde a ninguna dirección.");
+}
+
 namespace {
 
 // FreeTDS's numbers for its own failures.
@@ -25,17 +41,9 @@ QString describe(std::int32_t number, const QString& instance) {
     switch (number) {
     case kCannotConnect:
     case kSocketFailed:
-        if (!instance.isEmpty()) {
-            return QStringLiteral("No se puede conectar con la instancia '%1': el servicio SQL "
-                                  "Server Browser del equipo no la conoce o no responde, o la "
-                                  "instancia no está disponible.")
-                .arg(instance);
-        }
-        return QStringLiteral("No se puede conectar con el servidor: no está disponible, no "
-                              "existe o rechaza la conexión.");
+        return cannotConnect(instance);
     case kUnknownHost:
-        return QStringLiteral(
-            "No se encuentra el equipo servidor: su nombre no corresponde a ninguna dirección.");
+        return unknownHost();
     case kTimedOut:
         return noAnswerInTime();
     case kReadFailed:

@@ -31,13 +31,11 @@ QString canonicalHost(const QString& host) {
     return result;
 }
 
-// MSSQLSvc/<host>:<port>, with the host as FreeTDS puts it: canonicalised
-// through the resolver when it has no domain.
+} // namespace
+
 QString servicePrincipal(const QString& host, int port) {
     return QStringLiteral("MSSQLSvc/%1:%2").arg(canonicalHost(host)).arg(port);
 }
-
-} // namespace
 
 QString kdcNotAnswering() {
     return QStringLiteral("El KDC de Kerberos no responde; no se puede iniciar sesión con la "

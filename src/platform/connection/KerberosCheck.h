@@ -8,6 +8,11 @@
 
 namespace connection {
 
+// MSSQLSvc/<host>:<port>, the service principal FreeTDS would ask for when
+// it connects to `host` itself: the host canonicalised through the resolver
+// when it has no domain.
+QString servicePrincipal(const QString& host, int port);
+
 // The cause told when the KDC does not answer.
 QString kdcNotAnswering();
 

@@ -10,15 +10,9 @@
 
 namespace connection {
 
-namespace {
-
-constexpr char kPreloginPacket = 0x12;
-
-} // namespace
-
 QByteArray preloginPacket(const QByteArray& payload) {
     QByteArray packet;
-    packet.append(kPreloginPacket).append('\x01'); // one message, one packet
+    packet.append(static_cast<char>(kPreloginPacket)).append('\x01'); // one message, one packet
     const int length = static_cast<int>(kPacketHeaderSize + payload.size());
     packet.append(static_cast<char>(length >> 8)).append(static_cast<char>(length & 0xFF));
     packet.append(QByteArray(4, '\0'));

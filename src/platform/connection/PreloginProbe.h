@@ -16,9 +16,6 @@ class QTcpSocket;
 
 namespace connection {
 
-// The answer of a server that cannot encrypt at all.
-constexpr std::uint8_t kEncryptNotSupported = 2;
-
 // The server's encryption answer; none when it cannot be reached or does
 // not answer like a TDS server by `deadline`, name resolution included.
 std::optional<std::uint8_t> serverEncryption(const QString& host, int port,

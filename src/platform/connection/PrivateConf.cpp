@@ -147,6 +147,24 @@ QString privateSection(const QList<ConfLine>& lines) {
     return name;
 }
 
+void forgetPrivateSection(const QString& name) {
+    State& s = state();
+    const std::lock_guard lock(s.mutex);
+    if (!s.folder) {
+        return;
+    }
+    const QByteArray header = '[' + name.toLatin1() + "]\n";
+    const qsizetype start = s.text.indexOf(header);
+    if (start < 0) {
+        return;
+    }
+    const qsizetype next = s.text.indexOf("\n[", start + header.size() - 1);
+    QByteArray text = s.text;
+    text.remove(start, next < 0 ? text.size() - start : next + 1 - start);
+    writePrivately(confPath(s), text);
+    s.text = text;
+}
+
 QString pinnedCertificateFile(const QByteArray& der) {
     State& s = state();
     const std::lock_guard lock(s.mutex);

@@ -36,6 +36,11 @@ using ConfLine = std::pair<QByteArray, QByteArray>;
 // longer than FreeTDS reads at once).
 QString privateSection(const QList<ConfLine>& lines);
 
+// Takes a section of privateSection out of the file again, once the
+// connection that named it has been made or has failed: the driver reads
+// the file only while it connects.
+void forgetPrivateSection(const QString& name);
+
 // A PEM file in the folder that holds exactly this certificate, so that a
 // "ca file" naming it trusts that certificate and no other.
 QString pinnedCertificateFile(const QByteArray& der);

@@ -1,0 +1,74 @@
+#pragma once
+// The endpoint on loopback through which the driver reaches a server, so
+// that the connection the driver uses is the one this component sees.  It
+// is given a link already made to the server, takes one connection, from a
+// socket of this process, and passes every byte on unchanged in both
+// directions, while a PreloginGuard reads the clear part of the exchange
+// and may end the connection before anything secret leaves.  TLS stays end
+// to end between the driver and the server.
+//
+// It ends with its connection; an endpoint that another program reaches
+// first makes that one connection fail, and nothing more.
+
+#include "PreloginGuard.h"
+
+#include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QList>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace connection {
+
+// A connected TCP socket to the server, or why there is none.
+struct ServerLink {
+    int socket = -1; // owned; -1: none
+    bool timedOut = false;
+    int error = 0; // errno of the last address tried
+};
+
+// The first of `addresses` that accepts a connection on `port` by
+// `deadline`, tried in turn as the driver tries them.
+ServerLink linkTo(const QList<QHostAddress>& addresses, quint16 port, QDeadlineTimer deadline);
+
+class DriverRelay {
+public:
+    // Takes `server` (a socket of linkTo) and listens on 127.0.0.1 until
+    // `deadline` for the driver.  Throws an odbc::Error when it cannot listen.
+    DriverRelay(int server, PreloginGuard guard, QDeadlineTimer deadline);
+    ~DriverRelay();
+    DriverRelay(const DriverRelay&) = delete;
+    DriverRelay& operator=(const DriverRelay&) = delete;
+
+    quint16 port() const { return port_; }
+
+    // What ended the connection, when the guard or the peer check did.
+    std::optional<Interception> interception() const;
+    // True while the driver's connection to the endpoint is open.
+    bool carrying() const;
+    // Shuts both links down at once: the driver's next read fails.
+    void cut();
+
+private:
+    void run(QDeadlineTimer deadline);
+    bool acceptDriver(QDeadlineTimer deadline);
+    void pump();
+    void stop(Interception why);
+    void closeAll();
+
+    PreloginGuard guard_;
+    int listener_ = -1;
+    int wake_ = -1;
+    quint16 port_ = 0;
+    mutable std::mutex mutex_;
+    int driver_ = -1;
+    int server_ = -1;
+    bool ended_ = false;
+    std::optional<Interception> interception_;
+    std::thread thread_;
+};
+
+} // namespace connection
