@@ -278,9 +278,8 @@ Route routeOf(const Target& target, QDeadlineTimer deadline) {
 
 // `certificateVerified`: our own check of the certificate passed, so the
 // certificate is not what failed.
-QString probedCause(const Target& target, bool certificateVerified) {
+QString probedCause(const Target& target, bool certificateVerified, QDeadlineTimer deadline) {
     const Route& where = target.route;
-    const QDeadlineTimer deadline(kExplanationMs);
     const auto answer = serverEncryption(where.host, where.port, deadline);
     if (!answer) {
         return {};
@@ -308,8 +307,8 @@ QString probedCause(const Target& target, bool certificateVerified) {
 
 // A server that closed the link on the PRELOGIN in clear yet completes a
 // TDS 8.0 handshake takes strict encryption only.
-QString strictOnlyCause(const Target& target) {
-    if (!speaksStrictTds(target.route.host, target.route.port, QDeadlineTimer(kExplanationMs))) {
+QString strictOnlyCause(const Target& target, QDeadlineTimer deadline) {
+    if (!speaksStrictTds(target.route.host, target.route.port, deadline)) {
         return {};
     }
     return strictDriver() ? kStrictOnly : kStrictOnly + kStrictRemedy;
@@ -325,15 +324,15 @@ QString strictOnlyCause(const Target& target) {
 // - a link the server closed at once is told as strict encryption forced,
 //   when the server speaks TDS 8.0.
 odbc::Error explainedLoginFailure(const odbc::Error& failure, const Target& target,
-                                  bool certificateVerified) {
+                                  bool certificateVerified, QDeadlineTimer deadline) {
     if (failure.serverMessageNumber() || failure.records().empty()) {
         return failure;
     }
     QString why;
     if (onlyTheHandshakeFailed(failure.records())) {
-        why = probedCause(target, certificateVerified);
+        why = probedCause(target, certificateVerified, deadline);
     } else if (closedByTheServer(failure.records())) {
-        why = strictOnlyCause(target);
+        why = strictOnlyCause(target, deadline);
     }
     if (why.isEmpty()) {
         why = driverFailureDescription(failure.records(), browserInstance(target.address));
@@ -347,9 +346,9 @@ enum class Verdict { Verified, Trusted, Declined, Unknown };
 // the connection's rule; one that does not verify is put to the user, and a
 // Yes pins it for the server.
 Verdict judgeCertificate(const Request& request, const Target& target, const QString& key,
-                         const TrustRule& rule, Framing framing) {
-    const auto chain = presentedCertificates(target.route.host, target.route.port, framing,
-                                             QDeadlineTimer(kExplanationMs));
+                         const TrustRule& rule, Framing framing, QDeadlineTimer deadline) {
+    const auto chain =
+        presentedCertificates(target.route.host, target.route.port, framing, deadline);
     if (!chain) {
         return Verdict::Unknown;
     }
@@ -382,8 +381,8 @@ struct StrictUnavailable {
 
 // Whether the server speaks TDS 8.0 now, by a bare handshake that sends no
 // TDS byte; a Yes is remembered for the run.
-bool speaksStrictNow(const Target& target, const QString& key) {
-    if (!speaksStrictTds(target.route.host, target.route.port, QDeadlineTimer(kExplanationMs))) {
+bool speaksStrictNow(const Target& target, const QString& key, QDeadlineTimer deadline) {
+    if (!speaksStrictTds(target.route.host, target.route.port, deadline)) {
         return false;
     }
     rememberStrict(key);
@@ -459,7 +458,7 @@ std::unique_ptr<odbc::Connection> connectWith(const Request& request, const Targ
             forgetPrivateSection(section);
             // The driver follows a server's routing on a connection of its
             // own, around the relay.
-            if (!relay->carrying()) {
+            if (relay->driverLeft()) {
                 throw odbc::Error(kRerouted);
             }
             link->setStatementTimeout(driverWait(timeouts().query));
@@ -480,19 +479,21 @@ std::unique_ptr<odbc::Connection> connectWith(const Request& request, const Targ
             if (error.serverMessageNumber()) {
                 throw;
             }
+            // One bound for all that explains this failure.
+            const QDeadlineTimer explanation(kExplanationMs);
             const bool handshakeFailed = interception == Interception::NameMismatch ||
                                          onlyTheHandshakeFailed(error.records());
             // A server that cannot be reached, or that stalls, tells nothing
             // of TDS 8.0: only a refused handshake does.
             const bool refused = handshakeFailed || closedByTheServer(error.records());
             if (encryption == Encryption::Strict && refused && !sectionWantsStrict(target) &&
-                !speaksStrictNow(target, key)) {
+                !speaksStrictNow(target, key, explanation)) {
                 throw StrictUnavailable{error};
             }
             bool verified = false;
             if (!asked && handshakeFailed) {
                 asked = true;
-                switch (judgeCertificate(request, target, key, rule, framing)) {
+                switch (judgeCertificate(request, target, key, rule, framing, explanation)) {
                 case Verdict::Trusted:
                     continue;
                 case Verdict::Declined:
@@ -504,7 +505,7 @@ std::unique_ptr<odbc::Connection> connectWith(const Request& request, const Targ
                     break;
                 }
             }
-            throw explainedLoginFailure(error, target, verified);
+            throw explainedLoginFailure(error, target, verified, explanation);
         }
     }
 }
@@ -528,7 +529,8 @@ std::unique_ptr<odbc::Connection> connect(const Request& request) {
     // TDS 8.0 is tried first by a handshake of our own: the driver's own
     // attempt at a server that does not speak it costs a failed login.
     const QString key = serverKey(target);
-    if (!sectionWantsStrict(target) && !rememberedStrict(key) && !speaksStrictNow(target, key)) {
+    if (!sectionWantsStrict(target) && !rememberedStrict(key) &&
+        !speaksStrictNow(target, key, QDeadlineTimer(kExplanationMs))) {
         return connectWith(request, target, Encryption::Require);
     }
     try {

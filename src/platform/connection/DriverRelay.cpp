@@ -176,6 +176,7 @@ DriverRelay::DriverRelay(int server, PreloginGuard guard, QDeadlineTimer deadlin
 }
 
 DriverRelay::~DriverRelay() {
+    cut(); // a send to a peer that reads no more would hold the thread
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);
     thread_.join();
@@ -187,13 +188,18 @@ std::optional<Interception> DriverRelay::interception() const {
     return interception_;
 }
 
-bool DriverRelay::carrying() const {
+bool DriverRelay::driverLeft() const {
     const std::lock_guard lock(mutex_);
-    if (ended_ || driver_ < 0) {
-        return false;
+    if (!accepted_ || driverClosed_) {
+        return true;
     }
+    if (driver_ < 0) {
+        return false; // closed here, after the server ended the link
+    }
+    // The driver's close reaches this socket at once on loopback, before
+    // the relay's thread may have read it.
     pollfd peek{driver_, POLLRDHUP, 0};
-    return ::poll(&peek, 1, 0) == 0;
+    return ::poll(&peek, 1, 0) > 0 && (peek.revents & POLLRDHUP);
 }
 
 void DriverRelay::cut() {
@@ -210,7 +216,6 @@ void DriverRelay::run(QDeadlineTimer deadline) {
         pump();
     }
     const std::lock_guard lock(mutex_);
-    ended_ = true;
     // Closed here, so that the driver learns at once that the link is gone.
     for (int* fd : {&driver_, &server_}) {
         if (*fd >= 0) {
@@ -238,6 +243,7 @@ bool DriverRelay::acceptDriver(QDeadlineTimer deadline) {
         interception_ = Interception::ForeignPeer;
         return false;
     }
+    accepted_ = true;
     return true;
 }
 
@@ -257,6 +263,8 @@ void DriverRelay::pump() {
             }
             const ssize_t n = ::recv(waits[from].fd, buffer, sizeof buffer, 0);
             if (n <= 0) {
+                const std::lock_guard lock(mutex_);
+                driverClosed_ = from == 0;
                 return;
             }
             const QByteArray bytes(buffer, n);

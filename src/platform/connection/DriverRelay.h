@@ -47,8 +47,10 @@ public:
 
     // What ended the connection, when the guard or the peer check did.
     std::optional<Interception> interception() const;
-    // True while the driver's connection to the endpoint is open.
-    bool carrying() const;
+    // True when the driver never came or closed its connection to the
+    // endpoint itself (it follows a server's routing on a connection of its
+    // own); false while it is open, and when the server ended it.
+    bool driverLeft() const;
     // Shuts both links down at once: the driver's next read fails.
     void cut();
 
@@ -66,7 +68,8 @@ private:
     mutable std::mutex mutex_;
     int driver_ = -1;
     int server_ = -1;
-    bool ended_ = false;
+    bool accepted_ = false;
+    bool driverClosed_ = false;
     std::optional<Interception> interception_;
     std::thread thread_;
 };
