@@ -58,9 +58,11 @@ ssize_t pull(gnutls_transport_ptr_t pointer, void* data, size_t size) {
             return -1;
         }
         const QByteArray header = t.socket.read(kPacketHeaderSize);
-        const auto bytes = reinterpret_cast<const std::uint8_t*>(header.constData());
-        t.packetLeft = static_cast<qsizetype>(*replyLength(bytes, kPacketHeaderSize)) -
-                       static_cast<qsizetype>(kPacketHeaderSize);
+        const auto length = replyLength(reinterpret_cast<const std::uint8_t*>(header.constData()),
+                                        static_cast<std::size_t>(header.size()));
+        t.packetLeft =
+            length ? static_cast<qsizetype>(*length) - static_cast<qsizetype>(kPacketHeaderSize)
+                   : 0;
         if (t.packetLeft <= 0) {
             gnutls_transport_set_errno(t.session, EPROTO);
             return -1;
@@ -120,8 +122,15 @@ QString taken(gnutls_datum_t& datum) {
     return text;
 }
 
-std::optional<CertificateChain> handshake(QTcpSocket& socket, const QString& host, Framing framing,
-                                          QDeadlineTimer deadline) {
+// What one handshake showed: the server's certificates, and the ALPN
+// protocol agreed on when it completed.
+struct Handshake {
+    CertificateChain chain;
+    QByteArray protocol;
+};
+
+std::optional<Handshake> handshake(QTcpSocket& socket, const QString& host, Framing framing,
+                                   QDeadlineTimer deadline) {
     gnutls_session_t rawSession = nullptr;
     gnutls_certificate_credentials_t rawCredentials = nullptr;
     if (gnutls_init(&rawSession, GNUTLS_CLIENT) < 0) {
@@ -154,17 +163,19 @@ std::optional<CertificateChain> handshake(QTcpSocket& socket, const QString& hos
     do {
         rc = gnutls_handshake(rawSession);
     } while (rc < 0 && gnutls_error_is_fatal(rc) == 0);
+    Handshake shown;
+    gnutls_datum_t agreed{};
+    if (rc == 0 && gnutls_alpn_get_selected_protocol(rawSession, &agreed) == 0) {
+        shown.protocol = QByteArray(reinterpret_cast<const char*>(agreed.data),
+                                    static_cast<qsizetype>(agreed.size));
+    }
     unsigned count = 0;
     const gnutls_datum_t* peers = gnutls_certificate_get_peers(rawSession, &count);
-    if (!peers || count == 0) {
-        return std::nullopt;
+    for (unsigned i = 0; peers && i < count; ++i) {
+        shown.chain << QByteArray(reinterpret_cast<const char*>(peers[i].data),
+                                  static_cast<qsizetype>(peers[i].size));
     }
-    CertificateChain chain;
-    for (unsigned i = 0; i < count; ++i) {
-        chain << QByteArray(reinterpret_cast<const char*>(peers[i].data),
-                            static_cast<qsizetype>(peers[i].size));
-    }
-    return chain;
+    return shown;
 }
 
 } // namespace
@@ -181,7 +192,20 @@ std::optional<CertificateChain> presentedCertificates(const QString& host, int p
             return std::nullopt;
         }
     }
-    return handshake(socket, host, framing, deadline);
+    const auto shown = handshake(socket, host, framing, deadline);
+    if (!shown || shown->chain.isEmpty()) {
+        return std::nullopt;
+    }
+    return shown->chain;
+}
+
+bool speaksStrictTds(const QString& host, int port, QDeadlineTimer deadline) {
+    QTcpSocket socket;
+    if (!connectWithin(socket, host, port, deadline)) {
+        return false;
+    }
+    const auto shown = handshake(socket, host, Framing::Strict, deadline);
+    return shown && shown->protocol == "tds/8.0";
 }
 
 bool verifies(const CertificateChain& chain, const TrustRule& rule) {

@@ -26,6 +26,12 @@ using CertificateChain = QList<QByteArray>;
 std::optional<CertificateChain> presentedCertificates(const QString& host, int port,
                                                       Framing framing, QDeadlineTimer deadline);
 
+// True when the server at host:port completes a TDS 8.0 ("strict")
+// handshake by `deadline`: TLS before any TDS byte, agreeing on the ALPN
+// protocol "tds/8.0".  Every address of the name is tried in turn.  The
+// certificate is not checked: no TDS byte, login or password is sent.
+bool speaksStrictTds(const QString& host, int port, QDeadlineTimer deadline);
+
 struct TrustRule {
     QString caFile;   // "system" for the system's authorities, else a PEM file
     QString hostName; // empty: the host name is not checked

@@ -12,7 +12,6 @@
 #include "PreloginReply.h"
 #include "PrivateConf.h"
 #include "ServerName.h"
-#include "StrictProbe.h"
 #include "Timeouts.h"
 #include "platform/odbc/ConnectionString.h"
 #include "platform/odbc/DriverVersion.h"
