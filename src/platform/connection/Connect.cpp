@@ -139,15 +139,6 @@ std::optional<QByteArray> pinnedFor(const QString& key) {
     return found == memory().pinned.cend() ? std::nullopt : std::optional(*found);
 }
 
-bool strictDriver() {
-    try {
-        return odbc::loadedDriverVersion() >= odbc::DriverVersion{1, 5};
-    } catch (const odbc::Error&) {
-        // A driver that cannot say its version is taken for an older one.
-        return false;
-    }
-}
-
 enum class Encryption { Require, Strict };
 
 bool sectionWantsStrict(const Target& target) {
@@ -155,10 +146,15 @@ bool sectionWantsStrict(const Target& target) {
            target.section->encryption.compare(u"strict", Qt::CaseInsensitive) == 0;
 }
 
-// The host name the driver checks the certificate against.
+// The host name the certificate must carry: a section's "certificate
+// hostname" (which the relay makes needed with FreeTDS 1.3 too, where the
+// relay checks the name), else its host.
 QString certificateHost(const Target& target) {
-    if (target.section) {
-        return target.section->host.isEmpty() ? target.section->name : target.section->host;
+    if (const auto& section = target.section) {
+        if (!section->certificateHostname.isEmpty()) {
+            return section->certificateHostname;
+        }
+        return section->host.isEmpty() ? section->name : section->host;
     }
     return target.address.host;
 }
@@ -183,7 +179,7 @@ TrustRule trustRule(const Target& target, const QString& key) {
 // to the relay: FreeTDS 1.5 is told the host's name by "certificate
 // hostname"; an older one knows only the relay's address, so the guard
 // checks the name on its behalf.
-bool driverChecksName() { return strictDriver(); }
+bool driverChecksName() { return odbc::loadedDriverIsAtLeast15(); }
 
 // The private section of one connection: the user's section as FreeTDS
 // would read it, or the address typed; then the relay in place of the
@@ -310,7 +306,7 @@ QString strictOnlyCause(const Target& target, QDeadlineTimer deadline) {
     if (!speaksStrictTds(target.route.host, target.route.port, deadline)) {
         return {};
     }
-    return strictDriver() ? kStrictOnly : kStrictOnly + kStrictRemedy;
+    return odbc::loadedDriverIsAtLeast15() ? kStrictOnly : kStrictOnly + kStrictRemedy;
 }
 
 // The failure of a login as the user reads it, by the first rule that holds:
@@ -519,7 +515,7 @@ void setCertificateQuestion(CertificateQuestion question) {
 std::unique_ptr<odbc::Connection> connect(const Request& request) {
     Target target = targetOf(request);
     target.route = routeOf(target, QDeadlineTimer(std::chrono::milliseconds(timeouts().login)));
-    if (!strictDriver()) {
+    if (!odbc::loadedDriverIsAtLeast15()) {
         if (sectionWantsStrict(target)) {
             throw odbc::Error(kSectionWantsStrict.arg(target.section->name) + kStrictRemedy);
         }

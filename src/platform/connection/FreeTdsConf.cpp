@@ -69,6 +69,8 @@ void apply(const QByteArray& option, const QByteArray& value, FreeTdsSection& se
         settings.instance = text;
     } else if (option == "ca file") {
         settings.caFile = text;
+    } else if (option == "certificate hostname") {
+        settings.certificateHostname = text;
     } else if (option == "encryption") {
         settings.encryption = text;
     } else if (option == "check certificate hostname") {
@@ -157,13 +159,7 @@ QStringList configurationFiles() {
         files << qEnvironmentVariable("FREETDS") + QStringLiteral("/etc/freetds.conf");
     }
     if (const QString home = accountHome(); !home.isEmpty()) {
-        bool userConfigFolder = false;
-        try {
-            userConfigFolder = odbc::loadedDriverVersion() >= odbc::DriverVersion{1, 5};
-        } catch (const odbc::Error&) {
-            // A driver that cannot say its version is taken for the older rule.
-        }
-        if (userConfigFolder) {
+        if (odbc::loadedDriverIsAtLeast15()) {
             files << home + QStringLiteral("/.config/freetds.conf");
         }
         files << home + QStringLiteral("/.freetds.conf");

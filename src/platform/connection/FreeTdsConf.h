@@ -35,6 +35,7 @@ struct FreeTdsSection {
     QString instance;
     QString caFile; // empty: FreeTDS accepts any certificate
     QString encryption;
+    QString certificateHostname; // empty: the host's own name
     std::optional<bool> checkCertificateHostname;
     // Every option read, in the order FreeTDS applies them: the [global]
     // sections of the files on the way, then the section.

@@ -10,11 +10,14 @@
 
 #include <dlfcn.h>
 
+#include <mutex>
+
 namespace odbc {
 
 namespace {
 
-// Read and written on the user-interface thread only, like every call here.
+// Connections on several threads learn and read it.
+std::mutex knownMutex;
 std::optional<DriverVersion> known;
 
 const char* const kDriverName = "FreeTDS";
@@ -93,14 +96,16 @@ std::optional<DriverVersion> parseDriverVersion(const QString& text) {
 
 void noteDriverVersion(const QString& reported) {
     if (const auto v = parseDriverVersion(reported)) {
+        const std::lock_guard lock(knownMutex);
         known = v;
     }
 }
 
 DriverVersion loadedDriverVersion() {
+    const std::lock_guard lock(knownMutex);
     if (!known) {
         if (const auto reported = askDriverLibrary()) {
-            noteDriverVersion(*reported);
+            known = parseDriverVersion(*reported);
         }
     }
     if (!known) {
@@ -109,6 +114,14 @@ DriverVersion loadedDriverVersion() {
                            "de ella depende cómo escribir un valor de conexión con \"}\"."));
     }
     return *known;
+}
+
+bool loadedDriverIsAtLeast15() {
+    try {
+        return loadedDriverVersion() >= DriverVersion{1, 5};
+    } catch (const Error&) {
+        return false;
+    }
 }
 
 } // namespace odbc

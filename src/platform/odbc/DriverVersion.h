@@ -24,6 +24,11 @@ std::optional<DriverVersion> parseDriverVersion(const QString& text);
 // be asked.
 DriverVersion loadedDriverVersion();
 
+// True when the loaded FreeTDS is 1.5 or later, with TDS 8.0, "certificate
+// hostname" and ~/.config/freetds.conf; a driver that cannot say its
+// version is taken for an older one.
+bool loadedDriverIsAtLeast15();
+
 // Records what a connected driver reported.
 void noteDriverVersion(const QString& reported);
 
