@@ -173,9 +173,15 @@ DriverRelay::DriverRelay(int server, PreloginGuard guard, QDeadlineTimer deadlin
     }
     port_ = ntohs(here.sin_port);
     thread_ = std::thread([this, deadline] { run(deadline); });
+    if (work_) {
+        cutId_ = work_->onAbandon([this] { cut(); });
+    }
 }
 
 DriverRelay::~DriverRelay() {
+    if (work_) {
+        work_->forget(cutId_);
+    }
     cut(); // a send to a peer that reads no more would hold the thread
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);

@@ -8,9 +8,11 @@
 // to end between the driver and the server.
 //
 // It ends with its connection; an endpoint that another program reaches
-// first makes that one connection fail, and nothing more.
+// first makes that one connection fail, and nothing more.  Work that the
+// user gives up cuts its relays at once (rt::Abandonment).
 
 #include "PreloginGuard.h"
+#include "platform/runtime/Abandonment.h"
 
 #include <QDeadlineTimer>
 #include <QHostAddress>
@@ -72,6 +74,9 @@ private:
     bool driverClosed_ = false;
     std::optional<Interception> interception_;
     std::thread thread_;
+    // The work this connection runs for: given up, it cuts the relay.
+    std::shared_ptr<rt::Abandonment> work_ = rt::currentAbandonment();
+    int cutId_ = 0;
 };
 
 } // namespace connection

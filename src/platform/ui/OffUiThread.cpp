@@ -1,5 +1,7 @@
 #include "OffUiThread.h"
 
+#include "platform/runtime/Abandonment.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QPointer>
@@ -13,6 +15,8 @@ namespace ui {
 struct OffUiThreadCall::Shared {
     std::atomic<bool> done{false};
     std::atomic<bool> abandoned{false};
+    // Cuts the links the work waits on when it is given up.
+    std::shared_ptr<rt::Abandonment> links = std::make_shared<rt::Abandonment>();
     QPointer<QEventLoop> loop; // the UI thread's waiting loop; touched there only
 };
 
@@ -77,6 +81,7 @@ OffUiThreadCall::OffUiThreadCall(std::function<void()> work) : shared_(std::make
     ++gRunning;
     thread_ = std::thread([shared = shared_, work = std::move(work)]() mutable {
         tWork = shared.get();
+        rt::setCurrentAbandonment(shared->links);
         work();
         onUiThread([] {}); // the deferred steps still pending
         tDeferred.clear();
@@ -93,6 +98,7 @@ OffUiThreadCall::OffUiThreadCall(std::function<void()> work) : shared_(std::make
                 Qt::QueuedConnection);
         }
         tWork = nullptr;
+        rt::setCurrentAbandonment(nullptr);
         --gRunning;
     });
 }
@@ -118,6 +124,7 @@ bool OffUiThreadCall::wait() {
 
 void OffUiThreadCall::abandon() {
     shared_->abandoned = true;
+    shared_->links->abandon();
     if (shared_->loop) {
         shared_->loop->quit();
     }

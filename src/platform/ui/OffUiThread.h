@@ -5,7 +5,8 @@
 // onUiThread(): a call from the worker runs on the UI thread and the worker
 // waits for it, so every message box and step keeps its order.  Work that
 // the user gives up is abandoned: its thread runs to its own end, and what
-// it still asks of the UI is dropped.
+// it still asks of the UI is dropped, and the links it waits on (its
+// connections to a server) are cut at once.
 
 #include <functional>
 #include <memory>
