@@ -4,6 +4,7 @@
 
 #include "CommandLine.h"
 #include "SecretHygiene.h"
+#include "TerminationSignals.h"
 #include "platform/connection/PrivateConf.h"
 #include "platform/runtime/Utf8Locale.h"
 #include "platform/ui/OffUiThread.h"
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvelo"));
     QGuiApplication::setDesktopFileName(QStringLiteral("tarvelo"));
+    app::quitOnTerminationSignals();
 
     // The program speaks Spanish whatever the session's language, so the
     // standard buttons read "Sí", "No" and "Aceptar".

@@ -7,9 +7,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <QFileInfo>
+
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -62,6 +66,29 @@ void writePrivately(const QString& path, const QByteArray& text) {
     }
 }
 
+// The file in each folder that names the process it belongs to.
+const QString kOwnerFile = QStringLiteral("owner");
+
+// Removes the folders that runs of this user which were killed left behind:
+// those whose owner process is gone.  A folder whose owner cannot be told
+// is left alone: it may be a running program's.
+void clearStaleFolders(const QString& base) {
+    const QDir folders(base);
+    for (const QFileInfo& entry :
+         folders.entryInfoList({QStringLiteral("tarvelo-*")}, QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile owner(entry.filePath() + u'/' + kOwnerFile);
+        if (entry.isSymLink() || entry.ownerId() != ::getuid() ||
+            !owner.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        bool ok = false;
+        const pid_t pid = static_cast<pid_t>(owner.readAll().trimmed().toLongLong(&ok));
+        if (ok && pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) {
+            QDir(entry.filePath()).removeRecursively();
+        }
+    }
+}
+
 // The folder exists and FREETDSCONF names its file.  A FREETDSCONF that is
 // not ours was set since (a caller's own configuration): it becomes the
 // user's value.
@@ -70,12 +97,14 @@ void ensure(State& s) {
         const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
         const QString base =
             !runtime.isEmpty() && QDir(runtime).exists() ? runtime : QDir::tempPath();
+        clearStaleFolders(base);
         auto folder = std::make_unique<QTemporaryDir>(base + QStringLiteral("/tarvelo-XXXXXX"));
         if (!folder->isValid()) {
             throw odbc::Error(kNoFolder);
         }
         s.folder = std::move(folder);
         s.text.clear();
+        writePrivately(s.folder->filePath(kOwnerFile), QByteArray::number(::getpid()));
         writePrivately(confPath(s), s.text);
     }
     const QByteArray ours = QFile::encodeName(confPath(s));

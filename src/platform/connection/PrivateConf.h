@@ -2,7 +2,8 @@
 // The program's own freetds.conf.  FreeTDS takes certificate checks, strict
 // encryption and the dump file only from freetds.conf, so every connection
 // goes through a section this component writes, in a file in a folder that
-// only the user can read, removed when the program ends.  FREETDSCONF names
+// only the user can read, removed when the program ends; the folders of
+// killed runs are removed at the next start.  FREETDSCONF names
 // that file; the user's own value of it stays what the configuration reader
 // follows.
 
