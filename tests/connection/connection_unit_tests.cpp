@@ -5,6 +5,7 @@
 #include "platform/connection/Bounded.h"
 #include "platform/connection/Connect.h"
 #include "platform/connection/DriverMessages.h"
+#include "platform/connection/DriverRelay.h"
 #include "platform/connection/FreeTdsConf.h"
 #include "platform/connection/PreloginGuard.h"
 #include "platform/connection/PreloginReply.h"
@@ -16,8 +17,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -380,6 +385,62 @@ TEST(PreloginGuard, StopsAWeakenedExchangeAndPassesTheRest) {
     // TDS 8.0 has nothing in clear to read.
     PreloginGuard strict(true, {});
     EXPECT_EQ(strict.fromServer(preloginWith(0x04, {0})).stop, std::nullopt);
+}
+
+} // namespace
+
+namespace {
+
+// A TCP connection to the relay's endpoint; -1 when nothing listens.
+int connectToRelay(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The relay takes one connection, and only from this process: another
+// program that reaches it first ends that one connection, and nothing is
+// passed on to the server.
+TEST(DriverRelay, TakesOneConnectionFromThisProcessOnly) {
+    for (const bool foreign : {false, true}) {
+        SCOPED_TRACE(foreign ? "another program first" : "this process");
+        int server[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, server), 0);
+        connection::DriverRelay relay(server[0], PreloginGuard(true, {}),
+                                      QDeadlineTimer(std::chrono::seconds(10)));
+        int driver = -1;
+        if (foreign) {
+            const pid_t child = fork();
+            if (child == 0) {
+                const int fd = connectToRelay(relay.port());
+                char byte = 0;
+                _exit(fd >= 0 && ::read(fd, &byte, 1) == 0 ? 0 : 1); // closed on it
+            }
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            EXPECT_EQ(WEXITSTATUS(status), 0);
+            EXPECT_EQ(relay.interception(), Interception::ForeignPeer);
+            EXPECT_EQ(connectToRelay(relay.port()), -1) << "a second connection was taken";
+        } else {
+            driver = connectToRelay(relay.port());
+            ASSERT_GE(driver, 0);
+            ASSERT_EQ(::write(driver, "PRELOGIN", 8), 8);
+            char received[8] = {};
+            ASSERT_EQ(::read(server[1], received, sizeof received), 8);
+            EXPECT_EQ(QByteArray(received, 8), QByteArray("PRELOGIN"));
+            EXPECT_FALSE(relay.interception());
+            EXPECT_FALSE(relay.driverLeft());
+            ::close(driver);
+        }
+        ::close(server[1]);
+    }
 }
 
 } // namespace

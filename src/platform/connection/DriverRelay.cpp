@@ -3,7 +3,6 @@
 #include "platform/odbc/Odbc.h"
 
 #include <QDir>
-#include <QFile>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -16,7 +15,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <set>
 
 namespace connection {
 
@@ -73,31 +71,14 @@ int connectOne(const QHostAddress& address, quint16 port, QDeadlineTimer deadlin
     return fd;
 }
 
-// The inodes of the sockets this process has open.
-std::set<QByteArray> ownSocketInodes() {
-    std::set<QByteArray> inodes;
-    const QStringList names =
-        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System);
-    for (const QString& name : names) {
-        bool ok = false;
-        const int fd = name.toInt(&ok);
-        struct stat info {};
-        if (ok && ::fstat(fd, &info) == 0 && S_ISSOCK(info.st_mode)) {
-            inodes.insert(QByteArray::number(static_cast<qulonglong>(info.st_ino)));
-        }
-    }
-    return inodes;
-}
-
-// "0100007F:1F90", as /proc/net/tcp writes an IPv4 address and port.
-QByteArray procAddress(const sockaddr_in& address) {
-    return QByteArray::number(address.sin_addr.s_addr, 16).rightJustified(8, '0').toUpper() + ':' +
-           QByteArray::number(ntohs(address.sin_port), 16).rightJustified(4, '0').toUpper();
+bool sameAddress(const sockaddr_in& one, const sockaddr_in& other) {
+    return one.sin_family == other.sin_family && one.sin_port == other.sin_port &&
+           one.sin_addr.s_addr == other.sin_addr.s_addr;
 }
 
 // True when the socket at the other end of `accepted` is one of this
-// process's: its inode, found by its address in the kernel's table, is
-// among our open descriptors.
+// process's: a descriptor of ours is bound where `accepted` sees its peer
+// and connected where `accepted` is bound.
 bool fromThisProcess(int accepted) {
     sockaddr_in peer{};
     sockaddr_in local{};
@@ -108,17 +89,21 @@ bool fromThisProcess(int accepted) {
         peer.sin_family != AF_INET) {
         return false;
     }
-    QFile table(QStringLiteral("/proc/net/tcp"));
-    if (!table.open(QIODevice::ReadOnly)) {
-        return false;
-    }
-    const QByteArray ours = procAddress(peer);
-    const QByteArray endpoint = procAddress(local);
-    const std::set<QByteArray> inodes = ownSocketInodes();
-    for (const QByteArray& line : table.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() > 9 && fields[1] == ours && fields[2] == endpoint) {
-            return inodes.contains(fields[9]);
+    const QStringList names =
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System);
+    for (const QString& name : names) {
+        bool ok = false;
+        const int fd = name.toInt(&ok);
+        struct stat info {};
+        sockaddr_in bound{};
+        sockaddr_in connected{};
+        socklen_t boundSize = sizeof bound;
+        socklen_t connectedSize = sizeof connected;
+        if (ok && fd != accepted && ::fstat(fd, &info) == 0 && S_ISSOCK(info.st_mode) &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundSize) == 0 &&
+            ::getpeername(fd, reinterpret_cast<sockaddr*>(&connected), &connectedSize) == 0 &&
+            sameAddress(bound, peer) && sameAddress(connected, local)) {
+            return true;
         }
     }
     return false;
