@@ -98,9 +98,10 @@ QString encryptingConf(const TestServer& server) {
     }
     QByteArray text = "[global]\n\tencryption = require\n";
     if (strict()) {
-        const auto chain =
-            connection::presentedCertificates(QStringLiteral("127.0.0.1"), server.port(),
-                                              connection::Framing::Strict, QDeadlineTimer(5000));
+        const connection::Route route{
+            QStringLiteral("127.0.0.1"), server.port(), {QHostAddress(QHostAddress::LocalHost)}};
+        const auto chain = connection::presentedCertificates(route, connection::Framing::Strict,
+                                                             QDeadlineTimer(5000));
         if (!chain) {
             std::fprintf(stderr, "the server showed no certificate\n");
             std::abort();

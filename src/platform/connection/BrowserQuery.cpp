@@ -1,7 +1,5 @@
 #include "BrowserQuery.h"
 
-#include "PreloginProbe.h"
-
 #include <QNetworkDatagram>
 #include <QUdpSocket>
 
@@ -29,10 +27,10 @@ std::optional<int> portInBrowserReply(const QByteArray& reply) {
     return std::nullopt;
 }
 
-std::optional<int> instancePort(const QString& host, const QString& instance,
+std::optional<int> instancePort(const QList<QHostAddress>& host, const QString& instance,
                                 QDeadlineTimer deadline) {
     const QByteArray request = kOneInstance + instance.toUtf8() + '\0';
-    for (const QHostAddress& address : addressesWithin(host, deadline)) {
+    for (const QHostAddress& address : host) {
         QUdpSocket socket;
         if (socket.writeDatagram(request, address, kBrowserPort) != request.size()) {
             continue;

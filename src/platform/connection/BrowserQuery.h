@@ -4,6 +4,8 @@
 // the same server the driver does.
 
 #include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -11,7 +13,8 @@
 namespace connection {
 
 // None when no Browser answers by `deadline` or it names no TCP port.
-std::optional<int> instancePort(const QString& host, const QString& instance,
+// The host's addresses are asked in turn.
+std::optional<int> instancePort(const QList<QHostAddress>& host, const QString& instance,
                                 QDeadlineTimer deadline);
 
 // The TCP port in a Browser's answer to one instance (0x05, a little-endian

@@ -180,10 +180,10 @@ std::optional<Handshake> handshake(QTcpSocket& socket, const QString& host, Fram
 
 } // namespace
 
-std::optional<CertificateChain> presentedCertificates(const QString& host, int port,
-                                                      Framing framing, QDeadlineTimer deadline) {
+std::optional<CertificateChain> presentedCertificates(const Route& route, Framing framing,
+                                                      QDeadlineTimer deadline) {
     QTcpSocket socket;
-    if (!connectWithin(socket, host, port, deadline)) {
+    if (!connectWithin(socket, route, deadline)) {
         return std::nullopt;
     }
     if (framing == Framing::Tds7) {
@@ -192,19 +192,19 @@ std::optional<CertificateChain> presentedCertificates(const QString& host, int p
             return std::nullopt;
         }
     }
-    const auto shown = handshake(socket, host, framing, deadline);
+    const auto shown = handshake(socket, route.host, framing, deadline);
     if (!shown || shown->chain.isEmpty()) {
         return std::nullopt;
     }
     return shown->chain;
 }
 
-bool speaksStrictTds(const QString& host, int port, QDeadlineTimer deadline) {
+bool speaksStrictTds(const Route& route, QDeadlineTimer deadline) {
     QTcpSocket socket;
-    if (!connectWithin(socket, host, port, deadline)) {
+    if (!connectWithin(socket, route, deadline)) {
         return false;
     }
-    const auto shown = handshake(socket, host, Framing::Strict, deadline);
+    const auto shown = handshake(socket, route.host, Framing::Strict, deadline);
     return shown && shown->protocol == "tds/8.0";
 }
 

@@ -4,6 +4,8 @@
 // driver applies: the chain against the system's authorities or a PEM
 // file, then, when asked, the host name against the first certificate.
 
+#include "Route.h"
+
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QList>
@@ -22,15 +24,15 @@ enum class Framing { Tds7, Strict };
 using CertificateChain = QList<QByteArray>;
 
 // None when no handshake got as far as the server's certificate by
-// `deadline`, the name's resolution included.
-std::optional<CertificateChain> presentedCertificates(const QString& host, int port,
-                                                      Framing framing, QDeadlineTimer deadline);
+// `deadline`.
+std::optional<CertificateChain> presentedCertificates(const Route& route, Framing framing,
+                                                      QDeadlineTimer deadline);
 
 // True when the server at host:port completes a TDS 8.0 ("strict")
 // handshake by `deadline`: TLS before any TDS byte, agreeing on the ALPN
-// protocol "tds/8.0".  Every address of the name is tried in turn.  The
-// certificate is not checked: no TDS byte, login or password is sent.
-bool speaksStrictTds(const QString& host, int port, QDeadlineTimer deadline);
+// protocol "tds/8.0".  Every address is tried in turn.  The certificate is
+// not checked: no TDS byte, login or password is sent.
+bool speaksStrictTds(const Route& route, QDeadlineTimer deadline);
 
 struct TrustRule {
     QString caFile;   // "system" for the system's authorities, else a PEM file

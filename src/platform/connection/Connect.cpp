@@ -82,13 +82,6 @@ const QString kLookupTimedOut = QStringLiteral(
     "El servicio de nombres no ha respondido en el tiempo de espera al buscar el equipo "
     "servidor.");
 
-// Where the server listens, worked out once per connection.
-struct Route {
-    QString host;
-    int port = 0;
-    QList<QHostAddress> addresses;
-};
-
 struct Target {
     ServerAddress address;                 // as typed
     std::optional<FreeTdsSection> section; // the configured server, if any
@@ -262,7 +255,7 @@ Route routeOf(const Target& target, QDeadlineTimer deadline) {
     }
     if (!port && !instance.isEmpty()) {
         const QDeadlineTimer browser(std::min<qint64>(deadline.remainingTime(), kBrowserMs));
-        port = instancePort(route.host, instance, browser);
+        port = instancePort(route.addresses, instance, browser);
         if (!port) {
             throw odbc::Error(cannotConnect(instance));
         }
@@ -275,7 +268,7 @@ Route routeOf(const Target& target, QDeadlineTimer deadline) {
 // certificate is not what failed.
 QString probedCause(const Target& target, bool certificateVerified, QDeadlineTimer deadline) {
     const Route& where = target.route;
-    const auto answer = serverEncryption(where.host, where.port, deadline);
+    const auto answer = serverEncryption(where, deadline);
     if (!answer) {
         return {};
     }
@@ -303,7 +296,7 @@ QString probedCause(const Target& target, bool certificateVerified, QDeadlineTim
 // A server that closed the link on the PRELOGIN in clear yet completes a
 // TDS 8.0 handshake takes strict encryption only.
 QString strictOnlyCause(const Target& target, QDeadlineTimer deadline) {
-    if (!speaksStrictTds(target.route.host, target.route.port, deadline)) {
+    if (!speaksStrictTds(target.route, deadline)) {
         return {};
     }
     return odbc::loadedDriverIsAtLeast15() ? kStrictOnly : kStrictOnly + kStrictRemedy;
@@ -342,8 +335,7 @@ enum class Verdict { Verified, Trusted, Declined, Unknown };
 // Yes pins it for the server.
 Verdict judgeCertificate(const Request& request, const Target& target, const QString& key,
                          const TrustRule& rule, Framing framing, QDeadlineTimer deadline) {
-    const auto chain =
-        presentedCertificates(target.route.host, target.route.port, framing, deadline);
+    const auto chain = presentedCertificates(target.route, framing, deadline);
     if (!chain) {
         return Verdict::Unknown;
     }
@@ -377,7 +369,7 @@ struct StrictUnavailable {
 // Whether the server speaks TDS 8.0 now, by a bare handshake that sends no
 // TDS byte; a Yes is remembered for the run.
 bool speaksStrictNow(const Target& target, const QString& key, QDeadlineTimer deadline) {
-    if (!speaksStrictTds(target.route.host, target.route.port, deadline)) {
+    if (!speaksStrictTds(target.route, deadline)) {
         return false;
     }
     rememberStrict(key);

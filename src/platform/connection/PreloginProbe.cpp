@@ -1,11 +1,9 @@
 #include "PreloginProbe.h"
 
-#include "Bounded.h"
 #include "PreloginReply.h"
 
 #include <QByteArray>
 #include <QHostAddress>
-#include <QHostInfo>
 #include <QTcpSocket>
 
 namespace connection {
@@ -34,20 +32,11 @@ QByteArray preloginRequest() {
 
 } // namespace
 
-QList<QHostAddress> addressesWithin(const QString& host, QDeadlineTimer deadline) {
-    if (const QHostAddress address(host); !address.isNull()) {
-        return {address};
-    }
-    const auto found =
-        finishedBy([host] { return QHostInfo::fromName(host).addresses(); }, deadline);
-    return found.value_or(QList<QHostAddress>());
-}
-
-bool connectWithin(QTcpSocket& socket, const QString& host, int port, QDeadlineTimer deadline) {
-    // Every address in turn, as the driver tries them: "localhost" may lead
-    // to ::1 first while the server listens on 127.0.0.1 only.
-    for (const QHostAddress& address : addressesWithin(host, deadline)) {
-        socket.connectToHost(address, static_cast<quint16>(port));
+bool connectWithin(QTcpSocket& socket, const Route& route, QDeadlineTimer deadline) {
+    // "localhost" may lead to ::1 first while the server listens on
+    // 127.0.0.1 only.
+    for (const QHostAddress& address : route.addresses) {
+        socket.connectToHost(address, static_cast<quint16>(route.port));
         if (socket.waitForConnected(static_cast<int>(deadline.remainingTime()))) {
             return true;
         }
@@ -56,10 +45,9 @@ bool connectWithin(QTcpSocket& socket, const QString& host, int port, QDeadlineT
     return false;
 }
 
-std::optional<std::uint8_t> serverEncryption(const QString& host, int port,
-                                             QDeadlineTimer deadline) {
+std::optional<std::uint8_t> serverEncryption(const Route& route, QDeadlineTimer deadline) {
     QTcpSocket socket;
-    if (!connectWithin(socket, host, port, deadline)) {
+    if (!connectWithin(socket, route, deadline)) {
         return std::nullopt;
     }
     return preloginEncryption(socket, deadline);
