@@ -14,6 +14,7 @@
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
@@ -293,6 +294,30 @@ TEST(Connect, UnreachableServerIsExplainedWithoutThePassword) {
         EXPECT_FALSE(e.description().contains(QStringLiteral("secret-pw")));
         EXPECT_FALSE(e.serverMessageNumber());
     }
+}
+
+// A host whose SQL Server Browser takes the question and never answers: the
+// connection gives up within the Browser's bound of 5 s, and says which
+// instance it could not find.
+TEST(Connect, ASilentBrowserIsGivenUpWithinItsBound) {
+    QUdpSocket browser;
+    ASSERT_TRUE(browser.bind(QHostAddress(QStringLiteral("127.0.0.93")), 1434));
+    QElapsedTimer waited;
+    waited.start();
+    try {
+        connection::connect({QStringLiteral("127.0.0.93\\SILENCIO"),
+                             QStringLiteral("sa"),
+                             QStringLiteral("pw"),
+                             {},
+                             QStringLiteral("7.3")});
+        FAIL() << "connected";
+    } catch (const odbc::Error& e) {
+        EXPECT_TRUE(e.description().startsWith(
+            QStringLiteral("No se puede conectar con la instancia 'SILENCIO'")))
+            << e.description().toStdString();
+    }
+    EXPECT_LT(waited.elapsed(), 7000) << "the Browser was waited for past its bound";
+    EXPECT_TRUE(browser.hasPendingDatagrams()) << "the Browser was not asked";
 }
 
 } // namespace
