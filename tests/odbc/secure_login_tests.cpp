@@ -378,7 +378,7 @@ TEST(SecureLogin, ATamperingRelayReadsNoBatchAndDropsNothingElse) {
         const QString* cause; // null: the drop goes through, encrypted
     } cases[] = {{"off", {}, &kWeakened},
                  {"off", {true, false}, &kClearAnswer},
-                 {"strict-capable", {false, true}, &kWeakened},
+                 {"strict-capable", {false, -1}, &kWeakened},
                  {"required", {}, nullptr}};
     const CertificateAnswers yes(true);
     for (const auto& c : cases) {
@@ -404,6 +404,39 @@ TEST(SecureLogin, ATamperingRelayReadsNoBatchAndDropsNothingElse) {
         EXPECT_EQ(relay.clearBatches(), 0);
         EXPECT_EQ(relay.clearLogins(), 0);
         EXPECT_EQ(relay.rewrites(), 0);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// With FreeTDS 1.5, TDS 8.0 is used whenever the server speaks it, also when
+// our own check could not tell in time, and when it said no but the server
+// then closed the TDS 7.x attempt: nothing crosses in clear either way.
+TEST(SecureLogin, StrictIsTriedWhenTheCheckCannotTellOrTheServerClosesTds7) {
+    if (!driverSpeaksStrict()) {
+        GTEST_SKIP() << "strict encryption needs FreeTDS 1.5 or later";
+    }
+    const struct {
+        const char* name;
+        const char* mode;
+        Tampering tampering;
+    } cases[] = {{"the check gets no answer in time", "strict-capable", {false, 0, 2500}},
+                 {"the check is refused once", "strict", {false, 1, 0}}};
+    const CertificateAnswers yes(true);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QJsonObject state = TestServer::defaultState();
+        state.insert("encryption", c.mode);
+        TestServer server(state);
+        PreloginRelay relay(server.port(), QStringLiteral("[Ventas]"), QStringLiteral("[Costes]"),
+                            c.tampering);
+        EXPECT_EQ(
+            failureOf([&] { dmo::SQLServer().Connect(relay.serverName(), kSa, kSaPassword); }),
+            QString());
+        EXPECT_EQ(relay.clearLogins(), 0);
+        EXPECT_EQ(relay.clearBatches(), 0);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <stdexcept>
 
 namespace testing_support {
@@ -115,8 +116,12 @@ void PreloginRelay::relay(int client) {
                 break;
             }
             QByteArray bytes(buffer, n);
-            if (first && bytes[0] == kTlsHandshake && tampering_.dropTlsFirst) {
-                break;
+            if (first && bytes[0] == kTlsHandshake) {
+                if (tampering_.dropTlsFirst < 0 ||
+                    tlsFirstDropped_.fetch_add(1) < tampering_.dropTlsFirst) {
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(tampering_.delayTlsFirstMs));
             }
             if (first && bytes[0] == kPrelogin) {
                 ++clearPrelogins_;

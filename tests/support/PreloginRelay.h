@@ -5,9 +5,9 @@
 // encryption then encrypts the login only) and rewrites, in what the client
 // sends, every UTF-16 text `from` into `to` of the same length.  Asked to,
 // it also turns the server's answer from OFF back to ON, so that the client
-// believes in an encryption the server does not keep, and closes every
-// connection that begins with a TLS handshake (TDS 8.0), so that a client
-// that tries strict encryption first falls back to TDS 7.x.
+// believes in an encryption the server does not keep, and closes (or holds
+// back) connections that begin with a TLS handshake (TDS 8.0), so that a
+// client that checks for strict encryption first is told no, or nothing.
 
 #include <QByteArray>
 #include <QString>
@@ -21,7 +21,8 @@ namespace testing_support {
 
 struct Tampering {
     bool answerOn = false;
-    bool dropTlsFirst = false;
+    int dropTlsFirst = 0;    // how many TLS-first connections are closed; -1: all
+    int delayTlsFirstMs = 0; // how long each is held before its first byte goes on
 };
 
 class PreloginRelay {
@@ -55,6 +56,7 @@ private:
     std::atomic<int> rewrites_{0};
     std::atomic<int> clearBatches_{0};
     std::atomic<int> clearLogins_{0};
+    std::atomic<int> tlsFirstDropped_{0};
     std::thread acceptor_;
     std::vector<std::thread> sessions_;
 };

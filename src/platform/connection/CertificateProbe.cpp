@@ -199,13 +199,16 @@ std::optional<CertificateChain> presentedCertificates(const Route& route, Framin
     return shown->chain;
 }
 
-bool speaksStrictTds(const Route& route, QDeadlineTimer deadline) {
+std::optional<bool> speaksStrictTds(const Route& route, QDeadlineTimer deadline) {
     QTcpSocket socket;
     if (!connectWithin(socket, route, deadline)) {
-        return false;
+        return std::nullopt;
     }
     const auto shown = handshake(socket, route.host, Framing::Strict, deadline);
-    return shown && shown->protocol == "tds/8.0";
+    if (shown && shown->protocol == "tds/8.0") {
+        return true;
+    }
+    return deadline.hasExpired() ? std::nullopt : std::optional(false);
 }
 
 bool verifies(const CertificateChain& chain, const TrustRule& rule) {

@@ -28,11 +28,12 @@ using CertificateChain = QList<QByteArray>;
 std::optional<CertificateChain> presentedCertificates(const Route& route, Framing framing,
                                                       QDeadlineTimer deadline);
 
-// True when the server at host:port completes a TDS 8.0 ("strict")
-// handshake by `deadline`: TLS before any TDS byte, agreeing on the ALPN
-// protocol "tds/8.0".  Every address is tried in turn.  The certificate is
-// not checked: no TDS byte, login or password is sent.
-bool speaksStrictTds(const Route& route, QDeadlineTimer deadline);
+// Whether the server completes a TDS 8.0 ("strict") handshake: TLS before
+// any TDS byte, agreeing on the ALPN protocol "tds/8.0".  None when it
+// cannot be told: no address answered, or the handshake had not ended by
+// `deadline`.  Every address is tried in turn.  The certificate is not
+// checked: no TDS byte, login or password is sent.
+std::optional<bool> speaksStrictTds(const Route& route, QDeadlineTimer deadline);
 
 struct TrustRule {
     QString caFile;   // "system" for the system's authorities, else a PEM file

@@ -296,7 +296,7 @@ QString probedCause(const Target& target, bool certificateVerified, QDeadlineTim
 // A server that closed the link on the PRELOGIN in clear yet completes a
 // TDS 8.0 handshake takes strict encryption only.
 QString strictOnlyCause(const Target& target, QDeadlineTimer deadline) {
-    if (!speaksStrictTds(target.route, deadline)) {
+    if (speaksStrictTds(target.route, deadline) != true) {
         return {};
     }
     return odbc::loadedDriverIsAtLeast15() ? kStrictOnly : kStrictOnly + kStrictRemedy;
@@ -367,13 +367,14 @@ struct StrictUnavailable {
 };
 
 // Whether the server speaks TDS 8.0 now, by a bare handshake that sends no
-// TDS byte; a Yes is remembered for the run.
-bool speaksStrictNow(const Target& target, const QString& key, QDeadlineTimer deadline) {
-    if (!speaksStrictTds(target.route, deadline)) {
-        return false;
+// TDS byte (none: it cannot be told); a Yes is remembered for the run.
+std::optional<bool> speaksStrictNow(const Target& target, const QString& key,
+                                    QDeadlineTimer deadline) {
+    const auto answer = speaksStrictTds(target.route, deadline);
+    if (answer == true) {
+        rememberStrict(key);
     }
-    rememberStrict(key);
-    return true;
+    return answer;
 }
 
 // The Spanish cause of a connection the guard or the relay ended.
@@ -424,16 +425,17 @@ std::chrono::seconds secondsLeft(QDeadlineTimer deadline) {
     return std::chrono::seconds(std::max<qint64>(1, (deadline.remainingTime() + 999) / 1000));
 }
 
-// One login with one kind of encryption, through a relay of its own.  A
-// certificate the user trusts after the driver or the guard refused it
-// gets one more attempt.  Throws StrictUnavailable when a TDS 8.0 login
-// failed because the server does not speak it, unless the section asks for
-// strict encryption.
+// One login, through a relay of its own for each attempt.  A certificate
+// the user trusts after the driver or the guard refused it gets one more
+// attempt, and so does a TDS 7.x login at a server that closed the link at
+// the clear PRELOGIN yet speaks TDS 8.0, with FreeTDS 1.5, by TDS 8.0.
+// Throws StrictUnavailable when a TDS 8.0 login failed because the server
+// does not speak it and the caller `mayFallBack`.
 std::unique_ptr<odbc::Connection> connectWith(const Request& request, const Target& target,
-                                              Encryption encryption) {
+                                              Encryption encryption, bool mayFallBack) {
     const QString key = serverKey(target);
-    const Framing framing = encryption == Encryption::Strict ? Framing::Strict : Framing::Tds7;
     for (bool asked = false;;) {
+        const Framing framing = encryption == Encryption::Strict ? Framing::Strict : Framing::Tds7;
         const TrustRule rule = trustRule(target, key);
         const QDeadlineTimer deadline(std::chrono::milliseconds(timeouts().login));
         const std::shared_ptr<DriverRelay> relay = relayTo(target, rule, encryption, deadline);
@@ -472,10 +474,17 @@ std::unique_ptr<odbc::Connection> connectWith(const Request& request, const Targ
                                          onlyTheHandshakeFailed(error.records());
             // A server that cannot be reached, or that stalls, tells nothing
             // of TDS 8.0: only a refused handshake does.
-            const bool refused = handshakeFailed || closedByTheServer(error.records());
-            if (encryption == Encryption::Strict && refused && !sectionWantsStrict(target) &&
-                !speaksStrictNow(target, key, explanation)) {
+            const bool closed = closedByTheServer(error.records());
+            const bool refused = handshakeFailed || closed;
+            if (encryption == Encryption::Strict && mayFallBack && refused &&
+                speaksStrictNow(target, key, explanation) != true) {
                 throw StrictUnavailable{error};
+            }
+            if (encryption == Encryption::Require && closed && odbc::loadedDriverIsAtLeast15() &&
+                speaksStrictNow(target, key, explanation) == true) {
+                encryption = Encryption::Strict; // a server that forces strict encryption
+                mayFallBack = false;
+                continue;
             }
             bool verified = false;
             if (!asked && handshakeFailed) {
@@ -511,20 +520,25 @@ std::unique_ptr<odbc::Connection> connect(const Request& request) {
         if (sectionWantsStrict(target)) {
             throw odbc::Error(kSectionWantsStrict.arg(target.section->name) + kStrictRemedy);
         }
-        return connectWith(request, target, Encryption::Require);
+        return connectWith(request, target, Encryption::Require, false);
     }
-    // TDS 8.0 is tried first by a handshake of our own: the driver's own
-    // attempt at a server that does not speak it costs a failed login.
+    // TDS 8.0 is tried first, unless a handshake of our own says the server
+    // does not speak it: the driver's own attempt at such a server costs a
+    // failed login.  When the handshake cannot tell, the driver tries.
     const QString key = serverKey(target);
-    if (!sectionWantsStrict(target) && !rememberedStrict(key) &&
-        !speaksStrictNow(target, key, QDeadlineTimer(kExplanationMs))) {
-        return connectWith(request, target, Encryption::Require);
+    const bool seenStrict = rememberedStrict(key);
+    if (!sectionWantsStrict(target) && !seenStrict &&
+        speaksStrictNow(target, key, QDeadlineTimer(kExplanationMs)) == false) {
+        return connectWith(request, target, Encryption::Require, false);
     }
     try {
-        return connectWith(request, target, Encryption::Strict);
+        return connectWith(request, target, Encryption::Strict, !sectionWantsStrict(target));
     } catch (const StrictUnavailable& unavailable) {
-        // It spoke TDS 8.0 before: someone on the path may have taken it away.
-        throw odbc::Error(kStrictWithdrawn, unavailable.failure.records());
+        if (seenStrict) {
+            // It spoke TDS 8.0 before: someone on the path may have taken it away.
+            throw odbc::Error(kStrictWithdrawn, unavailable.failure.records());
+        }
+        return connectWith(request, target, Encryption::Require, false);
     }
 }
 
