@@ -2,11 +2,13 @@
 // descriptions of the driver's own failures, a server that cannot be reached.
 #include "ClosedPort.h"
 #include "QStringPrinter.h"
+#include "ShortTimeouts.h"
 #include "platform/connection/Bounded.h"
 #include "platform/connection/Connect.h"
 #include "platform/connection/DriverMessages.h"
 #include "platform/connection/DriverRelay.h"
 #include "platform/connection/FreeTdsConf.h"
+#include "platform/connection/HostLookup.h"
 #include "platform/connection/PreloginGuard.h"
 #include "platform/connection/PreloginReply.h"
 #include "platform/connection/ServerName.h"
@@ -28,6 +30,7 @@
 
 #include <chrono>
 #include <future>
+#include <thread>
 
 namespace {
 
@@ -294,6 +297,32 @@ TEST(Connect, UnreachableServerIsExplainedWithoutThePassword) {
         EXPECT_FALSE(e.description().contains(QStringLiteral("secret-pw")));
         EXPECT_FALSE(e.serverMessageNumber());
     }
+}
+
+// A name server that never answers: the connection gives up at the login's
+// time-out and says so.
+TEST(Connect, AStalledNameLookupIsGivenUpAtTheLoginTimeOut) {
+    const testing_support::ShortTimeouts shortened;
+    const connection::HostLookup system = connection::replaceHostLookupForTests([](const QString&) {
+        std::this_thread::sleep_for(std::chrono::seconds(30));
+        return QList<QHostAddress>();
+    });
+    QElapsedTimer waited;
+    waited.start();
+    try {
+        connection::connect({QStringLiteral("sql01.empresa.local"),
+                             QStringLiteral("sa"),
+                             QStringLiteral("pw"),
+                             {},
+                             QStringLiteral("7.3")});
+        ADD_FAILURE() << "connected";
+    } catch (const odbc::Error& e) {
+        EXPECT_EQ(e.description(),
+                  QStringLiteral("El servicio de nombres no ha respondido en el tiempo de espera "
+                                 "al buscar el equipo servidor."));
+    }
+    EXPECT_LT(waited.elapsed(), 5000) << "the lookup was waited for past the login's time-out";
+    connection::replaceHostLookupForTests(system);
 }
 
 // A host whose SQL Server Browser takes the question and never answers: the

@@ -6,6 +6,7 @@
 #include "DriverMessages.h"
 #include "DriverRelay.h"
 #include "FreeTdsConf.h"
+#include "HostLookup.h"
 #include "KerberosCheck.h"
 #include "LinkWatchdog.h"
 #include "PreloginProbe.h"
@@ -240,16 +241,11 @@ Route routeOf(const Target& target, QDeadlineTimer deadline) {
                                                    : std::nullopt;
         instance = section->instance;
     }
-    if (const QHostAddress literal(route.host); !literal.isNull()) {
-        route.addresses = {literal};
-    } else {
-        const auto found = finishedBy(
-            [host = route.host] { return QHostInfo::fromName(host).addresses(); }, deadline);
-        if (!found) {
-            throw odbc::Error(kLookupTimedOut);
-        }
-        route.addresses = *found;
+    const auto found = addressesOf(route.host, deadline);
+    if (!found) {
+        throw odbc::Error(kLookupTimedOut);
     }
+    route.addresses = *found;
     if (route.addresses.isEmpty()) {
         throw odbc::Error(unknownHost());
     }
