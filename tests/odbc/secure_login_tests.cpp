@@ -376,21 +376,37 @@ TEST(SecureLogin, ATamperingRelayReadsNoBatchAndDropsNothingElse) {
         const char* mode;
         Tampering tampering;
         const QString* cause; // null: the drop goes through, encrypted
-    } cases[] = {{"off", {}, &kWeakened},
-                 {"off", {true, false}, &kClearAnswer},
-                 {"strict-capable", {false, -1}, &kWeakened},
-                 {"required", {}, nullptr}};
+        bool caFile;          // trusted by a section's "ca file", else pinned by a Yes
+    } cases[] = {{"off", {}, &kWeakened, false},
+                 {"off", {}, &kWeakened, true},
+                 {"off", {true, 0}, &kClearAnswer, false},
+                 {"off", {true, 0}, &kClearAnswer, true},
+                 {"strict-capable", {false, -1}, &kWeakened, false},
+                 {"required", {}, nullptr, false},
+                 {"required", {}, nullptr, true}};
+    Pki pki;
     const CertificateAnswers yes(true);
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.mode) + (c.tampering.answerOn ? ", answer made ON" : ""));
+        SCOPED_TRACE(std::string(c.mode) + (c.tampering.answerOn ? ", answer made ON" : "") +
+                     (c.caFile ? ", ca file" : ", pinned"));
         QJsonObject state = TestServer::defaultState();
         state.insert("encryption", c.mode);
+        if (c.caFile) {
+            state.insert("certificate", pki.path("srv.pem"));
+            state.insert("key", pki.path("srv.key"));
+        }
         TestServer server(state);
         PreloginRelay relay(server.port(), QStringLiteral("[Ventas]"), QStringLiteral("[Costes]"),
                             c.tampering);
+        pki.write("freetds.conf", "[Relevo]\n\thost = 127.0.0.1\n\tport = " +
+                                      relay.serverName().section(u',', 1).toUtf8() +
+                                      "\n\tca file = " + pki.path("ca.pem").toUtf8() + "\n");
+        FreeTdsConf env(pki.path("freetds.conf"));
+        const QString typed = c.caFile ? QStringLiteral("relevo") : relay.serverName();
+        const auto askedBefore = yes.asked.size();
         const QString failure = failureOf([&] {
             dmo::SQLServer sql;
-            sql.Connect(relay.serverName(), kSa, kSaPassword);
+            sql.Connect(typed, kSa, kSaPassword);
             sql.Databases().Item(QStringLiteral("Ventas")).Remove();
         });
         if (c.cause) {
@@ -404,6 +420,10 @@ TEST(SecureLogin, ATamperingRelayReadsNoBatchAndDropsNothingElse) {
         EXPECT_EQ(relay.clearBatches(), 0);
         EXPECT_EQ(relay.clearLogins(), 0);
         EXPECT_EQ(relay.rewrites(), 0);
+        if (c.caFile) {
+            EXPECT_EQ(yes.asked.size(), askedBefore)
+                << "a certificate of the ca file was asked about";
+        }
     }
 }
 
