@@ -461,3 +461,38 @@ TEST(SecureLogin, StrictIsTriedWhenTheCheckCannotTellOrTheServerClosesTds7) {
 }
 
 } // namespace
+
+namespace {
+
+// A server that sends the login on to another one (ENVCHANGE 20): the
+// driver follows it on a connection around the relay, so the tool refuses
+// it and says so, whether that second login passes (with a certificate the
+// section trusts) or fails (FreeTDS 1.3 goes on there inside the first
+// server's TLS session).
+TEST(SecureLogin, ALoginSentOnToAnotherServerIsRefused) {
+    Pki pki;
+    const CertificateAnswers yes(true);
+    for (const bool trusted : {false, true}) {
+        SCOPED_TRACE(trusted ? "both trusted by a ca file" : "the first pinned");
+        QJsonObject state = TestServer::defaultState();
+        if (trusted) {
+            state.insert("certificate", pki.path("srv.pem"));
+            state.insert("key", pki.path("srv.key"));
+        }
+        TestServer elsewhere(state);
+        state.insert("routing", QJsonObject{{"host", "127.0.0.1"}, {"port", elsewhere.port()}});
+        TestServer routing(state);
+        pki.write("freetds.conf",
+                  "[Redirige]\n\thost = 127.0.0.1\n\tport = " + QByteArray::number(routing.port()) +
+                      "\n\tca file = " + pki.path("ca.pem").toUtf8() + "\n");
+        FreeTdsConf env(pki.path("freetds.conf"));
+        const QString typed = trusted ? QStringLiteral("redirige") : routing.serverName();
+        const QString failure =
+            failureOf([&] { dmo::SQLServer().Connect(typed, kSa, kSaPassword); });
+        EXPECT_TRUE(failure.startsWith(
+            QStringLiteral("El servidor ha redirigido la conexión a otro servidor")))
+            << failure.toStdString();
+    }
+}
+
+} // namespace

@@ -72,6 +72,22 @@ void TokenWriter::envChangeCollation(const std::array<std::uint8_t, 5>& collatio
     out_.u8(0);
 }
 
+void TokenWriter::envChangeRouting(const std::u16string& host, std::uint16_t port) {
+    out_.u8(TokEnvChange);
+    const U16LengthPrefix length(out_);
+    out_.u8(envchange::Routing);
+    {
+        const U16LengthPrefix value(out_);
+        out_.u8(0); // TCP
+        out_.u16le(port);
+        out_.u16le(static_cast<std::uint16_t>(host.size()));
+        for (const char16_t c : host) {
+            out_.u16le(static_cast<std::uint16_t>(c));
+        }
+    }
+    out_.u16le(0); // no old value
+}
+
 void TokenWriter::message(const ServerMessage& m) {
     out_.u8(m.severity > 10 ? TokError : TokInfo);
     const U16LengthPrefix length(out_);

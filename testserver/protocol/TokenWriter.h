@@ -37,6 +37,7 @@ constexpr std::uint8_t Database = 1;
 constexpr std::uint8_t Language = 2;
 constexpr std::uint8_t PacketSize = 4;
 constexpr std::uint8_t Collation = 7;
+constexpr std::uint8_t Routing = 20;
 } // namespace envchange
 
 struct Column {
@@ -72,6 +73,8 @@ public:
                    const std::u16string& oldValue);
     // The server's collation, as its five TDS bytes.
     void envChangeCollation(const std::array<std::uint8_t, 5>& collation);
+    // The client is to go on at host:port over TCP.
+    void envChangeRouting(const std::u16string& host, std::uint16_t port);
     // INFO below severity 11, ERROR from 11 up, as SQL Server sends them.
     void message(const ServerMessage& m);
     void columns(const std::vector<Column>& cols);

@@ -440,6 +440,10 @@ void Session::handleLogin(const tds::Message& m) {
                    product.parts.build);
         w.envChange(tds::envchange::PacketSize, QString::number(packetSize_).toStdU16String(),
                     QString::number(InitialPacketSize).toStdU16String());
+        if (const auto& routing = catalog.state().routing) {
+            w.envChangeRouting(routing->host.toStdU16String(),
+                               static_cast<std::uint16_t>(routing->port));
+        }
         w.done(tds::done::Final, 0, 0);
         stage_ = Stage::LoggedIn;
         transmit(asByteArray(

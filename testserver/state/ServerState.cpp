@@ -243,7 +243,7 @@ ServerState parse(const QByteArray& json) {
     const QJsonObject top = doc.object();
     onlyKeys(top,
              {"version", "collation", "instance", "logins", "databases", "faults", "encryption",
-              "certificate", "key", "kerberos"},
+              "certificate", "key", "kerberos", "routing"},
              QStringLiteral("the state"));
     ServerState s;
     s.version = requiredString(top, "version", QStringLiteral("the state"));
@@ -345,6 +345,19 @@ ServerState parse(const QByteArray& json) {
         onlyKeys(v.toObject(), {"keytab", "realm"}, where);
         s.kerberos = Kerberos{requiredString(v.toObject(), "keytab", where),
                               requiredString(v.toObject(), "realm", where)};
+    }
+    if (top.contains("routing")) {
+        const QJsonValue v = top.value("routing");
+        const QString where = QStringLiteral("\"routing\"");
+        if (!v.isObject()) {
+            throw Invalid{where + QStringLiteral(" must be an object")};
+        }
+        onlyKeys(v.toObject(), {"host", "port"}, where);
+        s.routing = Routing{requiredString(v.toObject(), "host", where),
+                            optionalCount(v.toObject(), "port", where)};
+        if (s.routing->port < 1 || s.routing->port > 65535) {
+            throw Invalid{where + QStringLiteral(" needs a \"port\" from 1 to 65535")};
+        }
     }
     return s;
 }
@@ -470,6 +483,9 @@ QByteArray serializeState(const ServerState& s) {
     if (s.kerberos) {
         top.insert("kerberos",
                    QJsonObject{{"keytab", s.kerberos->keytab}, {"realm", s.kerberos->realm}});
+    }
+    if (s.routing) {
+        top.insert("routing", QJsonObject{{"host", s.routing->host}, {"port", s.routing->port}});
     }
     return QJsonDocument(top).toJson(QJsonDocument::Indented);
 }

@@ -87,6 +87,13 @@ struct Encryption {
     QString key;
 };
 
+// Where a login is sent on, as Azure SQL's redirect policy sends a client:
+// an ENVCHANGE of type 20 after the login's acknowledgement.
+struct Routing {
+    QString host;
+    int port = 0;
+};
+
 struct ServerState {
     QString version;
     Collation collation;
@@ -96,6 +103,7 @@ struct ServerState {
     QList<Fault> faults;
     Encryption encryption;
     std::optional<Kerberos> kerberos;
+    std::optional<Routing> routing;
 };
 
 constexpr int MaxNameLength = 128;

@@ -461,6 +461,11 @@ std::unique_ptr<odbc::Connection> connectWith(const Request& request, const Targ
             if (interception && interception != Interception::NameMismatch) {
                 throw odbc::Error(causeOf(*interception), error.records());
             }
+            // A login the server accepted, on a link the driver then left
+            // for another: the second login is what failed.
+            if (relay->driverLeft() && loginAccepted(error.records())) {
+                throw odbc::Error(kRerouted, error.records());
+            }
             if (error.serverMessageNumber()) {
                 throw;
             }

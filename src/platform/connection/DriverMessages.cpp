@@ -96,6 +96,13 @@ bool onlyTheHandshakeFailed(const std::vector<odbc::DiagRecord>& records) {
     return handshake;
 }
 
+bool loginAccepted(const std::vector<odbc::DiagRecord>& records) {
+    constexpr std::int32_t kDatabaseContext = 5701;
+    return std::any_of(records.begin(), records.end(), [](const odbc::DiagRecord& record) {
+        return record.nativeError == kDatabaseContext;
+    });
+}
+
 bool closedByTheServer(const std::vector<odbc::DiagRecord>& records) {
     return std::any_of(records.begin(), records.end(), [](const odbc::DiagRecord& record) {
         return record.nativeError == kUnexpectedEof;

@@ -33,6 +33,10 @@ QString unknownHost();
 // link, unreadable answer, unknown host or refused connection.
 bool onlyTheHandshakeFailed(const std::vector<odbc::DiagRecord>& records);
 
+// True when a server accepted the login: it sent "Changed database
+// context" (5701), which comes with the login's acknowledgement only.
+bool loginAccepted(const std::vector<odbc::DiagRecord>& records);
+
 // True when the server ended the link before the login was answered.
 bool closedByTheServer(const std::vector<odbc::DiagRecord>& records);
 

@@ -190,8 +190,12 @@ void forgetPrivateSection(const QString& name) {
     const qsizetype next = s.text.indexOf("\n[", start + header.size() - 1);
     QByteArray text = s.text;
     text.remove(start, next < 0 ? text.size() - start : next + 1 - start);
-    writePrivately(confPath(s), text);
-    s.text = text;
+    try {
+        writePrivately(confPath(s), text);
+        s.text = text;
+    } catch (const odbc::Error&) {
+        // The section stays until the program ends; it holds no secret.
+    }
 }
 
 QString pinnedCertificateFile(const QByteArray& der) {
