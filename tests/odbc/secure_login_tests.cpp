@@ -121,6 +121,11 @@ public:
         certtool({"--generate-certificate", "--load-privkey", path("srv.key"),
                   "--load-ca-certificate", path("ca.pem"), "--load-ca-privkey", path("ca.key"),
                   "--template", path("srv.tmpl"), "--outfile", path("srv.pem")});
+        // The authority's list that revokes the server's certificate.
+        write("crl.tmpl", "crl_next_update = 30\ncrl_number = 1\n");
+        certtool({"--generate-crl", "--load-ca-privkey", path("ca.key"), "--load-ca-certificate",
+                  path("ca.pem"), "--load-certificate", path("srv.pem"), "--template",
+                  path("crl.tmpl"), "--outfile", path("revoked.crl")});
     }
     QString path(const QString& name) const { return dir_.filePath(name); }
 
@@ -190,10 +195,12 @@ TEST(SecureLogin, CertificatesAreCheckedAndAnUnverifiedOneIsAsked) {
         const char* host;   // the section's host; the certificate is for 127.0.0.1
         const char* caFile; // null: no "ca file" line, the system's authorities
         bool verifies;
+        bool revoked = false; // the section's "crl file" revokes it
     } cases[] = {{"trusted", "127.0.0.1", "ca.pem", true},
                  {"untrusted", "127.0.0.1", "other.pem", false},
                  {"another name", "localhost", "ca.pem", false},
-                 {"no ca file", "127.0.0.1", nullptr, false}};
+                 {"no ca file", "127.0.0.1", nullptr, false},
+                 {"revoked", "127.0.0.1", "ca.pem", false, true}};
     for (const auto& c : cases) {
         QByteArray conf = "[global]\n\ttds version = 7.3\n[Prueba-TLS-" +
                           QByteArray(c.name).replace(' ', '-') +
@@ -201,6 +208,9 @@ TEST(SecureLogin, CertificatesAreCheckedAndAnUnverifiedOneIsAsked) {
                           "\n\tport = " + QByteArray::number(server.port()) + "\n";
         if (c.caFile) {
             conf += "\tca file = " + pki.path(c.caFile).toUtf8() + "\n";
+        }
+        if (c.revoked) {
+            conf += "\tcrl file = " + pki.path("revoked.crl").toUtf8() + "\n";
         }
         pki.write("freetds.conf", conf);
         FreeTdsConf env(pki.path("freetds.conf"));

@@ -231,6 +231,14 @@ bool verifies(const CertificateChain& chain, const TrustRule& rule) {
                           : gnutls_x509_trust_list_add_trust_file(
                                 rawList, QFile::encodeName(rule.caFile).constData(), nullptr,
                                 GNUTLS_X509_FMT_PEM, 0, 0);
+    // A revocation list the driver is told of revokes here too; one that
+    // cannot be read verifies nothing, as the driver then verifies nothing.
+    if (!rule.crlFile.isEmpty() &&
+        gnutls_x509_trust_list_add_trust_file(rawList, nullptr,
+                                              QFile::encodeName(rule.crlFile).constData(),
+                                              GNUTLS_X509_FMT_PEM, 0, 0) < 0) {
+        return false;
+    }
     unsigned status = 0;
     if (added <= 0 ||
         gnutls_x509_trust_list_verify_crt(rawList, certificates.data(),

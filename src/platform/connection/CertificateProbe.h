@@ -38,6 +38,7 @@ std::optional<bool> speaksStrictTds(const Route& route, QDeadlineTimer deadline)
 struct TrustRule {
     QString caFile;   // "system" for the system's authorities, else a PEM file
     QString hostName; // empty: the host name is not checked
+    QString crlFile;  // empty: no revocation list
 };
 
 bool verifies(const CertificateChain& chain, const TrustRule& rule);

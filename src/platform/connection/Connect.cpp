@@ -159,14 +159,15 @@ QString certificateHost(const Target& target) {
 // "check certificate hostname = no".
 TrustRule trustRule(const Target& target, const QString& key) {
     if (const auto pin = pinnedFor(key)) {
-        return {pinnedCertificateFile(*pin), QString()};
+        return {pinnedCertificateFile(*pin), QString(), QString()};
     }
     const bool checkHost =
         !target.section || target.section->checkCertificateHostname.value_or(true);
     const QString caFile = target.section && !target.section->caFile.isEmpty()
                                ? target.section->caFile
                                : QStringLiteral("system");
-    return {caFile, checkHost ? certificateHost(target) : QString()};
+    return {caFile, checkHost ? certificateHost(target) : QString(),
+            target.section ? target.section->crlFile : QString()};
 }
 
 // Whether the driver itself checks the certificate's name when it connects

@@ -69,6 +69,8 @@ void apply(const QByteArray& option, const QByteArray& value, FreeTdsSection& se
         settings.instance = text;
     } else if (option == "ca file") {
         settings.caFile = text;
+    } else if (option == "crl file") {
+        settings.crlFile = text;
     } else if (option == "certificate hostname") {
         settings.certificateHostname = text;
     } else if (option == "encryption") {

@@ -34,6 +34,7 @@ struct FreeTdsSection {
     std::optional<int> port;
     QString instance;
     QString caFile; // empty: FreeTDS accepts any certificate
+    QString crlFile;
     QString encryption;
     QString certificateHostname; // empty: the host's own name
     std::optional<bool> checkCertificateHostname;
