@@ -27,7 +27,8 @@ namespace {
 using namespace testing_support;
 
 const QString kNoEncryption = QStringLiteral(
-    "El servidor no admite conexiones cifradas; no se ha enviado la contraseña.\n[FreeTDS]");
+    "El servidor no admite conexiones cifradas; no se ha enviado la contraseña. Si el servidor sí "
+    "admite el cifrado, alguien en la red está intentando debilitarlo.\n[FreeTDS]");
 const QString kStrictOnly =
     QStringLiteral("El servidor solo admite cifrado estricto (TDS 8.0); no se ha enviado la "
                    "contraseña.");

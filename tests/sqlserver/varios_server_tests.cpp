@@ -406,7 +406,8 @@ TEST(UnencryptedServer, BothCommandsSayWhyAndSendNoPassword) {
     TestServer server(state);
     const QJsonObject before = server.readState();
     const QString why = QStringLiteral(
-        "El servidor no admite conexiones cifradas; no se ha enviado la contraseña.");
+        "El servidor no admite conexiones cifradas; no se ha enviado la contraseña. Si el servidor "
+        "sí admite el cifrado, alguien en la red está intentando debilitarlo.");
     RecordingUi ui;
     ui.allow(2);
     TestList list;

@@ -57,6 +57,10 @@ const QString kStrictWithdrawn = QStringLiteral(
 const QString kCertificateDeclined = QStringLiteral(
     "No se ha confiado en el certificado del servidor; no se ha enviado la contraseña.");
 
+// "Not supported" is an honest server's answer as well as an attacker's.
+const QString kNoEncryptionAnswered =
+    kNoEncryption + QStringLiteral(" Si el servidor sí admite el cifrado, alguien en la red está "
+                                   "intentando debilitarlo.");
 const QString kWeakerAnswer = QStringLiteral(
     "Alguien en la red está intentando debilitar el cifrado de la conexión: la respuesta que ha "
     "llegado del servidor cifraría solo el inicio de sesión. Se ha cerrado la conexión; no se ha "
@@ -380,7 +384,7 @@ QString causeOf(Interception interception) {
     case Interception::WeakerAnswer:
         return kWeakerAnswer;
     case Interception::NoEncryption:
-        return kNoEncryption;
+        return kNoEncryptionAnswered;
     case Interception::ClearAfterLogin:
         return kClearAfterLogin;
     case Interception::ClearLogin:
