@@ -25,11 +25,14 @@ struct Transport {
     QDeadlineTimer deadline;
     gnutls_session_t session = nullptr;
     qsizetype packetLeft = 0; // payload bytes of the current packet not yet read
+    bool timedOut = false;    // the server had not answered by the deadline
 
     bool waitForBytes(qsizetype count) {
         while (socket.bytesAvailable() < count) {
             if (deadline.hasExpired() ||
                 !socket.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
+                timedOut =
+                    deadline.hasExpired() || socket.error() == QAbstractSocket::SocketTimeoutError;
                 return false;
             }
         }
@@ -122,11 +125,12 @@ QString taken(gnutls_datum_t& datum) {
     return text;
 }
 
-// What one handshake showed: the server's certificates, and the ALPN
-// protocol agreed on when it completed.
+// What one handshake showed: the server's certificates, the ALPN protocol
+// agreed on when it completed, and whether it ended for want of an answer.
 struct Handshake {
     CertificateChain chain;
     QByteArray protocol;
+    bool timedOut = false;
 };
 
 std::optional<Handshake> handshake(QTcpSocket& socket, const QString& host, Framing framing,
@@ -164,6 +168,7 @@ std::optional<Handshake> handshake(QTcpSocket& socket, const QString& host, Fram
         rc = gnutls_handshake(rawSession);
     } while (rc < 0 && gnutls_error_is_fatal(rc) == 0);
     Handshake shown;
+    shown.timedOut = transport.timedOut;
     gnutls_datum_t agreed{};
     if (rc == 0 && gnutls_alpn_get_selected_protocol(rawSession, &agreed) == 0) {
         shown.protocol = QByteArray(reinterpret_cast<const char*>(agreed.data),
@@ -208,7 +213,10 @@ std::optional<bool> speaksStrictTds(const Route& route, QDeadlineTimer deadline)
     if (shown && shown->protocol == "tds/8.0") {
         return true;
     }
-    return deadline.hasExpired() ? std::nullopt : std::optional(false);
+    if (!shown || shown->timedOut || deadline.hasExpired()) {
+        return std::nullopt;
+    }
+    return false;
 }
 
 bool verifies(const CertificateChain& chain, const TrustRule& rule) {
