@@ -111,7 +111,9 @@ public:
         write("other.tmpl", "cn = \"Otra CA\"\nca\ncert_signing_key\nexpiration_days = 30\n");
         write("srv.tmpl", "cn = \"127.0.0.1\"\ndns_name = \"127.0.0.1\"\nip_address = "
                           "\"127.0.0.1\"\ntls_www_server\nexpiration_days = 30\n");
-        for (const char* key : {"ca.key", "other.key", "srv.key"}) {
+        write("named.tmpl", "cn = \"localhost\"\ndns_name = \"localhost\"\ntls_www_server\n"
+                            "expiration_days = 30\n");
+        for (const char* key : {"ca.key", "other.key", "srv.key", "named.key"}) {
             certtool({"--generate-privkey", "--key-type=ecdsa", "--outfile", path(key)});
         }
         for (const char* ca : {"ca", "other"}) {
@@ -122,6 +124,9 @@ public:
         certtool({"--generate-certificate", "--load-privkey", path("srv.key"),
                   "--load-ca-certificate", path("ca.pem"), "--load-ca-privkey", path("ca.key"),
                   "--template", path("srv.tmpl"), "--outfile", path("srv.pem")});
+        certtool({"--generate-certificate", "--load-privkey", path("named.key"),
+                  "--load-ca-certificate", path("ca.pem"), "--load-ca-privkey", path("ca.key"),
+                  "--template", path("named.tmpl"), "--outfile", path("named.pem")});
         // The authority's list that revokes the server's certificate.
         write("crl.tmpl", "crl_next_update = 30\ncrl_number = 1\n");
         certtool({"--generate-crl", "--load-ca-privkey", path("ca.key"), "--load-ca-certificate",
@@ -387,33 +392,38 @@ TEST(SecureLogin, ATamperingRelayReadsNoBatchAndDropsNothingElse) {
         const char* mode;
         Tampering tampering;
         const QString* cause; // null: the drop goes through, encrypted
-        bool caFile;          // trusted by a section's "ca file", else pinned by a Yes
-    } cases[] = {{"off", {}, &kWeakened, false},
-                 {"off", {}, &kWeakened, true},
-                 {"off", {true, 0}, &kClearAnswer, false},
-                 {"off", {true, 0}, &kClearAnswer, true},
-                 {"strict-capable", {false, -1}, &kWeakened, false},
-                 {"required", {}, nullptr, false},
-                 {"required", {}, nullptr, true}};
+        // A section's host, its certificate trusted by the section's "ca
+        // file"; null: the address typed, its certificate pinned by a Yes.
+        const char* host;
+    } cases[] = {{"off", {}, &kWeakened, nullptr},
+                 {"off", {}, &kWeakened, "127.0.0.1"},
+                 {"off", {}, &kWeakened, "localhost"},
+                 {"off", {true, 0}, &kClearAnswer, nullptr},
+                 {"off", {true, 0}, &kClearAnswer, "localhost"},
+                 {"strict-capable", {false, -1}, &kWeakened, nullptr},
+                 {"required", {}, nullptr, nullptr},
+                 {"required", {}, nullptr, "127.0.0.1"},
+                 {"required", {}, nullptr, "localhost"}};
     Pki pki;
     const CertificateAnswers yes(true);
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.mode) + (c.tampering.answerOn ? ", answer made ON" : "") +
-                     (c.caFile ? ", ca file" : ", pinned"));
+                     (c.host ? std::string(", ca file, host ") + c.host : ", pinned"));
         QJsonObject state = TestServer::defaultState();
         state.insert("encryption", c.mode);
-        if (c.caFile) {
-            state.insert("certificate", pki.path("srv.pem"));
-            state.insert("key", pki.path("srv.key"));
+        if (c.host) {
+            const QString certificate = c.host == std::string("localhost") ? "named" : "srv";
+            state.insert("certificate", pki.path(certificate + ".pem"));
+            state.insert("key", pki.path(certificate + ".key"));
         }
         TestServer server(state);
         PreloginRelay relay(server.port(), QStringLiteral("[Ventas]"), QStringLiteral("[Costes]"),
                             c.tampering);
-        pki.write("freetds.conf", "[Relevo]\n\thost = 127.0.0.1\n\tport = " +
-                                      relay.serverName().section(u',', 1).toUtf8() +
+        pki.write("freetds.conf", "[Relevo]\n\thost = " + QByteArray(c.host ? c.host : "") +
+                                      "\n\tport = " + relay.serverName().section(u',', 1).toUtf8() +
                                       "\n\tca file = " + pki.path("ca.pem").toUtf8() + "\n");
         FreeTdsConf env(pki.path("freetds.conf"));
-        const QString typed = c.caFile ? QStringLiteral("relevo") : relay.serverName();
+        const QString typed = c.host ? QStringLiteral("relevo") : relay.serverName();
         const auto askedBefore = yes.asked.size();
         const QString failure = failureOf([&] {
             dmo::SQLServer sql;
@@ -431,7 +441,7 @@ TEST(SecureLogin, ATamperingRelayReadsNoBatchAndDropsNothingElse) {
         EXPECT_EQ(relay.clearBatches(), 0);
         EXPECT_EQ(relay.clearLogins(), 0);
         EXPECT_EQ(relay.rewrites(), 0);
-        if (c.caFile) {
+        if (c.host) {
             EXPECT_EQ(yes.asked.size(), askedBefore)
                 << "a certificate of the ca file was asked about";
         }
@@ -443,8 +453,9 @@ TEST(SecureLogin, ATamperingRelayReadsNoBatchAndDropsNothingElse) {
 namespace {
 
 // With FreeTDS 1.5, TDS 8.0 is used whenever the server speaks it, also when
-// our own check could not tell in time, and when it said no but the server
-// then closed the TDS 7.x attempt: nothing crosses in clear either way.
+// our own check could not tell in time (its answer held back once), and when
+// it said no but the server then closed the TDS 7.x attempt: nothing crosses
+// in clear either way.
 TEST(SecureLogin, StrictIsTriedWhenTheCheckCannotTellOrTheServerClosesTds7) {
     if (!driverSpeaksStrict()) {
         GTEST_SKIP() << "strict encryption needs FreeTDS 1.5 or later";

@@ -117,11 +117,14 @@ void PreloginRelay::relay(int client) {
             }
             QByteArray bytes(buffer, n);
             if (first && bytes[0] == kTlsHandshake) {
-                if (tampering_.dropTlsFirst < 0 ||
-                    tlsFirstDropped_.fetch_add(1) < tampering_.dropTlsFirst) {
+                const int seen = tlsFirstSeen_.fetch_add(1);
+                if (tampering_.dropTlsFirst < 0 || seen < tampering_.dropTlsFirst) {
                     break;
                 }
-                std::this_thread::sleep_for(std::chrono::milliseconds(tampering_.delayTlsFirstMs));
+                if (seen == 0) {
+                    std::this_thread::sleep_for(
+                        std::chrono::milliseconds(tampering_.delayTlsFirstMs));
+                }
             }
             if (first && bytes[0] == kPrelogin) {
                 ++clearPrelogins_;

@@ -22,7 +22,7 @@ namespace testing_support {
 struct Tampering {
     bool answerOn = false;
     int dropTlsFirst = 0;    // how many TLS-first connections are closed; -1: all
-    int delayTlsFirstMs = 0; // how long each is held before its first byte goes on
+    int delayTlsFirstMs = 0; // how long the first is held before its first byte goes on
 };
 
 class PreloginRelay {
@@ -56,7 +56,7 @@ private:
     std::atomic<int> rewrites_{0};
     std::atomic<int> clearBatches_{0};
     std::atomic<int> clearLogins_{0};
-    std::atomic<int> tlsFirstDropped_{0};
+    std::atomic<int> tlsFirstSeen_{0};
     std::thread acceptor_;
     std::vector<std::thread> sessions_;
 };
