@@ -109,6 +109,13 @@ bool fromThisProcess(int accepted) {
     return false;
 }
 
+void closeFd(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
 bool writeAll(int fd, const QByteArray& bytes) {
     for (qsizetype at = 0; at < bytes.size();) {
         const ssize_t n = ::send(fd, bytes.constData() + at, static_cast<size_t>(bytes.size() - at),
@@ -130,7 +137,6 @@ ServerLink linkTo(const QList<QHostAddress>& addresses, quint16 port, QDeadlineT
         if (link.socket >= 0) {
             return link;
         }
-        link.error = errno;
         link.timedOut = deadline.hasExpired();
         if (link.timedOut) {
             break;
@@ -208,12 +214,8 @@ void DriverRelay::run(QDeadlineTimer deadline) {
     }
     const std::lock_guard lock(mutex_);
     // Closed here, so that the driver learns at once that the link is gone.
-    for (int* fd : {&driver_, &server_}) {
-        if (*fd >= 0) {
-            ::close(*fd);
-            *fd = -1;
-        }
-    }
+    closeFd(driver_);
+    closeFd(server_);
 }
 
 bool DriverRelay::acceptDriver(QDeadlineTimer deadline) {
@@ -224,8 +226,7 @@ bool DriverRelay::acceptDriver(QDeadlineTimer deadline) {
     const int accepted = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     const std::lock_guard lock(mutex_);
     // One connection only: whoever comes next finds nothing listening.
-    ::close(listener_);
-    listener_ = -1;
+    closeFd(listener_);
     if (accepted < 0) {
         return false;
     }
@@ -279,10 +280,7 @@ void DriverRelay::stop(Interception why) {
 
 void DriverRelay::closeAll() {
     for (int* fd : {&listener_, &wake_, &driver_, &server_}) {
-        if (*fd >= 0) {
-            ::close(*fd);
-            *fd = -1;
-        }
+        closeFd(*fd);
     }
 }
 

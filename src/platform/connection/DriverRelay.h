@@ -25,11 +25,11 @@
 
 namespace connection {
 
-// A connected TCP socket to the server, or why there is none.
+// A connected TCP socket to the server, or whether there is none for want
+// of an answer in time.
 struct ServerLink {
     int socket = -1; // owned; -1: none
     bool timedOut = false;
-    int error = 0; // errno of the last address tried
 };
 
 // The first of `addresses` that accepts a connection on `port` by

@@ -1,10 +1,11 @@
 #pragma once
 // A bound on a statement's whole time.  The driver's time-out counts from
 // the last byte read, so a server that trickles bytes could hold a
-// statement for ever; at the bound the watchdog cuts the connection's relay,
-// and the statement fails as timed out.  It owns the relay, so that the
-// relay lives as long as the connection that holds the watchdog.  A statement without a
-// time-out (a drop, which the server may still complete) is never cut.
+// statement for ever; at the bound the watchdog cuts the connection's
+// relay, and the statement fails as timed out.  It owns the relay, so that
+// the relay lives as long as the connection that holds the watchdog.  A
+// statement without a time-out (a drop, which the server may still
+// complete) is never cut.
 
 #include "DriverRelay.h"
 #include "platform/odbc/Odbc.h"

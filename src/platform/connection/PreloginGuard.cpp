@@ -142,45 +142,42 @@ PreloginGuard::PreloginGuard(bool strict, std::function<bool(const QByteArray&)>
     : strict_(strict), namesHost_(std::move(namesHost)), checking_(bool(namesHost_)) {}
 
 PreloginGuard::Step PreloginGuard::fromDriver(const QByteArray& bytes) {
-    if (strict_ || driver_.raw) {
-        return {bytes, std::nullopt};
-    }
-    driver_.held += bytes;
-    Step step;
-    while (const auto packet = driver_.nextPacket()) {
-        const auto data = reinterpret_cast<const std::uint8_t*>(packet->constData());
-        if (driver_.packets == 1) {
-            requested_ =
-                packetEncryption(data, static_cast<std::size_t>(packet->size()), kPreloginPacket);
-        } else if (byteAt(*packet, 0) == kLogin7Packet) {
-            return {QByteArray(), Interception::ClearLogin};
-        }
-        step.forward += *packet;
-    }
-    if (driver_.raw) {
-        step.forward += driver_.held; // the encrypted login and all after it
-        driver_.held.clear();
-    }
-    return step;
+    return take(driver_, bytes, &PreloginGuard::judgeDriverPacket);
 }
 
 PreloginGuard::Step PreloginGuard::fromServer(const QByteArray& bytes) {
-    if (strict_ || server_.raw) {
+    return take(server_, bytes, &PreloginGuard::judgeServerPacket);
+}
+
+PreloginGuard::Step PreloginGuard::take(Stream& stream, const QByteArray& bytes, Judge judge) {
+    if (strict_ || stream.raw) {
         return {bytes, std::nullopt};
     }
-    server_.held += bytes;
+    stream.held += bytes;
     Step step;
-    while (const auto packet = server_.nextPacket()) {
-        if (const auto stop = judgeServerPacket(*packet)) {
+    while (const auto packet = stream.nextPacket()) {
+        if (const auto stop = (this->*judge)(*packet)) {
             return {QByteArray(), stop};
         }
         step.forward += *packet;
     }
-    if (server_.raw) {
-        step.forward += server_.held;
-        server_.held.clear();
+    if (stream.raw) {
+        step.forward += stream.held; // the encrypted login and all after it
+        stream.held.clear();
     }
     return step;
+}
+
+std::optional<Interception> PreloginGuard::judgeDriverPacket(const QByteArray& packet) {
+    if (driver_.packets == 1) {
+        requested_ = packetEncryption(reinterpret_cast<const std::uint8_t*>(packet.constData()),
+                                      static_cast<std::size_t>(packet.size()), kPreloginPacket);
+        return std::nullopt;
+    }
+    if (byteAt(packet, 0) == kLogin7Packet) {
+        return Interception::ClearLogin;
+    }
+    return std::nullopt;
 }
 
 std::optional<Interception> PreloginGuard::judgeServerPacket(const QByteArray& packet) {

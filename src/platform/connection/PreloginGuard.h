@@ -65,6 +65,11 @@ private:
         void take(const QByteArray& payload);
     };
 
+    // Takes `bytes` into `stream` and passes on its whole packets as
+    // `judge` allows, then, once the stream is TLS, everything.
+    using Judge = std::optional<Interception> (PreloginGuard::*)(const QByteArray& packet);
+    Step take(Stream& stream, const QByteArray& bytes, Judge judge);
+    std::optional<Interception> judgeDriverPacket(const QByteArray& packet);
     std::optional<Interception> judgeServerPacket(const QByteArray& packet);
 
     bool strict_;
