@@ -51,12 +51,13 @@ std::string OdbcClient::lastMessages() const {
 }
 
 bool OdbcClient::connect(int port, const QString& uid, const QString& pwd, const QString& database,
-                         const QString& tdsVersion, bool readUncommitted) {
+                         const QString& tdsVersion, bool readUncommitted, const QString& extra) {
     diags_.clear();
     QString cs = QStringLiteral("DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=%1;UID=%2;PWD=%3;"
                                 "TDS_Version=%4;")
                      .arg(port)
-                     .arg(braced(uid), braced(pwd), tdsVersion);
+                     .arg(braced(uid), braced(pwd), tdsVersion) +
+                 extra;
     if (!database.isEmpty()) {
         cs += QStringLiteral("DATABASE=%1;").arg(braced(database));
     }
@@ -81,6 +82,7 @@ bool OdbcClient::connect(int port, const QString& uid, const QString& pwd, const
 bool OdbcClient::query(const QString& sql, std::vector<Row>& rows) {
     diags_.clear();
     rows.clear();
+    types_.clear();
     SQLHSTMT st = SQL_NULL_HSTMT;
     SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st);
     std::u16string text = wide(sql);
@@ -90,6 +92,11 @@ bool OdbcClient::query(const QString& sql, std::vector<Row>& rows) {
     if (ok) {
         SQLSMALLINT cols = 0;
         SQLNumResultCols(st, &cols);
+        for (SQLUSMALLINT c = 1; c <= cols; ++c) {
+            SQLSMALLINT type = 0;
+            SQLDescribeColW(st, c, nullptr, 0, nullptr, &type, nullptr, nullptr, nullptr);
+            types_.push_back(type);
+        }
         while (cols > 0 && SQL_SUCCEEDED(rc = SQLFetch(st))) {
             Row row;
             for (SQLUSMALLINT c = 1; c <= cols; ++c) {

@@ -31,11 +31,15 @@ public:
 
     // Connects with DRIVER={FreeTDS}; values are {}-quoted.  Applies the
     // isolation attribute first when asked.
+    // `extra`: more connection string attributes, e.g. "Language=Spanish;".
     bool connect(int port, const QString& uid, const QString& pwd, const QString& database = {},
-                 const QString& tdsVersion = QStringLiteral("7.3"), bool readUncommitted = false);
+                 const QString& tdsVersion = QStringLiteral("7.3"), bool readUncommitted = false,
+                 const QString& extra = {});
     // Runs `sql` and fetches every row of the first result as text.
     bool query(const QString& sql, std::vector<Row>& rows);
     bool execute(const QString& sql);
+    // The SQL types (SQL_GUID, SQL_BIT, ...) of the last query's columns.
+    const std::vector<SQLSMALLINT>& columnTypes() const { return types_; }
     const std::vector<Diagnostic>& diagnostics() const { return diags_; }
     std::string lastMessages() const;
 
@@ -46,6 +50,7 @@ private:
     SQLHDBC dbc_ = SQL_NULL_HDBC;
     bool connected_ = false;
     std::vector<Diagnostic> diags_;
+    std::vector<SQLSMALLINT> types_;
 };
 
 } // namespace odbc_check

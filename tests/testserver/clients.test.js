@@ -99,6 +99,81 @@ describe(`${client.name} against the test server`, () => {
     assert.deepEqual(server.databaseNames(), defaultState().databases.map((d) => d.name));
   });
 
+  // What stands in a real DROP DATABASE's way, one database per condition:
+  // the refusal in SQL Server's words, in English and in a Spanish session.
+  it('refuses the drops and access changes SQL Server refuses, in English and Spanish', async () => {
+    await server.stop();
+    const state = defaultState();
+    state.version = '15.0.2000.5';
+    state.databases = [
+      { name: 'Ventas' },
+      { name: 'Ventas_foto', snapshotOf: 'Ventas' },
+      { name: 'Publicada', replicated: true },
+      { name: 'Espejo', mirrored: true },
+      { name: 'Grupo', availabilityGroup: { name: 'GA_Ventas', role: 'PRIMARY' } },
+      { name: 'Copia', running: { command: 'BACKUP DATABASE', percent: 42.5 } },
+      { name: 'Restaurando', state: 'RESTORING' },
+      { name: 'Pendiente', state: 'RECOVERY_PENDING' },
+    ];
+    const plain = { ...state, databases: state.databases.map((d) => ({ ...d })) };
+    server.writeState(state);
+    await server.start();
+    const alterFailed = [5069, 16, 'ALTER DATABASE statement failed.', 'Error de la instrucción ALTER DATABASE.'];
+    const cases = [
+      ['DROP DATABASE Ventas', [[3709, 16, 'Cannot drop the database while the database snapshot "Ventas_foto" refers to it. Drop that database first.', 'No se puede quitar la base de datos mientras la instantánea de base de datos "Ventas_foto" haga referencia a ella. Quite primero esa base de datos.']]],
+      ['DROP DATABASE Publicada', [[3724, 16, "Cannot drop the database 'Publicada' because it is being used for replication.", "No se puede quitar la base de datos 'Publicada' porque se está usando para replicación."]]],
+      ['DROP DATABASE Espejo', [[3743, 16, "The database 'Espejo' is enabled for database mirroring. Database mirroring must be removed before you drop the database.", "La base de datos 'Espejo' está habilitada para la creación de reflejo de la base de datos. Debe quitarse la creación de reflejo de la base de datos antes de quitar la base de datos."]]],
+      ['DROP DATABASE Grupo', [[3752, 16, "The database 'Grupo' is currently joined to an availability group.  Before you can drop the database, you need to remove it from the availability group.", "La base de datos 'Grupo' está unida actualmente a un grupo de disponibilidad.  Para poder quitar la base de datos, debe quitarla del grupo de disponibilidad."]]],
+      ['DROP DATABASE Copia', [[3702, 16, 'Cannot drop database "Copia" because it is currently in use.', 'No se puede quitar la base de datos "Copia" porque está en uso.']]],
+      ['DROP DATABASE NoExiste', [[3701, 11, "Cannot drop the database 'NoExiste', because it does not exist or you do not have permission.", "No se puede quitar la base de datos 'NoExiste' porque no existe o no tiene permiso."]]],
+      ['DROP DATABASE msdb', [[3708, 16, "Cannot drop the database 'msdb' because it is a system database.", "No se puede quitar la base de datos 'msdb' porque es una base de datos del sistema."]]],
+      ['ALTER DATABASE Restaurando SET SINGLE_USER WITH ROLLBACK IMMEDIATE', [[5052, 16, 'ALTER DATABASE is not permitted while a database is in the Restoring state.', 'No se permite ALTER DATABASE mientras una base de datos está en estado Restoring.'], alterFailed]],
+      ['ALTER DATABASE Pendiente SET MULTI_USER', [[5052, 16, 'ALTER DATABASE is not permitted while a database is in the Recovery Pending state.', 'No se permite ALTER DATABASE mientras una base de datos está en estado Recovery Pending.'], alterFailed]],
+      ['ALTER DATABASE Copia SET RESTRICTED_USER', [[5070, 16, "Database state cannot be changed while other users are using the database 'Copia'", "No se puede cambiar el estado de la base de datos mientras otros usuarios la están usando: 'Copia'."], alterFailed]],
+      ['ALTER DATABASE NoExiste SET SINGLE_USER', [[5011, 14, "User does not have permission to alter database 'NoExiste', the database does not exist, or the database is not in a state that allows access checks.", "El usuario no tiene permiso para modificar la base de datos 'NoExiste', la base de datos no existe o la base de datos no está en un estado que permita comprobaciones de acceso."]]],
+      ['SELECT name FROM sys.nada', [[208, 16, "Invalid object name 'sys.nada'.", "El nombre de objeto 'sys.nada' no es válido."]]],
+      ['SELECT nada FROM sys.databases', [[207, 16, "Invalid column name 'nada'.", "El nombre de columna 'nada' no es válido."]]],
+    ];
+    for (const [language, setLanguage, column] of [['English', [], 2], ['Spanish', ['SET LANGUAGE Spanish'], 3]]) {
+      for (const [sql, expected] of cases) {
+        const r = await client.run(server.port, ...SA, [...setLanguage, sql]);
+        assert.ok(r.connected, r.stderr || String(r.error));
+        assert.deepEqual(errors(r), expected.map((e) => [e[0], e[1], e[column]]), `${language}: ${sql}`);
+      }
+    }
+    assert.deepEqual(server.readState().databases, plain.databases, 'nothing refused changed the state');
+
+    // Log shipping, an offline database and a snapshot itself drop.
+    const allowed = await client.run(server.port, ...SA, ['DROP DATABASE Ventas_foto', 'DROP DATABASE Ventas', 'DROP DATABASE Restaurando']);
+    assert.deepEqual(errors(allowed), []);
+    assert.deepEqual(server.databaseNames(), ['Publicada', 'Espejo', 'Grupo', 'Copia', 'Pendiente']);
+  });
+
+  it('lets a waiting session take a database the moment it becomes single-user', async () => {
+    await server.stop();
+    const state = defaultState();
+    state.databases = [{ name: 'Ocupada', running: { command: 'RESTORE DATABASE', percent: 10 }, slotTaker: { login: 'intruso', host: 'PC-X', program: 'Excel' } }];
+    server.writeState(state);
+    await server.start();
+    const r = await client.run(server.port, ...SA, [
+      'SET LANGUAGE Español',
+      'ALTER DATABASE [Ocupada] SET SINGLE_USER WITH ROLLBACK IMMEDIATE',
+      "SELECT loginame, hostname, program_name FROM master.dbo.sysprocesses WHERE dbid = DB_ID(N'Ocupada')",
+      'DROP DATABASE [Ocupada]',
+      'ALTER DATABASE [Ocupada] SET MULTI_USER',
+    ]);
+    // tsql keeps the context and language messages to itself; tedious shows them.
+    const changes = r.messages.filter((m) => m.number === 5703);
+    if (changes.length) assert.equal(changes.at(-1).text, 'Se cambió la configuración de idioma a Español.');
+    assert.deepEqual(r.messages.filter((m) => m.number !== 5701 && m.number !== 5703).map((m) => m.number), [5060, 3702, 5064, 5069]);
+    assert.deepEqual(errors(r).slice(1), [
+      [5064, 16, "No se pueden realizar cambios en el estado o las opciones de la base de datos 'Ocupada' en este momento. La base de datos está en modo de usuario único y hay un usuario conectado a ella."],
+      [5069, 16, 'Error de la instrucción ALTER DATABASE.'],
+    ]);
+    assert.deepEqual(r.rows.at(-1).map((v) => v.trim()), ['intruso', 'PC-X', 'Excel']);
+    assert.deepEqual(server.readState().databases, [{ name: 'Ocupada', singleUser: true, sessions: [{ login: 'intruso', host: 'PC-X', program: 'Excel' }] }]);
+  });
+
   it('refuses to drop a database that another client has in use, until it lets go', async () => {
     const holder = await client.hold(server, ...SA, 'USE Compras');
     try {

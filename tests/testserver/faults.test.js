@@ -76,6 +76,16 @@ describe(`${client.name} meets the server's faults`, () => {
       }));
   }
 
+  it('carries out a drop whose answer it loses, then closes the connection', () =>
+    withFaults([{ stage: 'query', action: 'loseAnswer', statement: 'DROP' }], async (server) => {
+      const r = await client.run(server.port, 'sa', 'Secreto.1', ['DROP DATABASE [Ventas]', LIST]);
+      assert.equal(r.failed, true, 'the client sees the connection end');
+      assert.deepEqual(r.rows, []);
+      assert.deepEqual(serverErrors(r), []);
+      assert.deepEqual(server.readState().databases.map((d) => d.name), ['Compras', 'Nóminas 2024']);
+      assert.ok(server.logLines().some((l) => l.fault === 'loseAnswer'), 'the fault is logged');
+    }));
+
   it('touches only the connections of the login a fault names', () =>
     withFaults([{ stage: 'login', action: 'close', login: 'LECTOR' }], async (server) => {
       const other = await client.run(server.port, 'sa', 'Secreto.1', ['SELECT 1']);

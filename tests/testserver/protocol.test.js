@@ -106,3 +106,36 @@ it('runs statements sent as sp_executesql, with their parameters, as a batch wou
     server.cleanup();
   }
 });
+
+it('sends bit, uniqueidentifier, datetime and real columns, and their NULLs, as tedious reads them', async () => {
+  const state = defaultState();
+  state.version = '15.0.2000.5';
+  state.databases = [
+    { name: 'Ventas', backups: [{ finished: '2026-11-30T22:15:03.5', type: 'D', device: '/b/V.bak' }], mirrored: true, running: { command: 'BACKUP DATABASE', percent: 42.5 } },
+    { name: 'Foto', snapshotOf: 'Ventas' },
+  ];
+  const server = await startServer(state);
+  try {
+    const conn = await connect(server.port);
+    const cases = [
+      ["SELECT is_read_only, is_published, replica_id FROM sys.databases WHERE database_id = DB_ID(N'Foto')", [true, false, null]],
+      ["SELECT mirroring_guid FROM sys.database_mirroring WHERE database_id = DB_ID(N'Foto')", [null]],
+      ["SELECT backup_finish_date, media_set_id FROM msdb.dbo.backupset WHERE database_name = N'Ventas'", [new Date(Date.UTC(2026, 10, 30, 22, 15, 3, 500)), 1]],
+      ["SELECT command, percent_complete FROM sys.dm_exec_requests WHERE database_id = DB_ID(N'Ventas')", ['BACKUP DATABASE', 42.5]],
+    ];
+    for (const [sql, expected] of cases) {
+      const r = await query(conn, sql);
+      assert.equal(r.err, undefined, sql);
+      assert.deepEqual(r.rows, [expected], sql);
+    }
+    const mirrored = await query(conn, "SELECT mirroring_guid FROM sys.database_mirroring WHERE database_id = DB_ID(N'Ventas')");
+    const guid = mirrored.rows[0][0];
+    assert.match(guid, /^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$/);
+    const again = await query(conn, `SELECT database_id FROM sys.database_mirroring WHERE mirroring_guid = '${guid.toLowerCase()}'`);
+    assert.deepEqual(again.rows, [[5]], 'the GUID reads back as it was sent');
+    await close(conn);
+  } finally {
+    await server.stop();
+    server.cleanup();
+  }
+});

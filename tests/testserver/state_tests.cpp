@@ -102,6 +102,96 @@ TEST(ServerState, SavingReplacesTheFileWholeAndLeavesNoTemporaryFile) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"state.json"});
 }
 
+// The conditions that stand in a drop's way: every key read, and written
+// back unchanged.
+TEST(ServerState, ReadsAndWritesBackTheConditionsOfADatabase) {
+    const char* const json = R"({"version": "15.0.2000.5", "logins": [],
+      "databases": [
+        {"name": "Ventas", "state": "RESTORING", "restrictedUser": true, "mirrored": true,
+         "logShipping": "primary", "availabilityGroup": {"name": "GA_Ventas", "role": "SECONDARY"},
+         "files": [{"name": "Ventas", "physical": "/d/Ventas.mdf", "state": "OFFLINE", "size": 8}],
+         "backups": [{"finished": "2026-11-30T22:15:03.250", "type": "L", "device": "/b/V.trn"}],
+         "running": {"command": "BACKUP LOG", "percent": 42.5},
+         "slotTaker": {"login": "ana", "host": "PC-ANA", "program": "Excel"}},
+        {"name": "Ventas_foto", "snapshotOf": "ventas", "state": "OFFLINE"}]})";
+    QString error;
+    const auto s = parseState(json, error);
+    ASSERT_TRUE(s) << error.toStdString();
+    const Database& d = s->databases[0];
+    EXPECT_EQ(d.status, DatabaseStatus::Restoring);
+    EXPECT_TRUE(d.restrictedUser && d.mirrored);
+    EXPECT_EQ(d.logShipping, LogShipping::Primary);
+    EXPECT_EQ(d.availabilityGroup, (AvailabilityGroup{"GA_Ventas", false}));
+    EXPECT_EQ(databaseFiles(d), (QList<DatabaseFile>{{"Ventas", "/d/Ventas.mdf", false, 8}}));
+    ASSERT_EQ(d.backups.size(), 1);
+    EXPECT_EQ(d.backups[0].finished.time().msec(), 250);
+    EXPECT_EQ(d.backups[0].type, 'L');
+    EXPECT_EQ(d.running, (RunningRequest{"BACKUP LOG", 42.5}));
+    EXPECT_EQ(d.slotTaker, (HoldingSession{"ana", "PC-ANA", "Excel"}));
+    const Database& snapshot = s->databases[1];
+    EXPECT_EQ(snapshot.snapshotOf, QString("ventas"));
+    // Without "files": a data and a log file, offline with the database.
+    EXPECT_EQ(databaseFiles(snapshot),
+              (QList<DatabaseFile>{
+                  {"Ventas_foto", "/var/opt/mssql/data/Ventas_foto.mdf", false, 1024},
+                  {"Ventas_foto_log", "/var/opt/mssql/data/Ventas_foto_log.ldf", false, 256}}));
+
+    const QByteArray written = serializeState(*s);
+    const auto again = parseState(written, error);
+    ASSERT_TRUE(again) << error.toStdString();
+    EXPECT_EQ(serializeState(*again), written);
+    EXPECT_TRUE(written.contains("\"finished\": \"2026-11-30T22:15:03.250\""))
+        << written.toStdString();
+}
+
+TEST(ServerState, RefusesBadConditionsWithAReason) {
+    const std::pair<const char*, const char*> cases[] = {
+        {R"({"name": "A", "state": "online"})", "state"},
+        {R"({"name": "A", "singleUser": true, "restrictedUser": true})", "restrictedUser"},
+        {R"({"name": "A", "snapshotOf": "Nadie"})", "snapshot"},
+        {R"({"name": "A", "snapshotOf": "A"})", "snapshot"},
+        {R"({"name": "A", "mirrored": "yes"})", "mirrored"},
+        {R"({"name": "A", "availabilityGroup": {"name": "G", "role": "primary"}})", "role"},
+        {R"({"name": "A", "availabilityGroup": {"name": "G", "role": "PRIMARY", "x": 1}})",
+         "\"x\""},
+        {R"({"name": "A", "logShipping": "both"})", "logShipping"},
+        {R"({"name": "A", "files": []})", "at least one file"},
+        {R"({"name": "A", "files": [{"name": "A", "physical": "/a", "size": 0}]})", "size"},
+        {R"({"name": "A", "files": [{"name": "A", "physical": "/a", "size": 1, "state": "GONE"}]})",
+         "state"},
+        {R"({"name": "A", "backups": [{"finished": "2026-11-30T22:15:03Z", "type": "D",
+                                       "device": "/b"}]})",
+         "finished"},
+        {R"({"name": "A", "backups": [{"finished": "2026-02-30T22:15:03", "type": "D",
+                                       "device": "/b"}]})",
+         "finished"},
+        {R"({"name": "A", "backups": [{"finished": "2026-11-30T22:15:03", "type": "F",
+                                       "device": "/b"}]})",
+         "type"},
+        {R"({"name": "A", "running": {"command": "BACKUP DATABASE", "percent": 101}})", "percent"},
+        {R"({"name": "A", "running": {"command": "", "percent": 1}})", "command"},
+        {R"({"name": "A", "slotTaker": {"host": "PC"}})", "login"},
+    };
+    for (const auto& [database, reason] : cases) {
+        const QByteArray json =
+            QByteArray(R"({"version": "15.0.1", "logins": [], "databases": [)") + database +
+            R"(, {"name": "B"}]})";
+        EXPECT_TRUE(errorFor(json).contains(reason))
+            << database << ": " << errorFor(json).toStdString();
+    }
+    // A snapshot of a snapshot, and one group with two roles.
+    EXPECT_TRUE(errorFor(R"({"version": "15.0.1", "logins": [], "databases": [{"name": "A"},
+                   {"name": "B", "snapshotOf": "A"}, {"name": "C", "snapshotOf": "B"}]})")
+                    .contains("snapshot itself"));
+    EXPECT_TRUE(errorFor(R"({"version": "15.0.1", "logins": [], "databases": [
+                   {"name": "A", "availabilityGroup": {"name": "G", "role": "PRIMARY"}},
+                   {"name": "B", "availabilityGroup": {"name": "g", "role": "SECONDARY"}}]})")
+                    .contains("two roles"));
+    EXPECT_TRUE(errorFor(R"({"version": "9.0.1", "logins": [], "databases": [],
+                             "faults": [{"stage": "rows", "action": "loseAnswer"}]})")
+                    .contains("query stage"));
+}
+
 // Collations: which names are one name, how ORDER BY sorts (accented letters
 // among their base letters; Spanish puts Ñ after N), and the bytes clients
 // receive.

@@ -65,6 +65,33 @@ TEST(Statements, TheCatalogQueriesOfTheTool) {
               (QStringList{"master", "", "sysdatabases"}));
 }
 
+TEST(Statements, TopTwoConditionsAndRestrictedUser) {
+    const Batch b =
+        parseBatch("SELECT TOP 1 backup_finish_date, media_set_id FROM msdb.dbo.backupset WHERE "
+                   "database_name = N'O''Brien' AND type = 'D' ORDER BY backup_finish_date DESC");
+    ASSERT_FALSE(b.error) << b.error->text.toStdString();
+    const auto& s = std::get<Select>(b.statements[0]);
+    EXPECT_EQ(s.top, 1);
+    ASSERT_EQ(s.where.size(), 2);
+    EXPECT_EQ(s.where[0].column, "database_name");
+    EXPECT_EQ(s.where[0].value.text, "O'Brien");
+    EXPECT_EQ(s.where[1].value.text, "D");
+    EXPECT_TRUE(s.orderBy.at(0).descending);
+    EXPECT_EQ(
+        std::get<Select>(parseBatch("SELECT TOP (3) name FROM sys.databases").statements[0]).top,
+        3);
+
+    const auto alter = [](const char* text) {
+        return std::get<AlterDatabase>(parseBatch(text).statements.at(0));
+    };
+    EXPECT_EQ(alter("ALTER DATABASE [V] SET RESTRICTED_USER WITH ROLLBACK IMMEDIATE").access,
+              AlterDatabase::Access::Restricted);
+    EXPECT_EQ(alter("ALTER DATABASE V SET SINGLE_USER").access, AlterDatabase::Access::Single);
+    EXPECT_EQ(alter("alter database V set multi_user with no_wait").termination,
+              AlterDatabase::Termination::NoWait);
+    EXPECT_EQ(errorOf("SELECT name FROM sys.databases WHERE name = 'a' AND").number, 156);
+}
+
 TEST(Statements, TheSetBatchesDriversSendWhenTheyConnect) {
     const Batch b = parseBatch(
         "set textsize 2147483647\nset quoted_identifier on\nset arithabort off\n"

@@ -1,5 +1,7 @@
 #include "Catalog.h"
 
+#include <algorithm>
+
 namespace engine {
 
 namespace {
@@ -53,7 +55,9 @@ Product describeProduct(const QString& version) {
 }
 
 namespace {
-bool heldOutside(const state::Database& d) { return d.inUse || !d.sessions.isEmpty(); }
+bool heldOutside(const state::Database& d) {
+    return d.inUse || !d.sessions.isEmpty() || d.running.has_value();
+}
 } // namespace
 
 Catalog::Catalog(state::ServerState s, QString statePath)
@@ -62,12 +66,15 @@ Catalog::Catalog(state::ServerState s, QString statePath)
     for (const QString& name : state::systemDatabases()) {
         entries_.append(DatabaseEntry{name, id++, true, false});
     }
+    int mediaSet = 1;
     for (const state::Database& d : state_.databases) {
-        entries_.append(DatabaseEntry{d.name, id++, false, heldOutside(d), d.singleUser});
+        entries_.append(DatabaseEntry{d.name, id++, false, heldOutside(d), d.singleUser, mediaSet});
+        mediaSet += static_cast<int>(d.backups.size());
     }
 }
 
-bool Catalog::setUserAccess(const QString& name, bool singleUser, bool endHolders, QString& error) {
+bool Catalog::setUserAccess(const QString& name, UserAccess access, bool endHolders, bool takeSlot,
+                            QString& error) {
     state::ServerState next = state_;
     state::Database* changed = nullptr;
     for (state::Database& d : next.databases) {
@@ -79,10 +86,17 @@ bool Catalog::setUserAccess(const QString& name, bool singleUser, bool endHolder
         error = QStringLiteral("no such user database");
         return false;
     }
-    changed->singleUser = singleUser;
+    changed->singleUser = access == UserAccess::Single;
+    changed->restrictedUser = access == UserAccess::Restricted;
     if (endHolders) {
         changed->inUse = false;
         changed->sessions.clear();
+        changed->running.reset();
+    }
+    if (takeSlot && changed->slotTaker) {
+        // It was waiting for the database; now it is the one user in it.
+        changed->sessions = {*changed->slotTaker};
+        changed->slotTaker.reset();
     }
     const state::Database saved = *changed;
     if (!state::saveState(path_, next, error)) {
@@ -112,12 +126,17 @@ const DatabaseEntry* Catalog::find(const QString& name) const {
 }
 
 const DatabaseEntry* Catalog::findById(int id) const {
-    for (const DatabaseEntry& e : entries_) {
-        if (e.id == id) {
-            return &e;
-        }
-    }
-    return nullptr;
+    // Ids only grow along the list, drops leave gaps.
+    const auto at =
+        std::lower_bound(entries_.begin(), entries_.end(), id,
+                         [](const DatabaseEntry& e, int wanted) { return e.id < wanted; });
+    return at != entries_.end() && at->id == id ? &*at : nullptr;
+}
+
+const state::Database* Catalog::details(const DatabaseEntry& e) const {
+    // entries_ holds the system databases, then state_.databases in order.
+    const qsizetype at = &e - entries_.data() - state::systemDatabases().size();
+    return e.system || at < 0 || at >= state_.databases.size() ? nullptr : &state_.databases[at];
 }
 
 const state::Login* Catalog::login(const QString& name) const {

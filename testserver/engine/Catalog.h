@@ -33,7 +33,13 @@ struct DatabaseEntry {
     bool system = false;
     bool inUse = false; // held outside this server, from the state file
     bool singleUser = false;
+    // msdb's media_set_id of its first backup: numbered once, at start, so
+    // that a drop does not renumber the others.
+    int firstMediaSet = 1;
 };
+
+// ALTER DATABASE ... SET SINGLE_USER | RESTRICTED_USER | MULTI_USER.
+enum class UserAccess { Single, Restricted, Multi };
 
 class Catalog {
 public:
@@ -48,6 +54,9 @@ public:
     bool sameDatabase(const QString& a, const QString& b) const;
     const state::Collation& collation() const { return state_.collation; }
     const DatabaseEntry* findById(int id) const;
+    // The state file's entry of a database of databases(); none for a
+    // system one.  Constant time, for the listings of many databases.
+    const state::Database* details(const DatabaseEntry& e) const;
     const state::Login* login(const QString& name) const;
     // The state file's entry of a user database; none for a system one.
     const state::Database* userDatabase(const QString& name) const;
@@ -56,10 +65,12 @@ public:
     // Removes a user database and saves the state; on a failed save nothing
     // changes and `error` says why.
     bool drop(const QString& name, QString& error);
-    // Sets a user database to single-user or multi-user access and saves the
-    // state; endHolders also ends the staged sessions that hold it.  On a
-    // failed save nothing changes and `error` says why.
-    bool setUserAccess(const QString& name, bool singleUser, bool endHolders, QString& error);
+    // Sets a user database's access and saves the state; endHolders also
+    // ends the staged sessions and the running request that hold it, and
+    // takeSlot lets its slot taker in.  On a failed save nothing changes and
+    // `error` says why.
+    bool setUserAccess(const QString& name, UserAccess access, bool endHolders, bool takeSlot,
+                       QString& error);
 
 private:
     state::ServerState state_;

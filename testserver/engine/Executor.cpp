@@ -1,5 +1,11 @@
 #include "Executor.h"
 
+#include "Messages.h"
+#include "Views.h"
+
+#include <QDateTime>
+#include <QUuid>
+
 #include <algorithm>
 #include <optional>
 
@@ -9,12 +15,6 @@ namespace {
 
 using tds::Column;
 using tds::Value;
-
-struct StatementError {
-    int number;
-    int severity;
-    QString text;
-};
 
 Value text(const QString& s) { return Value{s.toStdU16String()}; }
 
@@ -26,19 +26,67 @@ Value idOf(const DatabaseEntry* db) {
     return v;
 }
 
-// The catalog views a SELECT can name.
-struct View {
-    QString name;     // as in permission messages: "sysdatabases" or "databases"
-    QString idColumn; // "dbid" or "database_id"
-    Column::Type idType;
-};
-
-// One output column: its metadata and how to compute it for a database row
-// (nullptr when there is no FROM).
+// One output column: its metadata and how to compute it for a row of the
+// view (any row, or none, when there is no FROM).
 struct OutputColumn {
     Column meta;
-    std::function<Value(const DatabaseEntry*)> value;
+    std::function<Value(qsizetype)> value;
 };
+
+// The words ALTER DATABASE's 5052 uses for a state, in both languages.
+QString stateWord(state::DatabaseStatus s) {
+    using S = state::DatabaseStatus;
+    switch (s) {
+    case S::Offline:
+        return QStringLiteral("Offline");
+    case S::Restoring:
+        return QStringLiteral("Restoring");
+    case S::Recovering:
+        return QStringLiteral("Recovering");
+    case S::RecoveryPending:
+        return QStringLiteral("Recovery Pending");
+    case S::Suspect:
+        return QStringLiteral("Suspect");
+    case S::Emergency:
+        return QStringLiteral("Emergency");
+    case S::Online:
+        break;
+    }
+    return QStringLiteral("Online");
+}
+
+QString accessName(sql::AlterDatabase::Access a) {
+    switch (a) {
+    case sql::AlterDatabase::Access::Single:
+        return QStringLiteral("SINGLE_USER");
+    case sql::AlterDatabase::Access::Restricted:
+        return QStringLiteral("RESTRICTED_USER");
+    case sql::AlterDatabase::Access::Multi:
+        break;
+    }
+    return QStringLiteral("MULTI_USER");
+}
+
+UserAccess userAccess(sql::AlterDatabase::Access a) {
+    switch (a) {
+    case sql::AlterDatabase::Access::Single:
+        return UserAccess::Single;
+    case sql::AlterDatabase::Access::Restricted:
+        return UserAccess::Restricted;
+    case sql::AlterDatabase::Access::Multi:
+        break;
+    }
+    return UserAccess::Multi;
+}
+
+// SQL Server ignores trailing blanks when it compares texts.
+QStringView withoutTrailingBlanks(const std::u16string& s) {
+    QStringView v(s);
+    while (!v.isEmpty() && v.back() == u' ') {
+        v.chop(1);
+    }
+    return v;
+}
 
 class Runner {
 public:
@@ -56,12 +104,23 @@ public:
         try {
             return std::visit([this](const auto& s) { return exec(s); }, st);
         } catch (const StatementError& e) {
-            out_.message(serverMessage(e.number, e.severity, e.text));
+            send(e);
             return Done{tds::done::Error, curCmdOf(st), 0};
         }
     }
 
 private:
+    Language language() const {
+        return session_.language == languageName(Language::Spanish) ? Language::Spanish
+                                                                    : Language::English;
+    }
+
+    // A message in the session's language.
+    void send(const StatementError& e) {
+        out_.message(serverMessage(e.number, e.severity,
+                                   messageText(e.number, language(), e.args, e.variant)));
+    }
+
     static std::uint16_t curCmdOf(const sql::Statement& st) {
         if (std::holds_alternative<sql::Select>(st)) {
             return tds::curcmd::Select;
@@ -81,22 +140,15 @@ private:
     std::optional<Done> exec(const sql::Use& u) {
         const DatabaseEntry* db = catalog_.find(u.database);
         if (!db) {
-            throw StatementError{911, 16,
-                                 QStringLiteral("Database '%1' does not exist. Make sure that the "
-                                                "name is entered correctly.")
-                                     .arg(u.database)};
+            throw StatementError{911, 16, {u.database}};
         }
         if (db->singleUser && db->name != session_.database && inUse_(*db)) {
-            throw StatementError{924, 14,
-                                 QStringLiteral("Database '%1' is already open and can only have "
-                                                "one user at a time.")
-                                     .arg(db->name)};
+            throw StatementError{924, 14, {db->name}};
         }
         const QString old = session_.database;
         session_.database = db->name;
         out_.envChange(tds::envchange::Database, db->name.toStdU16String(), old.toStdU16String());
-        out_.message(serverMessage(
-            5701, 0, QStringLiteral("Changed database context to '%1'.").arg(db->name)));
+        send(StatementError{5701, 0, {db->name}});
         return Done{0, tds::curcmd::Use, 0};
     }
 
@@ -111,16 +163,7 @@ private:
             }
             break;
         case sql::Set::Kind::Language:
-            if (!sameName(s.value, QStringLiteral("us_english")) &&
-                !sameName(s.value, QStringLiteral("English"))) {
-                throw StatementError{
-                    2732, 16, QStringLiteral("The language '%1' is not supported.").arg(s.value)};
-            }
-            out_.envChange(tds::envchange::Language, u"us_english",
-                           session_.language.toStdU16String());
-            session_.language = QStringLiteral("us_english");
-            out_.message(
-                serverMessage(5703, 0, QStringLiteral("Changed language setting to us_english.")));
+            setLanguage(s.value);
             break;
         case sql::Set::Kind::Value:
             checkValue(s);
@@ -129,20 +172,33 @@ private:
         return std::nullopt;
     }
 
+    // us_english (or English) and Spanish (or Español) are served.
+    void setLanguage(const QString& wanted) {
+        Language next = Language::English;
+        if (isSpanishName(wanted)) {
+            next = Language::Spanish;
+        } else if (!sameName(wanted, QStringLiteral("us_english")) &&
+                   !sameName(wanted, QStringLiteral("English"))) {
+            throw StatementError{2732, 16, {wanted}};
+        }
+        const QString name = languageName(next);
+        out_.envChange(tds::envchange::Language, name.toStdU16String(),
+                       session_.language.toStdU16String());
+        session_.language = name;
+        send(StatementError{5703, 0, {name}});
+    }
+
     static void checkValue(const sql::Set& s) {
         const QString& option = s.options.first();
         if (option == QLatin1String("DATEFORMAT")) {
             static const QStringList orders = {"MDY", "DMY", "YMD", "YDM", "MYD", "DYM"};
             if (!orders.contains(s.value.toUpper())) {
-                throw StatementError{
-                    2741, 16,
-                    QStringLiteral("SET DATEFORMAT date order '%1' is invalid.").arg(s.value)};
+                throw StatementError{2741, 16, {s.value}};
             }
         } else if (option == QLatin1String("DATEFIRST")) {
             const int v = s.value.toInt();
             if (v < 1 || v > 7) {
-                throw StatementError{
-                    2740, 16, QStringLiteral("SET DATEFIRST %1 is out of range.").arg(s.value)};
+                throw StatementError{2740, 16, {s.value}};
             }
         }
     }
@@ -153,7 +209,7 @@ private:
             try {
                 dropOne(name);
             } catch (const StatementError& e) {
-                out_.message(serverMessage(e.number, e.severity, e.text));
+                send(e);
                 failed = true;
             }
         }
@@ -161,42 +217,48 @@ private:
                     tds::curcmd::DropDatabase, 0};
     }
 
+    // The first snapshot of the database, in state-file order.
+    const state::Database* snapshotOf(const DatabaseEntry& db) const {
+        for (const state::Database& d : catalog_.state().databases) {
+            if (d.snapshotOf && catalog_.sameDatabase(*d.snapshotOf, db.name)) {
+                return &d;
+            }
+        }
+        return nullptr;
+    }
+
+    // In SQL Server's order: existence and permission, use, snapshots,
+    // replication, mirroring, availability groups.  Log shipping and a
+    // database that is not online do not stop a drop.
     void dropOne(const QString& name) {
         if (catalog_.isSystemName(name)) {
-            throw StatementError{
-                3708, 16,
-                QStringLiteral("Cannot drop the database '%1' because it is a system database.")
-                    .arg(name)};
+            throw StatementError{3708, 16, {name}};
         }
         const DatabaseEntry* db = catalog_.find(name);
         if (!db || !(session_.sysadmin || owns(*db))) {
-            throw StatementError{3701, 11,
-                                 QStringLiteral("Cannot drop the database '%1', because it does "
-                                                "not exist or you do not have permission.")
-                                     .arg(name)};
+            throw StatementError{3701, 11, {name}};
         }
         if (inUse_(*db)) {
-            throw StatementError{
-                3702, 16,
-                QStringLiteral("Cannot drop database \"%1\" because it is currently in use.")
-                    .arg(name)};
+            throw StatementError{3702, 16, {name}};
         }
-        if (const state::Database* d = catalog_.userDatabase(db->name); d && d->replicated) {
-            throw StatementError{
-                3724, 16,
-                QStringLiteral("Cannot drop the database '%1' because it is being used for "
-                               "replication.")
-                    .arg(name)};
+        if (const state::Database* snapshot = snapshotOf(*db)) {
+            throw StatementError{3709, 16, {snapshot->name}};
+        }
+        const state::Database* d = catalog_.details(*db);
+        if (d && d->replicated) {
+            throw StatementError{3724, 16, {name}};
+        }
+        if (d && d->mirrored) {
+            throw StatementError{3743, 16, {name}};
+        }
+        if (d && d->availabilityGroup) {
+            throw StatementError{3752, 16, {name}};
         }
         const QString actual = db->name; // the entry goes away with the drop
         QString why;
         if (!catalog_.drop(actual, why)) {
             // The file could not be written: the database stays, and says so.
-            throw StatementError{
-                5120, 16,
-                QStringLiteral("Cannot drop the database '%1': the state file could not be "
-                               "written (%2).")
-                    .arg(name, why)};
+            throw StatementError{5120, 16, {name, why}, "state file"};
         }
     }
 
@@ -204,10 +266,9 @@ private:
         try {
             alterOne(a);
         } catch (const StatementError& e) {
-            out_.message(serverMessage(e.number, e.severity, e.text));
-            if (e.number != 5011 && e.number != 5058) {
-                out_.message(
-                    serverMessage(5069, 16, QStringLiteral("ALTER DATABASE statement failed.")));
+            send(e);
+            if (e.number != 5011 && e.number != 5058 && e.number != 5069) {
+                send(StatementError{5069, 16});
             }
             return Done{tds::done::Error, tds::curcmd::AlterDatabase, 0};
         }
@@ -215,205 +276,192 @@ private:
     }
 
     void alterOne(const sql::AlterDatabase& a) {
-        const QString option =
-            a.singleUser ? QStringLiteral("SINGLE_USER") : QStringLiteral("MULTI_USER");
         const DatabaseEntry* db = catalog_.find(a.name);
         if (db && db->system) {
-            throw StatementError{5058, 16,
-                                 QStringLiteral("Option '%1' cannot be set in database '%2'.")
-                                     .arg(option, db->name)};
+            throw StatementError{5058, 16, {accessName(a.access), db->name}};
         }
         if (!db || !(session_.sysadmin || owns(*db))) {
-            throw StatementError{5011, 14,
-                                 QStringLiteral("User does not have permission to alter database "
-                                                "'%1', the database does not exist, or the "
-                                                "database is not in a state that allows access "
-                                                "checks.")
-                                     .arg(a.name)};
+            throw StatementError{5011, 14, {a.name}};
+        }
+        const state::Database* d = catalog_.details(*db);
+        // EMERGENCY takes access changes: it is how a damaged database is
+        // repaired.
+        if (d && d->status != state::DatabaseStatus::Online &&
+            d->status != state::DatabaseStatus::Emergency) {
+            throw StatementError{5052, 16, {stateWord(d->status)}};
+        }
+        const bool othersIn = db->name != session_.database && inUse_(*db);
+        if (db->singleUser && a.access != sql::AlterDatabase::Access::Single && othersIn) {
+            // The one user that single-user access allows is someone else.
+            throw StatementError{5064, 16, {db->name}};
         }
         bool endHolders = false;
-        if (a.singleUser && db->name != session_.database && inUse_(*db)) {
+        if (a.access != sql::AlterDatabase::Access::Multi && othersIn) {
             DatabaseEntry onlyClients = *db;
             onlyClients.inUse = false;
             if (a.termination != sql::AlterDatabase::Termination::RollbackImmediate) {
                 // SQL Server waits for the users to leave; this server does not.
-                throw StatementError{5070, 16,
-                                     QStringLiteral("Database state cannot be changed while other "
-                                                    "users are using the database '%1'")
-                                         .arg(db->name)};
+                throw StatementError{5070, 16, {db->name}};
             }
             if (inUse_(onlyClients)) {
                 // Sessions of this server's own clients are not ended.
-                throw StatementError{5061, 16,
-                                     QStringLiteral("ALTER DATABASE failed because a lock could "
-                                                    "not be placed on database '%1'. Try again "
-                                                    "later.")
-                                         .arg(db->name)};
+                throw StatementError{5061, 16, {db->name}};
             }
             endHolders = true;
         }
+        // The slot taker gets in unless this session holds the one place.
+        const bool takeSlot =
+            a.access == sql::AlterDatabase::Access::Single && db->name != session_.database;
         const QString actual = db->name;
         QString why;
-        if (!catalog_.setUserAccess(actual, a.singleUser, endHolders, why)) {
-            throw StatementError{5069, 16,
-                                 QStringLiteral("ALTER DATABASE statement failed: the state file "
-                                                "could not be written (%1).")
-                                     .arg(why)};
+        if (!catalog_.setUserAccess(actual, userAccess(a.access), endHolders, takeSlot, why)) {
+            throw StatementError{5069, 16, {why}, "state file"};
         }
         if (endHolders) {
-            out_.message(serverMessage(5060, 10,
-                                       QStringLiteral("Nonqualified transactions are being rolled "
-                                                      "back. Estimated rollback completion: "
-                                                      "100%.")));
+            send(StatementError{5060, 10});
         }
-    }
-
-    // One row of sysprocesses: this session, then the staged sessions that
-    // hold databases.
-    struct Process {
-        int spid;
-        int dbid;
-        QString login;
-        QString host;
-        QString program;
-    };
-
-    QList<Process> processes() const {
-        const DatabaseEntry* own = catalog_.find(session_.database);
-        QList<Process> rows{{session_.spid, own ? own->id : 1, session_.login, {}, {}}};
-        int spid = 1000; // above this server's own session numbers
-        for (const DatabaseEntry& e : catalog_.databases()) {
-            const state::Database* d = e.system ? nullptr : catalog_.userDatabase(e.name);
-            if (d == nullptr) {
-                continue;
-            }
-            if (d->inUse) {
-                rows.append({spid++, e.id, QStringLiteral("sa"), {}, {}});
-            }
-            for (const state::HoldingSession& h : d->sessions) {
-                rows.append({spid++, e.id, h.login, h.host, h.program});
-            }
-        }
-        return rows;
-    }
-
-    static Value processValue(const Process& p, const QString& column) {
-        // nchar(128) columns: SQL Server pads them with blanks.
-        auto padded = [](const QString& v) { return text(v.leftJustified(128, u' ')); };
-        if (sameName(column, QStringLiteral("spid"))) {
-            return Value{std::int32_t(p.spid)};
-        }
-        if (sameName(column, QStringLiteral("dbid"))) {
-            return Value{std::int32_t(p.dbid)};
-        }
-        if (sameName(column, QStringLiteral("loginame"))) {
-            return padded(p.login);
-        }
-        if (sameName(column, QStringLiteral("hostname"))) {
-            return padded(p.host);
-        }
-        if (sameName(column, QStringLiteral("program_name"))) {
-            return padded(p.program);
-        }
-        throw StatementError{207, 16, QStringLiteral("Invalid column name '%1'.").arg(column)};
-    }
-
-    static Column processColumn(const QString& column) {
-        const bool number =
-            sameName(column, QStringLiteral("spid")) || sameName(column, QStringLiteral("dbid"));
-        return Column{column.toLower().toStdU16String(),
-                      number ? Column::Type::SmallInt : Column::Type::NVarChar, number ? 0 : 128,
-                      false};
     }
 
     // What a WHERE compares with: a constant of the select's own kinds.
     Value conditionValue(const sql::Condition& c) {
         if (c.value.kind == sql::Expr::Kind::Column || c.value.kind == sql::Expr::Kind::Star) {
-            throw StatementError{207, 16,
-                                 QStringLiteral("Invalid column name '%1'.").arg(c.value.text)};
+            throw StatementError{207, 16, {c.value.text}};
         }
-        return column(c.value, std::nullopt).value(nullptr);
+        return column(c.value, nullptr).value(0);
     }
 
-    Done selectProcesses(const sql::Select& s) {
-        if (!s.orderBy.isEmpty()) {
-            throw StatementError{1033, 15,
-                                 QStringLiteral("This server lists sysprocesses in spid order "
-                                                "only.")};
+    static std::optional<QUuid> uuidOf(const Value& v) {
+        const auto* s = std::get_if<std::u16string>(&v);
+        const QString written = s ? QString::fromStdU16String(*s).trimmed() : QString();
+        const QUuid u = QUuid::fromString(written);
+        // QUuid reads a malformed text as the nil GUID, which is also a GUID.
+        static const QString nil = QUuid().toString(QUuid::WithoutBraces);
+        const bool valid = !u.isNull() || written == nil || written == u'{' + nil + u'}';
+        return valid ? std::optional<QUuid>(u) : std::nullopt;
+    }
+
+    static std::int32_t intOf(const std::u16string& s) {
+        bool ok = false;
+        const int n = QString::fromStdU16String(s).trimmed().toInt(&ok);
+        if (!ok) {
+            throw StatementError{245, 16, {QString::fromStdU16String(s)}};
         }
-        QList<QString> names;
-        std::vector<Column> meta;
-        for (const sql::SelectItem& item : s.items) {
-            if (item.expr.kind != sql::Expr::Kind::Column) {
-                throw StatementError{
-                    207, 16, QStringLiteral("Invalid column name '%1'.").arg(item.expr.text)};
+        return n;
+    }
+
+    // column = constant, with SQL Server's conversions: a text compares
+    // with a uniqueidentifier as a GUID (any case), with an integer column
+    // as a number; NULL equals nothing.
+    bool matches(const Value& cell, const Value& wanted, Column::Type type) const {
+        if (std::holds_alternative<std::monostate>(cell) ||
+            std::holds_alternative<std::monostate>(wanted)) {
+            return false;
+        }
+        const auto* wantedText = std::get_if<std::u16string>(&wanted);
+        const auto* wantedNumber = std::get_if<std::int32_t>(&wanted);
+        switch (type) {
+        case Column::Type::UniqueIdentifier: {
+            const std::optional<QUuid> u = uuidOf(wanted);
+            if (!u) {
+                throw StatementError{8169, 16};
             }
-            processValue(Process{}, item.expr.text); // an unknown column is an error
-            names.append(item.expr.text);
-            meta.push_back(processColumn(item.alias.value_or(item.expr.text)));
+            return std::get<tds::Guid>(cell) == std::get<tds::Guid>(guidValue(*u));
         }
-        QList<Process> rows = processes();
-        if (s.where) {
-            const Value wanted = conditionValue(*s.where);
-            rows.removeIf(
-                [&](const Process& p) { return processValue(p, s.where->column) != wanted; });
+        case Column::Type::Bit: {
+            const std::int32_t n = wantedNumber ? *wantedNumber : intOf(*wantedText);
+            return std::get<bool>(cell) == (n != 0);
         }
-        out_.columns(meta);
-        std::vector<Value> values(meta.size());
-        for (const Process& p : rows) {
-            for (qsizetype i = 0; i < names.size(); ++i) {
-                values[static_cast<std::size_t>(i)] = processValue(p, names[i]);
+        case Column::Type::Int:
+        case Column::Type::SmallInt:
+            return std::get<std::int32_t>(cell) ==
+                   (wantedNumber ? *wantedNumber : intOf(*wantedText));
+        case Column::Type::NVarChar: {
+            const auto& s = std::get<std::u16string>(cell);
+            if (wantedNumber) {
+                return intOf(s) == *wantedNumber;
             }
-            out_.row(values);
+            return catalog_.collation().same(withoutTrailingBlanks(s),
+                                             withoutTrailingBlanks(*wantedText));
         }
-        return Done{static_cast<std::uint16_t>(session_.noCount ? 0 : tds::done::Count),
-                    tds::curcmd::Select, static_cast<std::uint64_t>(rows.size())};
+        case Column::Type::DateTime: {
+            const QDateTime t =
+                wantedText ? QDateTime::fromString(QString::fromStdU16String(*wantedText).trimmed(),
+                                                   Qt::ISODateWithMs)
+                           : QDateTime();
+            if (!t.isValid()) {
+                throw StatementError{241, 16};
+            }
+            const QDateTime utc(t.date(), t.time(), Qt::UTC);
+            static const QDate epoch(1900, 1, 1);
+            const tds::DateTime d{
+                static_cast<std::int32_t>(epoch.daysTo(utc.date())),
+                static_cast<std::uint32_t>((utc.time().msecsSinceStartOfDay() * 3 + 5) / 10)};
+            return std::get<tds::DateTime>(cell) == d;
+        }
+        case Column::Type::Real:
+            return wantedNumber && std::get<float>(cell) == static_cast<float>(*wantedNumber);
+        }
+        return false;
+    }
+
+    static Value guidValue(const QUuid& u) {
+        tds::Guid g;
+        const QByteArray bytes = u.toRfc4122();
+        std::copy(bytes.begin(), bytes.end(), g.bytes.begin());
+        return Value{g};
     }
 
     std::optional<Done> exec(const sql::Select& s) {
         std::optional<View> view;
         if (s.from) {
-            view = resolve(*s.from);
+            view = openView(*s.from, catalog_, session_);
         }
-        if (view && view->name == u"sysprocesses") {
-            return selectProcesses(s);
+        const View* v = view ? &*view : nullptr;
+        if (v && !v->sortable && !s.orderBy.isEmpty()) {
+            throw StatementError{1033, 15, {}, "sysprocesses order"};
+        }
+        if (s.top && *s.top < 0) {
+            throw StatementError{1014, 15};
         }
         QList<OutputColumn> cols;
         for (const sql::SelectItem& item : s.items) {
             if (item.expr.kind == sql::Expr::Kind::Star) {
-                if (!view) {
-                    throw StatementError{263, 16,
-                                         QStringLiteral("Must specify table to select from.")};
+                if (!v) {
+                    throw StatementError{263, 16};
                 }
-                cols.append(sourceColumn(*view, QStringLiteral("name")));
-                cols.append(sourceColumn(*view, view->idColumn));
+                for (const QString& name : v->star) {
+                    cols.append(sourceColumn(*v, name));
+                }
                 continue;
             }
-            OutputColumn c = column(item.expr, view);
+            OutputColumn c = column(item.expr, v);
             if (item.alias) {
                 c.meta.name = item.alias->toStdU16String();
             }
             cols.append(c);
         }
-        QList<const DatabaseEntry*> rows;
-        if (view) {
-            for (const DatabaseEntry& e : catalog_.databases()) {
-                if (visible(e)) {
-                    rows.append(&e);
-                }
+        QList<qsizetype> rows;
+        if (v) {
+            rows.reserve(v->rows);
+            for (qsizetype r = 0; r < v->rows; ++r) {
+                rows.append(r);
             }
-            if (s.where) {
-                const Value wanted = conditionValue(*s.where);
-                const OutputColumn compared = sourceColumn(*view, s.where->column);
-                rows.removeIf([&](const DatabaseEntry* e) { return compared.value(e) != wanted; });
+            for (const sql::Condition& c : s.where) {
+                const Value wanted = conditionValue(c);
+                const OutputColumn compared = sourceColumn(*v, c.column);
+                rows.removeIf([&](qsizetype r) {
+                    return !matches(compared.value(r), wanted, compared.meta.type);
+                });
             }
-            sortRows(rows, s, cols, *view);
+            sortRows(rows, s, cols, *v);
         } else {
-            if (s.where) {
-                throw StatementError{
-                    207, 16, QStringLiteral("Invalid column name '%1'.").arg(s.where->column)};
+            if (!s.where.isEmpty()) {
+                throw StatementError{207, 16, {s.where.first().column}};
             }
-            rows.append(nullptr);
+            rows.append(0);
+        }
+        if (s.top && *s.top < rows.size()) {
+            rows.resize(static_cast<qsizetype>(*s.top));
         }
         std::vector<Column> meta;
         meta.reserve(static_cast<std::size_t>(cols.size()));
@@ -422,9 +470,9 @@ private:
         }
         out_.columns(meta);
         std::vector<Value> values(meta.size());
-        for (const DatabaseEntry* e : rows) {
+        for (const qsizetype r : rows) {
             for (qsizetype i = 0; i < cols.size(); ++i) {
-                values[static_cast<std::size_t>(i)] = cols[i].value(e);
+                values[static_cast<std::size_t>(i)] = cols[i].value(r);
             }
             out_.row(values);
         }
@@ -433,74 +481,20 @@ private:
     }
 
     bool owns(const DatabaseEntry& db) const {
-        const state::Database* d = catalog_.userDatabase(db.name);
+        const state::Database* d = catalog_.details(db);
         return d && d->owner && sameName(*d->owner, session_.login);
     }
 
-    // A login without VIEW ANY DATABASE sees master, tempdb and what it owns;
-    // SQL Server leaves the others out of the listings without an error.
-    bool visible(const DatabaseEntry& db) const {
-        return session_.viewAnyDatabase || session_.sysadmin || db.name == u"master" ||
-               db.name == u"tempdb" || owns(db);
-    }
-
-    View resolve(const sql::ObjectName& n) {
-        const qsizetype k = n.parts.size();
-        const QString object = n.parts[k - 1];
-        const QString schema = k >= 2 ? n.parts[k - 2] : QString();
-        const QString database = k >= 3 ? n.parts[k - 3] : QString();
-        const bool remote = k == 4 && !n.parts[0].isEmpty();
-        std::optional<View> v;
-        if (!remote && sameName(object, QStringLiteral("sysdatabases")) &&
-            (schema.isEmpty() || sameName(schema, QStringLiteral("dbo")) ||
-             sameName(schema, QStringLiteral("sys")))) {
-            v = View{QStringLiteral("sysdatabases"), QStringLiteral("dbid"),
-                     Column::Type::SmallInt};
-        } else if (!remote && sameName(object, QStringLiteral("sysprocesses")) &&
-                   (schema.isEmpty() || sameName(schema, QStringLiteral("dbo")) ||
-                    sameName(schema, QStringLiteral("sys")))) {
-            v = View{QStringLiteral("sysprocesses"), QStringLiteral("dbid"),
-                     Column::Type::SmallInt};
-        } else if (!remote && sameName(object, QStringLiteral("databases")) &&
-                   sameName(schema, QStringLiteral("sys")) && catalog_.product().parts.major >= 9) {
-            v = View{QStringLiteral("databases"), QStringLiteral("database_id"), Column::Type::Int};
-        }
-        if (!database.isEmpty() && !catalog_.find(database)) {
-            throw StatementError{911, 16,
-                                 QStringLiteral("Database '%1' does not exist. Make sure that the "
-                                                "name is entered correctly.")
-                                     .arg(database)};
-        }
-        if (!v) {
-            throw StatementError{208, 16,
-                                 QStringLiteral("Invalid object name '%1'.").arg(n.written)};
-        }
-        for (const QString& denied : session_.deny) {
-            if (sameName(denied, v->name) || sameName(denied, QStringLiteral("sys.") + v->name)) {
-                throw StatementError{229, 14,
-                                     QStringLiteral("The SELECT permission was denied on the "
-                                                    "object '%1', database "
-                                                    "'mssqlsystemresource', schema 'sys'.")
-                                         .arg(v->name)};
-            }
-        }
-        return *v;
-    }
-
     static OutputColumn sourceColumn(const View& v, const QString& name) {
-        if (sameName(name, QStringLiteral("name"))) {
-            return {Column{u"name", Column::Type::NVarChar, 128, false},
-                    [](const DatabaseEntry* e) { return text(e->name); }};
+        const ViewColumn* c = v.column(name);
+        if (!c) {
+            throw StatementError{207, 16, {name}};
         }
-        if (sameName(name, v.idColumn)) {
-            return {Column{v.idColumn.toStdU16String(), v.idType, 0, false},
-                    [](const DatabaseEntry* e) { return Value{std::int32_t(e->id)}; }};
-        }
-        throw StatementError{207, 16, QStringLiteral("Invalid column name '%1'.").arg(name)};
+        return {c->meta, c->value};
     }
 
     static OutputColumn constant(Column meta, Value v) {
-        return {std::move(meta), [v](const DatabaseEntry*) { return v; }};
+        return {std::move(meta), [v](qsizetype) { return v; }};
     }
 
     Value serverProperty(const QString& name) const {
@@ -536,7 +530,7 @@ private:
         return Value{}; // SQL Server answers NULL for a property it does not know
     }
 
-    OutputColumn column(const sql::Expr& e, const std::optional<View>& view) {
+    OutputColumn column(const sql::Expr& e, const View* view) {
         using K = sql::Expr::Kind;
         switch (e.kind) {
         case K::ServerProperty:
@@ -556,14 +550,13 @@ private:
             return dbId(e);
         case K::Column:
             if (!view) {
-                throw StatementError{207, 16,
-                                     QStringLiteral("Invalid column name '%1'.").arg(e.text)};
+                throw StatementError{207, 16, {e.text}};
             }
             return sourceColumn(*view, e.text);
         case K::Star:
             break;
         }
-        throw StatementError{263, 16, QStringLiteral("Must specify table to select from.")};
+        throw StatementError{263, 16};
     }
 
     OutputColumn globalVariable(const QString& name) {
@@ -589,11 +582,10 @@ private:
             return constant(Column{u"", Column::Type::NVarChar, 128, false},
                             text(session_.language));
         }
-        throw StatementError{
-            137, 15, QStringLiteral("Must declare the scalar variable \"@@%1\".").arg(name)};
+        throw StatementError{137, 15, {name}};
     }
 
-    OutputColumn dbName(const sql::Expr& e, const std::optional<View>& view) {
+    OutputColumn dbName(const sql::Expr& e, const View* view) {
         const Column meta{u"", Column::Type::NVarChar, 128, true};
         if (!e.argKind) {
             return constant(meta, text(session_.database));
@@ -603,22 +595,42 @@ private:
             return constant(meta, db ? text(db->name) : Value{});
         }
         if (*e.argKind == sql::Expr::Kind::Column) {
-            if (!view || !sameName(e.argText, view->idColumn)) {
-                // A column of another kind, or no table at all.
-                if (view && sameName(e.argText, QStringLiteral("name"))) {
-                    throw StatementError{8116, 16,
-                                         QStringLiteral("Argument data type nvarchar is invalid "
-                                                        "for argument 1 of db_name function.")};
-                }
-                throw StatementError{207, 16,
-                                     QStringLiteral("Invalid column name '%1'.").arg(e.argText)};
+            if (!view) {
+                throw StatementError{207, 16, {e.argText}};
             }
-            return {meta, [](const DatabaseEntry* d) { return text(d->name); }};
+            const OutputColumn id = sourceColumn(*view, e.argText);
+            if (id.meta.type != Column::Type::Int && id.meta.type != Column::Type::SmallInt) {
+                throw StatementError{8116, 16, {typeName(id.meta.type), "db_name"}};
+            }
+            const Catalog& catalog = catalog_;
+            return {meta, [id, &catalog](qsizetype r) {
+                        const Value v = id.value(r);
+                        const auto* n = std::get_if<std::int32_t>(&v);
+                        const DatabaseEntry* db = n ? catalog.findById(*n) : nullptr;
+                        return db ? text(db->name) : Value{};
+                    }};
         }
-        throw StatementError{
-            8116, 16,
-            QStringLiteral("Argument data type varchar is invalid for argument 1 of db_name "
-                           "function.")};
+        throw StatementError{8116, 16, {"varchar", "db_name"}};
+    }
+
+    static QString typeName(Column::Type t) {
+        switch (t) {
+        case Column::Type::NVarChar:
+            return QStringLiteral("nvarchar");
+        case Column::Type::Int:
+            return QStringLiteral("int");
+        case Column::Type::SmallInt:
+            return QStringLiteral("smallint");
+        case Column::Type::Bit:
+            return QStringLiteral("bit");
+        case Column::Type::UniqueIdentifier:
+            return QStringLiteral("uniqueidentifier");
+        case Column::Type::DateTime:
+            return QStringLiteral("datetime");
+        case Column::Type::Real:
+            return QStringLiteral("real");
+        }
+        return {};
     }
 
     OutputColumn dbId(const sql::Expr& e) {
@@ -629,30 +641,24 @@ private:
         if (*e.argKind == sql::Expr::Kind::String) {
             return constant(meta, idOf(catalog_.find(e.argText)));
         }
-        throw StatementError{
-            8116, 16,
-            QStringLiteral("Argument data type int is invalid for argument 1 of db_id function.")};
+        throw StatementError{8116, 16, {"int", "db_id"}};
     }
 
     // ORDER BY: by a select-list alias or position, or by a column of the view.
-    void sortRows(QList<const DatabaseEntry*>& rows, const sql::Select& s,
-                  const QList<OutputColumn>& cols, const View& view) {
+    void sortRows(QList<qsizetype>& rows, const sql::Select& s, const QList<OutputColumn>& cols,
+                  const View& view) {
         if (s.orderBy.isEmpty()) {
             return;
         }
         struct Key {
-            std::function<Value(const DatabaseEntry*)> value;
+            std::function<Value(qsizetype)> value;
             bool descending;
         };
         QList<Key> keys;
         for (const sql::OrderItem& item : s.orderBy) {
             if (item.column.isEmpty()) {
                 if (item.ordinal < 1 || item.ordinal > cols.size()) {
-                    throw StatementError{108, 16,
-                                         QStringLiteral("The ORDER BY position number %1 is out "
-                                                        "of range of the number of items in the "
-                                                        "select list.")
-                                             .arg(item.ordinal)};
+                    throw StatementError{108, 16, {QString::number(item.ordinal)}};
                 }
                 keys.append({cols[item.ordinal - 1].value, item.descending});
                 continue;
@@ -669,14 +675,11 @@ private:
             if (a.index() != b.index()) {
                 return a.index() < b.index() ? -1 : 1; // NULL first
             }
-            if (const auto* x = std::get_if<std::int32_t>(&a)) {
-                const auto y = std::get<std::int32_t>(b);
-                return *x < y ? -1 : (*x > y ? 1 : 0);
-            }
             if (const auto* x = std::get_if<std::u16string>(&a)) {
                 return collation.compare(QStringView(*x), QStringView(std::get<std::u16string>(b)));
             }
-            return 0;
+            // Numbers, bits, GUIDs and datetimes: by value.
+            return a < b ? -1 : (b < a ? 1 : 0);
         };
         // Each row's keys are computed once, not at every comparison.
         std::vector<std::vector<Value>> rowKeys(static_cast<std::size_t>(rows.size()));
@@ -699,7 +702,7 @@ private:
             }
             return false;
         });
-        QList<const DatabaseEntry*> sorted;
+        QList<qsizetype> sorted;
         sorted.reserve(rows.size());
         for (std::size_t i : order) {
             sorted.append(rows[static_cast<qsizetype>(i)]);
@@ -729,6 +732,7 @@ tds::ServerMessage serverMessage(int number, int severity, const QString& text, 
 void runBatch(const sql::Batch& batch, SessionState& session, Catalog& catalog, const InUse& inUse,
               tds::TokenWriter& out) {
     if (batch.error) {
+        // Syntax errors come from the recogniser, in English.
         out.message(serverMessage(batch.error->number, batch.error->severity, batch.error->text));
         out.done(tds::done::Error, 0, 0);
         return;

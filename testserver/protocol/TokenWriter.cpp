@@ -3,6 +3,7 @@
 #include "TdsVersion.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace tds {
 
@@ -21,6 +22,10 @@ constexpr std::uint8_t TypeNVarChar = 0xE7;
 constexpr std::uint8_t TypeIntN = 0x26;
 constexpr std::uint8_t TypeInt4 = 0x38;
 constexpr std::uint8_t TypeInt2 = 0x34;
+constexpr std::uint8_t TypeBitN = 0x68;
+constexpr std::uint8_t TypeGuid = 0x24;
+constexpr std::uint8_t TypeDateTimeN = 0x6F;
+constexpr std::uint8_t TypeFloatN = 0x6D;
 constexpr std::uint16_t NullableFlag = 0x0001;
 
 // B_VARCHAR and US_VARCHAR carry at most 255 and 65535 code units.
@@ -132,6 +137,24 @@ void TokenWriter::columns(const std::vector<Column>& cols) {
         case Column::Type::SmallInt:
             out_.u8(TypeInt2);
             break;
+        // These go in their nullable form whatever the column's nullability,
+        // as one length byte tells NULL (0) from a value.
+        case Column::Type::Bit:
+            out_.u8(TypeBitN);
+            out_.u8(1);
+            break;
+        case Column::Type::UniqueIdentifier:
+            out_.u8(TypeGuid);
+            out_.u8(16);
+            break;
+        case Column::Type::DateTime:
+            out_.u8(TypeDateTimeN);
+            out_.u8(8);
+            break;
+        case Column::Type::Real:
+            out_.u8(TypeFloatN);
+            out_.u8(4);
+            break;
         }
         bVarchar(c.name);
     }
@@ -168,7 +191,51 @@ void TokenWriter::row(const std::vector<Value>& values) {
             out_.u16le(static_cast<std::uint16_t>(n ? *n : 0));
             break;
         }
+        default:
+            nullableValue(c.type, v);
+            break;
         }
+    }
+}
+
+void TokenWriter::nullableValue(Column::Type type, const Value& v) {
+    if (std::holds_alternative<std::monostate>(v)) {
+        out_.u8(0);
+        return;
+    }
+    switch (type) {
+    case Column::Type::Bit:
+        out_.u8(1);
+        out_.u8(std::get<bool>(v) ? 1 : 0);
+        break;
+    case Column::Type::UniqueIdentifier: {
+        const auto& b = std::get<Guid>(v).bytes;
+        out_.u8(16);
+        // The first three groups little-endian, the last two as written.
+        const std::array<std::uint8_t, 16> wire = {b[3],  b[2],  b[1],  b[0], b[5],  b[4],
+                                                   b[7],  b[6],  b[8],  b[9], b[10], b[11],
+                                                   b[12], b[13], b[14], b[15]};
+        out_.raw(wire);
+        break;
+    }
+    case Column::Type::DateTime: {
+        const DateTime& d = std::get<DateTime>(v);
+        out_.u8(8);
+        out_.u32le(static_cast<std::uint32_t>(d.days));
+        out_.u32le(d.ticks);
+        break;
+    }
+    case Column::Type::Real: {
+        const float f = std::get<float>(v);
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, &f, sizeof bits);
+        out_.u8(4);
+        out_.u32le(bits);
+        break;
+    }
+    default:
+        out_.u8(0);
+        break;
     }
 }
 

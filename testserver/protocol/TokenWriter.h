@@ -1,8 +1,9 @@
 #pragma once
 // Writes the token stream of a server response in the layout of the
 // negotiated TDS version: LOGINACK, ENVCHANGE, INFO and ERROR messages,
-// result sets (COLMETADATA and ROW for NVARCHAR, INT and SMALLINT columns,
-// NULL included) and DONE with its status and row count.
+// result sets (COLMETADATA and ROW for NVARCHAR, INT, SMALLINT, BIT,
+// UNIQUEIDENTIFIER, DATETIME and REAL columns, NULL included) and DONE with
+// its status and row count.
 
 #include "Bytes.h"
 
@@ -41,15 +42,34 @@ constexpr std::uint8_t Routing = 20;
 } // namespace envchange
 
 struct Column {
-    enum class Type { NVarChar, Int, SmallInt };
+    enum class Type { NVarChar, Int, SmallInt, Bit, UniqueIdentifier, DateTime, Real };
     std::u16string name;
     Type type = Type::NVarChar;
     int maxChars = 128; // NVARCHAR only
     bool nullable = true;
 };
 
-// One cell: NULL, an integer or a text.
-using Value = std::variant<std::monostate, std::int32_t, std::u16string>;
+// A uniqueidentifier in the order its text is written (the wire swaps the
+// first three groups).
+struct Guid {
+    std::array<std::uint8_t, 16> bytes{};
+    friend bool operator==(const Guid&, const Guid&) = default;
+    friend auto operator<=>(const Guid&, const Guid&) = default;
+};
+
+// A datetime as TDS carries it: days since 1900-01-01 and 1/300 s ticks
+// since midnight.
+struct DateTime {
+    std::int32_t days = 0;
+    std::uint32_t ticks = 0;
+    friend bool operator==(const DateTime&, const DateTime&) = default;
+    friend auto operator<=>(const DateTime&, const DateTime&) = default;
+};
+
+// One cell: NULL, an integer (INT, SMALLINT), a text, a bit, a real, a
+// uniqueidentifier or a datetime.
+using Value =
+    std::variant<std::monostate, std::int32_t, std::u16string, bool, float, Guid, DateTime>;
 
 struct ServerMessage {
     std::int32_t number = 0;
@@ -91,6 +111,8 @@ public:
 private:
     void bVarchar(const std::u16string& s);
     void usVarchar(const std::u16string& s);
+    // A BITN, GUID, DATETIMN or FLTN cell: its length byte, then its bytes.
+    void nullableValue(Column::Type type, const Value& v);
 
     std::uint32_t version_;
     std::vector<Column> columns_;

@@ -70,6 +70,14 @@ bool FaultInjector::act(const state::Fault& fault, FaultStage stage,
         // read or answered on it.
         connection_.hold();
         return false;
+    case FaultAction::LoseAnswer:
+        // The request is carried out in full (a drop is saved); the answer
+        // is lost with the connection, as when a server or network dies
+        // right after the work is done.
+        connection_.mute();
+        resume();
+        connection_.closeGracefully();
+        return false;
     case FaultAction::Refuse:
         break; // the listener's business
     }

@@ -1,7 +1,7 @@
 #pragma once
 // The faults of the state file, acted out on one connection: it finds the
 // first fault of a stage that touches the connection's login and does what
-// it says (close, delay, garbage, stall), and cuts a result short for a
+// it says (close, delay, garbage, stall, lose the answer), and cuts a result short for a
 // "rows" fault.  The connection it acts on is reached through FaultedConnection.
 
 #include "protocol/Bytes.h"
@@ -36,6 +36,8 @@ public:
     virtual void answerCancelledQuery() = 0;
     // Goes on with the requests that arrived meanwhile.
     virtual void resumeRequests() = 0;
+    // From now on nothing more reaches the client.
+    virtual void mute() = 0;
 };
 
 class FaultInjector : public QObject {

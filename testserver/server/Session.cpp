@@ -3,6 +3,7 @@
 #include "KerberosAcceptor.h"
 #include "RequestLog.h"
 #include "engine/Executor.h"
+#include "engine/Messages.h"
 #include "protocol/Login7.h"
 #include "protocol/Prelogin.h"
 #include "protocol/Requests.h"
@@ -429,13 +430,18 @@ void Session::handleLogin(const tds::Message& m) {
         packetSize_ = login.packetSize == 0 ? InitialPacketSize
                                             : std::clamp<std::size_t>(login.packetSize, 512,
                                                                       tds::packet::MaxPacketSize);
+        // The login's language field: Spanish, or us_english for anything else.
+        const engine::Language language = engine::isSpanishName(fromU16(login.language))
+                                              ? engine::Language::Spanish
+                                              : engine::Language::English;
+        state_.language = engine::languageName(language);
         w.envChange(tds::envchange::Database, db->name.toStdU16String(), u"master");
-        w.message(engine::serverMessage(
-            5701, 0, QStringLiteral("Changed database context to '%1'.").arg(db->name), 2));
+        w.message(
+            engine::serverMessage(5701, 0, engine::messageText(5701, language, {db->name}), 2));
         w.envChangeCollation(catalog.collation().tdsBytes());
-        w.envChange(tds::envchange::Language, u"us_english", u"");
-        w.message(engine::serverMessage(5703, 0,
-                                        QStringLiteral("Changed language setting to us_english.")));
+        w.envChange(tds::envchange::Language, state_.language.toStdU16String(), u"");
+        w.message(
+            engine::serverMessage(5703, 0, engine::messageText(5703, language, {state_.language})));
         w.loginAck(version, u"Microsoft SQL Server", product.parts.major, product.parts.minor,
                    product.parts.build);
         w.envChange(tds::envchange::PacketSize, QString::number(packetSize_).toStdU16String(),
@@ -565,7 +571,7 @@ void Session::handleAttention() {
 }
 
 void Session::transmit(const QByteArray& packets) {
-    if (socket_) {
+    if (socket_ && !muted_) {
         socket_->write(tlsRecords_ ? tls_->encrypt(packets) : packets);
     }
 }

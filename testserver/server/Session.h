@@ -103,6 +103,7 @@ private:
     bool cancelWaiting() override;
     void answerCancelledQuery() override;
     void resumeRequests() override { onReadyRead(); }
+    void mute() override { muted_ = true; }
     void logRequest(const QString& kind, QJsonObject extra = {});
     QJsonObject baseEntry(const QString& kind) const;
     void startTiming(const QString& kind);
@@ -116,6 +117,7 @@ private:
     std::uint32_t tdsVersion_ = 0;
     std::size_t packetSize_ = 4096;
     bool paused_ = false; // a delay fault holds the requests back
+    bool muted_ = false;  // a loseAnswer fault: nothing more is sent
     FaultInjector faults_;
     std::unique_ptr<TlsChannel> tls_; // set once PRELOGIN agreed on TLS
     bool tlsLoginOnly_ = false;       // TLS ends with the login packet

@@ -390,7 +390,9 @@ private:
         alter.name = identifier();
         expectWord("SET");
         if (acceptWord("SINGLE_USER")) {
-            alter.singleUser = true;
+            alter.access = AlterDatabase::Access::Single;
+        } else if (acceptWord("RESTRICTED_USER")) {
+            alter.access = AlterDatabase::Access::Restricted;
         } else {
             expectWord("MULTI_USER");
         }
@@ -408,17 +410,26 @@ private:
 
     Select select() {
         Select s;
+        if (acceptWord("TOP")) {
+            const bool parenthesised = acceptPunct("(");
+            s.top = signedNumber();
+            if (parenthesised) {
+                expectPunct(")");
+            }
+        }
         do {
             s.items.append(selectItem());
         } while (acceptPunct(","));
         if (acceptWord("FROM")) {
             s.from = objectName();
             if (acceptWord("WHERE")) {
-                Condition c;
-                c.column = identifier();
-                expectPunct("=");
-                c.value = expression();
-                s.where = c;
+                do {
+                    Condition c;
+                    c.column = identifier();
+                    expectPunct("=");
+                    c.value = expression();
+                    s.where.append(c);
+                } while (s.where.size() < 2 && acceptWord("AND"));
             }
         }
         if (acceptWord("ORDER")) {

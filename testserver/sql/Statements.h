@@ -53,16 +53,18 @@ struct OrderItem {
     bool descending = false;
 };
 
-// WHERE column = expression: the one filter this server answers.
+// column = expression: the filter this server answers, alone or two of
+// them joined by AND.
 struct Condition {
     QString column;
     Expr value;
 };
 
 struct Select {
+    std::optional<qint64> top; // TOP n or TOP (n)
     QList<SelectItem> items;
     std::optional<ObjectName> from;
-    std::optional<Condition> where;
+    QList<Condition> where; // all must hold
     QList<OrderItem> orderBy;
 };
 
@@ -82,12 +84,13 @@ struct DropDatabase {
     QStringList names;
 };
 
-// ALTER DATABASE name SET SINGLE_USER | MULTI_USER
+// ALTER DATABASE name SET SINGLE_USER | RESTRICTED_USER | MULTI_USER
 //     [WITH ROLLBACK IMMEDIATE | WITH NO_WAIT]
 struct AlterDatabase {
+    enum class Access { Single, Restricted, Multi };
     enum class Termination { None, RollbackImmediate, NoWait };
     QString name;
-    bool singleUser = false;
+    Access access = Access::Multi;
     Termination termination = Termination::None;
 };
 

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -134,9 +135,10 @@ const QList<std::pair<FaultStage, QString>>& stageNames() {
 
 const QList<std::pair<FaultAction, QString>>& actionNames() {
     static const QList<std::pair<FaultAction, QString>> names = {
-        {FaultAction::Refuse, "refuse"}, {FaultAction::Close, "close"},
-        {FaultAction::Delay, "delay"},   {FaultAction::Garbage, "garbage"},
-        {FaultAction::Stall, "stall"},   {FaultAction::Trickle, "trickle"}};
+        {FaultAction::Refuse, "refuse"},        {FaultAction::Close, "close"},
+        {FaultAction::Delay, "delay"},          {FaultAction::Garbage, "garbage"},
+        {FaultAction::Stall, "stall"},          {FaultAction::Trickle, "trickle"},
+        {FaultAction::LoseAnswer, "loseAnswer"}};
     return names;
 }
 
@@ -170,6 +172,254 @@ E valueOf(const QList<std::pair<E, QString>>& names, const QString& name, const 
     throw Invalid{QStringLiteral("%1 has an unknown %2 \"%3\"").arg(where, what, name)};
 }
 
+const QList<std::pair<DatabaseStatus, QString>>& statusNames() {
+    static const QList<std::pair<DatabaseStatus, QString>> names = {
+        {DatabaseStatus::Online, "ONLINE"},
+        {DatabaseStatus::Offline, "OFFLINE"},
+        {DatabaseStatus::Restoring, "RESTORING"},
+        {DatabaseStatus::Recovering, "RECOVERING"},
+        {DatabaseStatus::RecoveryPending, "RECOVERY_PENDING"},
+        {DatabaseStatus::Suspect, "SUSPECT"},
+        {DatabaseStatus::Emergency, "EMERGENCY"}};
+    return names;
+}
+
+const QList<std::pair<LogShipping, QString>>& logShippingNames() {
+    static const QList<std::pair<LogShipping, QString>> names = {
+        {LogShipping::Primary, "primary"}, {LogShipping::Secondary, "secondary"}};
+    return names;
+}
+
+QJsonObject requiredObject(const QJsonObject& o, const QString& key, const QString& where) {
+    const QJsonValue v = o.value(key);
+    if (!v.isObject()) {
+        throw Invalid{QStringLiteral("\"%1\" in %2 must be an object").arg(key, where)};
+    }
+    return v.toObject();
+}
+
+// A name of 1 to 128 characters, as SQL Server's sysname holds.
+QString requiredName(const QJsonObject& o, const QString& key, const QString& where) {
+    const QString name = requiredString(o, key, where);
+    if (name.isEmpty() || name.size() > MaxNameLength) {
+        throw Invalid{QStringLiteral("\"%1\" in %2 needs 1 to 128 characters").arg(key, where)};
+    }
+    return name;
+}
+
+HoldingSession parseHolder(const QJsonObject& h, const QString& at) {
+    onlyKeys(h, {"login", "host", "program"}, at);
+    return {requiredString(h, "login", at),
+            h.contains("host") ? requiredString(h, "host", at) : QString(),
+            h.contains("program") ? requiredString(h, "program", at) : QString()};
+}
+
+AvailabilityGroup parseAvailabilityGroup(const QJsonObject& o, const QString& where) {
+    const QString at = where + QStringLiteral(", \"availabilityGroup\"");
+    onlyKeys(o, {"name", "role"}, at);
+    AvailabilityGroup g;
+    g.name = requiredName(o, "name", at);
+    const QString role = requiredString(o, "role", at);
+    if (role != u"PRIMARY" && role != u"SECONDARY") {
+        throw Invalid{
+            QStringLiteral("%1 needs a \"role\" of \"PRIMARY\" or \"SECONDARY\"").arg(at)};
+    }
+    g.primary = role == u"PRIMARY";
+    return g;
+}
+
+QList<DatabaseFile> parseFiles(const QJsonArray& a, const QString& where) {
+    if (a.isEmpty()) {
+        throw Invalid{QStringLiteral("\"files\" in %1 needs at least one file").arg(where)};
+    }
+    QList<DatabaseFile> files;
+    for (qsizetype k = 0; k < a.size(); ++k) {
+        const QString at = QStringLiteral("%1, file %2").arg(where).arg(k + 1);
+        const QJsonObject f = objectAt(a, k, where + QStringLiteral(", file"));
+        onlyKeys(f, {"name", "physical", "state", "size"}, at);
+        DatabaseFile file;
+        file.name = requiredName(f, "name", at);
+        file.physical = requiredString(f, "physical", at);
+        if (file.physical.isEmpty() || file.physical.size() > 260) {
+            throw Invalid{QStringLiteral("\"physical\" in %1 needs 1 to 260 characters").arg(at)};
+        }
+        if (f.contains("state")) {
+            const QString state = requiredString(f, "state", at);
+            if (state != u"ONLINE" && state != u"OFFLINE") {
+                throw Invalid{
+                    QStringLiteral("%1 needs a \"state\" of \"ONLINE\" or \"OFFLINE\"").arg(at)};
+            }
+            file.online = state == u"ONLINE";
+        }
+        const double size = f.value("size").toDouble(-1);
+        if (size < 1 || size > 2147483647 || size != static_cast<int>(size)) {
+            throw Invalid{
+                QStringLiteral("%1 needs a \"size\" in 8 KB pages, a whole number above 0")
+                    .arg(at)};
+        }
+        file.size = static_cast<int>(size);
+        files.append(file);
+    }
+    return files;
+}
+
+// "2026-11-30T22:15:03" or with milliseconds; no zone, as msdb keeps it.
+QDateTime parseFinished(const QString& text, const QString& at) {
+    static const QRegularExpression pattern(
+        QStringLiteral("^\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}(\\.\\d{1,3})?$"));
+    const QDate date = QDate::fromString(text.left(10), Qt::ISODate);
+    const QTime time = QTime::fromString(text.mid(11), Qt::ISODateWithMs);
+    if (!pattern.match(text).hasMatch() || !date.isValid() || !time.isValid() ||
+        date.year() < 1753) {
+        throw Invalid{QStringLiteral("%1 needs \"finished\" as a date and time like "
+                                     "2026-11-30T22:15:03, without a zone")
+                          .arg(at)};
+    }
+    return QDateTime(date, time, Qt::UTC);
+}
+
+QList<Backup> parseBackups(const QJsonArray& a, const QString& where) {
+    QList<Backup> backups;
+    for (qsizetype k = 0; k < a.size(); ++k) {
+        const QString at = QStringLiteral("%1, backup %2").arg(where).arg(k + 1);
+        const QJsonObject b = objectAt(a, k, where + QStringLiteral(", backup"));
+        onlyKeys(b, {"finished", "type", "device"}, at);
+        Backup backup;
+        backup.finished = parseFinished(requiredString(b, "finished", at), at);
+        const QString type = requiredString(b, "type", at);
+        if (type != u"D" && type != u"I" && type != u"L") {
+            throw Invalid{QStringLiteral("%1 needs a \"type\" of \"D\", \"I\" or \"L\"").arg(at)};
+        }
+        backup.type = static_cast<char>(type.front().unicode());
+        backup.device = requiredString(b, "device", at);
+        if (backup.device.isEmpty() || backup.device.size() > 260) {
+            throw Invalid{QStringLiteral("\"device\" in %1 needs 1 to 260 characters").arg(at)};
+        }
+        backups.append(backup);
+    }
+    return backups;
+}
+
+RunningRequest parseRunning(const QJsonObject& o, const QString& where) {
+    const QString at = where + QStringLiteral(", \"running\"");
+    onlyKeys(o, {"command", "percent"}, at);
+    RunningRequest r;
+    r.command = requiredString(o, "command", at);
+    if (r.command.isEmpty() || r.command.size() > 32) {
+        throw Invalid{QStringLiteral("\"command\" in %1 needs 1 to 32 characters").arg(at)};
+    }
+    const QJsonValue percent = o.value("percent");
+    if (!percent.isDouble() || percent.toDouble() < 0 || percent.toDouble() > 100) {
+        throw Invalid{QStringLiteral("%1 needs a \"percent\" from 0 to 100").arg(at)};
+    }
+    r.percent = percent.toDouble();
+    return r;
+}
+
+// The keys that say how the database stands, each optional.
+void parseConditions(const QJsonObject& o, Database& d, const QString& where) {
+    d.restrictedUser = optionalBool(o, "restrictedUser", where);
+    if (d.restrictedUser && d.singleUser) {
+        throw Invalid{
+            QStringLiteral("%1 cannot be both \"singleUser\" and \"restrictedUser\"").arg(where)};
+    }
+    if (o.contains("state")) {
+        d.status = valueOf(statusNames(), requiredString(o, "state", where),
+                           QStringLiteral("state"), where);
+    }
+    if (o.contains("snapshotOf")) {
+        d.snapshotOf = requiredName(o, "snapshotOf", where);
+    }
+    d.mirrored = optionalBool(o, "mirrored", where);
+    if (o.contains("availabilityGroup")) {
+        d.availabilityGroup =
+            parseAvailabilityGroup(requiredObject(o, "availabilityGroup", where), where);
+    }
+    if (o.contains("logShipping")) {
+        d.logShipping = valueOf(logShippingNames(), requiredString(o, "logShipping", where),
+                                QStringLiteral("logShipping"), where);
+    }
+    if (o.contains("files")) {
+        d.files = parseFiles(requiredArray(o, "files"), where);
+    }
+    if (o.contains("backups")) {
+        d.backups = parseBackups(requiredArray(o, "backups"), where);
+    }
+    if (o.contains("running")) {
+        d.running = parseRunning(requiredObject(o, "running", where), where);
+    }
+    if (o.contains("slotTaker")) {
+        d.slotTaker = parseHolder(requiredObject(o, "slotTaker", where),
+                                  where + QStringLiteral(", \"slotTaker\""));
+    }
+}
+
+Database parseDatabase(const QJsonObject& o, const QString& where) {
+    onlyKeys(o,
+             {"name", "inUse", "sessions", "owner", "singleUser", "replicated", "state",
+              "restrictedUser", "snapshotOf", "mirrored", "availabilityGroup", "logShipping",
+              "files", "backups", "running", "slotTaker"},
+             where);
+    Database d;
+    d.name = requiredString(o, "name", where);
+    if (d.name.isEmpty() || d.name.size() > MaxNameLength) {
+        throw Invalid{QStringLiteral("%1 needs a name of 1 to 128 characters").arg(where)};
+    }
+    d.inUse = optionalBool(o, "inUse", where);
+    d.singleUser = optionalBool(o, "singleUser", where);
+    d.replicated = optionalBool(o, "replicated", where);
+    if (o.contains("sessions")) {
+        const QJsonArray held = requiredArray(o, "sessions");
+        for (qsizetype k = 0; k < held.size(); ++k) {
+            d.sessions.append(parseHolder(objectAt(held, k, where + QStringLiteral(", session")),
+                                          QStringLiteral("%1, session %2").arg(where).arg(k + 1)));
+        }
+    }
+    if (o.contains("owner")) {
+        d.owner = requiredString(o, "owner", where);
+    }
+    parseConditions(o, d, where);
+    return d;
+}
+
+// A snapshot names another database of the file, which is no snapshot itself.
+void checkSnapshots(const QList<Database>& dbs, const Collation& collation) {
+    for (const Database& d : dbs) {
+        if (!d.snapshotOf) {
+            continue;
+        }
+        const auto source = std::find_if(dbs.begin(), dbs.end(), [&](const Database& other) {
+            return collation.same(other.name, *d.snapshotOf);
+        });
+        if (source == dbs.end() || collation.same(source->name, d.name)) {
+            throw Invalid{QStringLiteral("database \"%1\" is a snapshot of \"%2\", which is not "
+                                         "another database of the state")
+                              .arg(d.name, *d.snapshotOf)};
+        }
+        if (source->snapshotOf) {
+            throw Invalid{QStringLiteral("database \"%1\" is a snapshot of \"%2\", which is a "
+                                         "snapshot itself")
+                              .arg(d.name, source->name)};
+        }
+    }
+}
+
+// This server is one replica: in each group it has one role.
+void checkAvailabilityGroups(const QList<Database>& dbs) {
+    QHash<QString, bool> roles;
+    for (const Database& d : dbs) {
+        if (!d.availabilityGroup) {
+            continue;
+        }
+        const QString key = d.availabilityGroup->name.toCaseFolded();
+        if (roles.contains(key) && roles.value(key) != d.availabilityGroup->primary) {
+            throw Invalid{QStringLiteral("availability group \"%1\" is given two roles")
+                              .arg(d.availabilityGroup->name)};
+        }
+        roles.insert(key, d.availabilityGroup->primary);
+    }
+}
+
 Fault parseFault(const QJsonObject& o, const QString& where) {
     onlyKeys(o, {"stage", "action", "ms", "after", "login", "statement"}, where);
     Fault f;
@@ -180,6 +430,10 @@ Fault parseFault(const QJsonObject& o, const QString& where) {
     if (f.action == FaultAction::Refuse && f.stage != FaultStage::Connect) {
         throw Invalid{
             QStringLiteral("%1: \"refuse\" applies to the connect stage only").arg(where)};
+    }
+    if (f.action == FaultAction::LoseAnswer && f.stage != FaultStage::Query) {
+        throw Invalid{
+            QStringLiteral("%1: \"loseAnswer\" applies to the query stage only").arg(where)};
     }
     f.ms = optionalCount(o, "ms", where);
     f.after = optionalCount(o, "after", where);
@@ -289,33 +543,9 @@ ServerState parse(const QByteArray& json) {
     QSet<QString> dbNames;
     for (qsizetype i = 0; i < dbs.size(); ++i) {
         const QString where = QStringLiteral("database %1").arg(i + 1);
-        const QJsonObject o = objectAt(dbs, i, QStringLiteral("database"));
-        onlyKeys(o, {"name", "inUse", "sessions", "owner", "singleUser", "replicated"}, where);
-        Database d;
-        d.name = requiredString(o, "name", where);
-        d.inUse = optionalBool(o, "inUse", where);
-        d.singleUser = optionalBool(o, "singleUser", where);
-        d.replicated = optionalBool(o, "replicated", where);
-        if (o.contains("sessions")) {
-            const QJsonArray held = requiredArray(o, "sessions");
-            for (qsizetype k = 0; k < held.size(); ++k) {
-                const QString at = QStringLiteral("%1, session %2").arg(where).arg(k + 1);
-                const QJsonObject h = objectAt(held, k, where + QStringLiteral(", session"));
-                onlyKeys(h, {"login", "host", "program"}, at);
-                d.sessions.append(
-                    {requiredString(h, "login", at),
-                     h.contains("host") ? requiredString(h, "host", at) : QString(),
-                     h.contains("program") ? requiredString(h, "program", at) : QString()});
-            }
-        }
-        if (o.contains("owner")) {
-            d.owner = requiredString(o, "owner", where);
-            if (!loginNames.contains(d.owner->toCaseFolded())) {
-                throw Invalid{QStringLiteral("%1 names an owner that is not a login").arg(where)};
-            }
-        }
-        if (d.name.isEmpty() || d.name.size() > MaxNameLength) {
-            throw Invalid{QStringLiteral("%1 needs a name of 1 to 128 characters").arg(where)};
+        Database d = parseDatabase(objectAt(dbs, i, QStringLiteral("database")), where);
+        if (d.owner && !loginNames.contains(d.owner->toCaseFolded())) {
+            throw Invalid{QStringLiteral("%1 names an owner that is not a login").arg(where)};
         }
         const bool systemName = systemDatabases().contains(d.name, Qt::CaseInsensitive);
         if (systemName || dbNames.contains(nameKey(d.name))) {
@@ -325,6 +555,8 @@ ServerState parse(const QByteArray& json) {
         dbNames.insert(nameKey(d.name));
         s.databases.append(d);
     }
+    checkSnapshots(s.databases, s.collation);
+    checkAvailabilityGroups(s.databases);
     if (s.databases.size() > 32767 - 4) {
         throw Invalid{QStringLiteral("more than 32767 databases")};
     }
@@ -380,6 +612,19 @@ QString faultStageName(FaultStage stage) { return nameOf(stageNames(), stage); }
 
 QString faultActionName(FaultAction action) { return nameOf(actionNames(), action); }
 
+QString databaseStatusName(DatabaseStatus status) { return nameOf(statusNames(), status); }
+
+QList<DatabaseFile> databaseFiles(const Database& d) {
+    if (d.files) {
+        return *d.files;
+    }
+    const bool online = d.status != DatabaseStatus::Offline;
+    const QString folder = QStringLiteral("/var/opt/mssql/data/");
+    return {{d.name, folder + d.name + QStringLiteral(".mdf"), online, 1024},
+            {d.name + QStringLiteral("_log"), folder + d.name + QStringLiteral("_log.ldf"), online,
+             256}};
+}
+
 const QStringList& systemDatabases() {
     static const QStringList names = {"master", "tempdb", "model", "msdb"};
     return names;
@@ -395,6 +640,70 @@ std::optional<ServerState> parseState(const QByteArray& json, QString& error) {
 }
 
 namespace {
+QJsonObject holderObject(const HoldingSession& h) {
+    return QJsonObject{{"login", h.login}, {"host", h.host}, {"program", h.program}};
+}
+
+QJsonArray filesArray(const QList<DatabaseFile>& files) {
+    QJsonArray a;
+    for (const DatabaseFile& f : files) {
+        a.append(QJsonObject{{"name", f.name},
+                             {"physical", f.physical},
+                             {"state", f.online ? "ONLINE" : "OFFLINE"},
+                             {"size", f.size}});
+    }
+    return a;
+}
+
+QJsonArray backupsArray(const QList<Backup>& backups) {
+    QJsonArray a;
+    for (const Backup& b : backups) {
+        const QString format = b.finished.time().msec() ? QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")
+                                                        : QStringLiteral("yyyy-MM-ddTHH:mm:ss");
+        a.append(QJsonObject{{"finished", b.finished.toString(format)},
+                             {"type", QString(QChar::fromLatin1(b.type))},
+                             {"device", b.device}});
+    }
+    return a;
+}
+
+// The keys parseConditions() reads, those that differ from the default.
+void insertConditions(QJsonObject& o, const Database& d) {
+    if (d.restrictedUser) {
+        o.insert("restrictedUser", true);
+    }
+    if (d.status != DatabaseStatus::Online) {
+        o.insert("state", databaseStatusName(d.status));
+    }
+    if (d.snapshotOf) {
+        o.insert("snapshotOf", *d.snapshotOf);
+    }
+    if (d.mirrored) {
+        o.insert("mirrored", true);
+    }
+    if (d.availabilityGroup) {
+        o.insert("availabilityGroup",
+                 QJsonObject{{"name", d.availabilityGroup->name},
+                             {"role", d.availabilityGroup->primary ? "PRIMARY" : "SECONDARY"}});
+    }
+    if (d.logShipping != LogShipping::None) {
+        o.insert("logShipping", nameOf(logShippingNames(), d.logShipping));
+    }
+    if (d.files) {
+        o.insert("files", filesArray(*d.files));
+    }
+    if (!d.backups.isEmpty()) {
+        o.insert("backups", backupsArray(d.backups));
+    }
+    if (d.running) {
+        o.insert("running",
+                 QJsonObject{{"command", d.running->command}, {"percent", d.running->percent}});
+    }
+    if (d.slotTaker) {
+        o.insert("slotTaker", holderObject(*d.slotTaker));
+    }
+}
+
 void insertEncryption(QJsonObject& top, const Encryption& e) {
     if (e.mode != EncryptionMode::Off) {
         top.insert("encryption", nameOf(encryptionModeNames(), e.mode));
@@ -435,8 +744,7 @@ QByteArray serializeState(const ServerState& s) {
         if (!d.sessions.isEmpty()) {
             QJsonArray held;
             for (const HoldingSession& h : d.sessions) {
-                held.append(
-                    QJsonObject{{"login", h.login}, {"host", h.host}, {"program", h.program}});
+                held.append(holderObject(h));
             }
             o.insert("sessions", held);
         }
@@ -449,6 +757,7 @@ QByteArray serializeState(const ServerState& s) {
         if (d.replicated) {
             o.insert("replicated", true);
         }
+        insertConditions(o, d);
         dbs.append(o);
     }
     QJsonObject top{{"version", s.version}, {"logins", logins}, {"databases", dbs}};

@@ -7,6 +7,7 @@
 
 #include "Collation.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -44,19 +45,83 @@ struct HoldingSession {
     friend bool operator==(const HoldingSession&, const HoldingSession&) = default;
 };
 
+// sys.databases' state_desc.
+enum class DatabaseStatus {
+    Online,
+    Offline,
+    Restoring,
+    Recovering,
+    RecoveryPending,
+    Suspect,
+    Emergency
+};
+// "ONLINE", "RECOVERY_PENDING", ... as the state file and state_desc write it.
+QString databaseStatusName(DatabaseStatus status);
+
+// An Always On availability group the database is joined to, and the role
+// of this server's replica in it.
+struct AvailabilityGroup {
+    QString name;
+    bool primary = true;
+    friend bool operator==(const AvailabilityGroup&, const AvailabilityGroup&) = default;
+};
+
+enum class LogShipping { None, Primary, Secondary };
+
+// One file of the database, as sys.master_files lists it.
+struct DatabaseFile {
+    QString name;
+    QString physical;
+    bool online = true;
+    int size = 0; // 8 KB pages
+    friend bool operator==(const DatabaseFile&, const DatabaseFile&) = default;
+};
+
+// One row of msdb's backup history for the database.
+struct Backup {
+    QDateTime finished; // UTC stands for "no zone": SQL Server keeps local times bare
+    char type = 'D';    // D full, I differential, L log
+    QString device;
+    friend bool operator==(const Backup&, const Backup&) = default;
+};
+
+// A request (BACKUP DATABASE, RESTORE DATABASE, ...) running on the database.
+struct RunningRequest {
+    QString command;
+    double percent = 0;
+    friend bool operator==(const RunningRequest&, const RunningRequest&) = default;
+};
+
 struct Database {
     QString name;
     bool inUse = false;             // held by a session outside this server
     QList<HoldingSession> sessions; // held by these sessions, which sysprocesses lists
     std::optional<QString> owner;   // a login, which may see and drop it
     bool singleUser = false;        // ALTER DATABASE ... SET SINGLE_USER
+    bool restrictedUser = false;    // ALTER DATABASE ... SET RESTRICTED_USER
     bool replicated = false;        // published for replication: DROP refuses it
+    DatabaseStatus status = DatabaseStatus::Online;
+    std::optional<QString> snapshotOf; // a database snapshot of that database
+    bool mirrored = false;
+    std::optional<AvailabilityGroup> availabilityGroup;
+    LogShipping logShipping = LogShipping::None;
+    std::optional<QList<DatabaseFile>> files; // none: databaseFiles() makes the usual two
+    QList<Backup> backups;
+    std::optional<RunningRequest> running; // holds the database as a session does
+    // Enters the database the moment it becomes single-user, taking the slot.
+    std::optional<HoldingSession> slotTaker;
 };
+
+// The database's files: those of the state file, or a data and a log file
+// named after it (offline with the database).
+QList<DatabaseFile> databaseFiles(const Database& d);
 
 // Where a fault acts: on accepting, on PRELOGIN, on LOGIN7, on every SQL
 // batch, or inside a result with more than `after` rows.
 enum class FaultStage { Connect, Prelogin, Login, Query, Rows };
-enum class FaultAction { Refuse, Close, Delay, Garbage, Stall, Trickle };
+// LoseAnswer (query stage): the batch runs in full, then the connection is
+// closed before any of its answer is sent.
+enum class FaultAction { Refuse, Close, Delay, Garbage, Stall, Trickle, LoseAnswer };
 
 // The names the state file and the request log use.
 QString faultStageName(FaultStage stage);
