@@ -4,6 +4,7 @@
 // Each one handles its own failures (a message, then its neutral result) and
 // creates and releases its library objects within the call.
 
+#include "DatabaseFacts.h"
 #include "platform/ado/Connection.h"
 
 #include <QString>
@@ -34,7 +35,24 @@ void CargaBBDD(ListaBBDD& cmb, const QString& sServidor, const QString& sUsuario
 // Whether the server has a database of that name, ignoring case; silent.
 bool bExisteDBSQL(const QString& sServidor, const QString& sBaseDatos, const QString& sUsuario,
                   const QString& sPassword);
+
+// What a removal learns before its confirmation, on the existence check's
+// connection.  Failed and Blocked have been explained to the user: Failed a
+// connection that failed or a database the server does not have, Blocked
+// what stands in the drop's way, with its remedy.
+struct RemovalPlan {
+    enum class Outcome { Failed, Blocked, Ready };
+    Outcome outcome = Outcome::Failed;
+    DatabaseFacts facts;
+};
+RemovalPlan prepareRemoval(const QString& sServidor, const QString& sBaseDatos,
+                           const QString& sUsuario, const QString& sPassword);
+
 // Drops the database; every false result has been explained to the user,
 // once: a server that cannot be reached is not said to lack the database.
+// This one first prepares the removal as above.
 bool BorraDBSQL(const QString& sServidor, const QString& sBaseDatos, const QString& sUsuario,
                 const QString& sPassword);
+// Drops the database a ready plan read: no second existence check.
+bool BorraDBSQL(const QString& sServidor, const QString& sUsuario, const QString& sPassword,
+                const DatabaseFacts& facts);

@@ -1,17 +1,17 @@
 #include "CertificateQuestion.h"
 
-#include "VisibleName.h"
 #include "platform/ui/Services.h"
+#include "text/VisibleName.h"
 
 namespace window {
 
 QString certificateQuestion(const connection::UnverifiedCertificate& certificate) {
     return QStringLiteral("No se puede comprobar la identidad del servidor '") +
-           visibleName(certificate.server) +
+           text::visibleName(certificate.server) +
            QStringLiteral("': su certificado no lo firma ninguna autoridad de confianza o no "
                           "corresponde a su nombre.\r\n\r\nSujeto: ") +
-           visibleName(certificate.subject) + QStringLiteral("\r\nEmisor: ") +
-           visibleName(certificate.issuer) + QStringLiteral("\r\nHuella SHA-256: ") +
+           text::visibleName(certificate.subject) + QStringLiteral("\r\nEmisor: ") +
+           text::visibleName(certificate.issuer) + QStringLiteral("\r\nHuella SHA-256: ") +
            certificate.sha256 +
            QStringLiteral("\r\n\r\nSi responde Sí, la contraseña se enviará a quien tenga este "
                           "certificado, sea o no el servidor. Responda Sí solo si el "

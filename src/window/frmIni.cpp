@@ -110,8 +110,16 @@ frmIni::frmIni(QWidget* parent) : QWidget(parent) {
     setTabOrder();
     connect(cmCargaBDSQL, &QPushButton::clicked, this, &frmIni::cmCargaBDSQL_Click);
     connect(cmElimina, &QPushButton::clicked, this, &frmIni::cmElimina_Click);
+    for (QPushButton* button : {cmCargaBDSQL, cmElimina}) {
+        connect(button, &QPushButton::pressed, this, [this, button] {
+            if (working_ != Work::None) {
+                pressedDuringWork_.insert(button);
+            }
+        });
+    }
     for (QLineEdit* field : {txtServerSQL, txtUserSQL}) {
-        connect(field, &QLineEdit::textChanged, this, &frmIni::forgetLoadedList);
+        connect(field, &QLineEdit::textChanged, this,
+                [this, field] { connectionFieldChanged(field); });
     }
     // Enter in a connection field loads, as the load button would.
     for (QLineEdit* field : {txtServerSQL, txtUserSQL, txtPwdSQL}) {

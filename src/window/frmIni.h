@@ -8,6 +8,8 @@
 // name, and as accessible name what a sighted user reads for it (the status
 // line: its text).
 
+#include <QHash>
+#include <QSet>
 #include <QWidget>
 
 #include <functional>
@@ -32,21 +34,29 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    enum class Work { None, Loading, Removing };
+    enum class Work { None, Loading, Reading, Removing };
 
     // The load command: checks the three connection fields, then fills the
     // list through CargaBBDD and selects its first name.
     void cmCargaBDSQL_Click();
-    // The removal command: confirms, then removes the database named in the
-    // list through BorraDBSQL and reports the outcome in the status line.
+    // The removal command: reads what the server knows of the database
+    // named in the list, confirms, then removes it through BorraDBSQL and
+    // reports the outcome in the status line.
     void cmElimina_Click();
+    // Whether a command must not start: work runs, or the button was
+    // pressed while it ran (an accessible action's click comes later).
+    bool refusesCommand(QPushButton* button);
+    // The removal's end: the button off for good, the outcome shown.
+    void endRemoval(bool removed);
     // Runs the work off the UI thread and waits for it; false when the user
     // abandoned it.
     bool runWhileWaiting(Work kind, std::function<void()> work);
     void abandonLoad();
     void setStatus(const QString& text);
     // A list loaded from one server never serves another: changing the
-    // server or the login empties it.
+    // server or the login empties it.  While work runs, a change that came
+    // around the input filter is undone instead.
+    void connectionFieldChanged(QLineEdit* field);
     void forgetLoadedList();
 
     void buildControls();
@@ -56,6 +66,8 @@ private:
 
     Work working_ = Work::None;
     std::function<void()> abandon_;
+    QSet<QPushButton*> pressedDuringWork_;
+    QHash<QLineEdit*, QString> fieldsAtWorkStart_;
 
     QGroupBox* Frame3 = nullptr;
     QLabel* lblEstado = nullptr;

@@ -4,9 +4,10 @@
 #include "frmIni.h"
 
 #include "ComboBoxList.h"
-#include "VisibleName.h"
 #include "platform/ui/Services.h"
+#include "sqlserver/RemovalTexts.h"
 #include "sqlserver/Varios.h"
+#include "text/VisibleName.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 
 namespace {
 
@@ -23,6 +25,7 @@ const QString kMissingConnectionData =
                    "SQL Server.\r\n(Servidor, Usuario, Contraseña)");
 const QString kLoading = QStringLiteral("Cargando bases de datos...");
 const QString kNoDatabaseChosen = QStringLiteral("Debe seleccionar la base de datos a eliminar.");
+const QString kReading = QStringLiteral("Consultando la base de datos...");
 const QString kRemoving = QStringLiteral("Eliminando base de datos...");
 const QString kRemoved = QStringLiteral("Base de datos eliminada correctamente.");
 const QString kRemovalFailed =
@@ -33,12 +36,18 @@ const QString kRemovalCannotStop =
 
 // The names are shown with their invisible characters made visible, so
 // that what the user confirms reads as exactly the database that will be
-// removed, and the server it will be removed from.
-QString confirmation(const QString& sBaseDatos, const QString& sServidor) {
-    return QStringLiteral("¿Está seguro que desea eliminar la base de datos '") +
-           window::visibleName(sBaseDatos) +
-           QStringLiteral("'?\r\nLa base de datos se eliminará y será irreversible.") +
-           QStringLiteral("\r\nServidor: '") + window::visibleName(sServidor) + u'\'';
+// removed, and the server it will be removed from; below them, what the
+// server knows of the database.
+QString confirmation(const QString& sBaseDatos, const QString& sServidor,
+                     const DatabaseFacts& facts) {
+    QString text = QStringLiteral("¿Está seguro que desea eliminar la base de datos '") +
+                   text::visibleName(sBaseDatos) +
+                   QStringLiteral("'?\r\nLa base de datos se eliminará y será irreversible.") +
+                   QStringLiteral("\r\nServidor: '") + text::visibleName(sServidor) + u'\'';
+    for (const QString& line : confirmationLines(facts)) {
+        text += QStringLiteral("\r\n") + line;
+    }
+    return text;
 }
 
 bool isInput(QEvent::Type type) {
@@ -65,6 +74,9 @@ bool isInput(QEvent::Type type) {
 } // namespace
 
 void frmIni::cmCargaBDSQL_Click() {
+    if (refusesCommand(cmCargaBDSQL)) {
+        return;
+    }
     // Blanks count as filled: nothing is trimmed.
     if (txtServerSQL->text().isEmpty() || txtUserSQL->text().isEmpty() ||
         txtPwdSQL->text().isEmpty()) {
@@ -96,38 +108,71 @@ void frmIni::cmCargaBDSQL_Click() {
 }
 
 void frmIni::cmElimina_Click() {
+    if (refusesCommand(cmElimina)) {
+        return;
+    }
     const QString sBaseDatos = cmbBDSQL->currentText();
     if (sBaseDatos.isEmpty()) {
         ui::MsgBox(kNoDatabaseChosen, ui::style::Information);
         return;
     }
-    // The removal goes to the server the confirmation names.
+    // The removal goes to the server the confirmation names, with the
+    // login that read what it shows.
     const QString sServidor = txtServerSQL->text();
-    if (ui::MsgBox(confirmation(sBaseDatos, sServidor), ui::style::YesNoWarningDefaultNo) !=
-        ui::answer::Yes) {
+    const QString sUsuario = txtUserSQL->text();
+    const QString sPassword = txtPwdSQL->text();
+
+    // Reading changes nothing, so it can be abandoned like a load; the work
+    // owns what it uses.
+    setStatus(kReading);
+    auto plan = std::make_shared<RemovalPlan>();
+    const bool read =
+        runWhileWaiting(Work::Reading, [plan, sServidor, sBaseDatos, sUsuario, sPassword] {
+            *plan = prepareRemoval(sServidor, sBaseDatos, sUsuario, sPassword);
+        });
+    setStatus(QString());
+    // Abandoned, or blocked by what the user has just read: nothing was
+    // tried, and the button stays for a removal once the obstacle is gone.
+    if (!read || plan->outcome == RemovalPlan::Outcome::Blocked) {
+        return;
+    }
+    if (plan->outcome == RemovalPlan::Outcome::Failed) {
+        endRemoval(false);
+        return;
+    }
+    if (ui::MsgBox(confirmation(sBaseDatos, sServidor, plan->facts),
+                   ui::style::YesNoWarningDefaultNo) != ui::answer::Yes) {
         return;
     }
     // One confirmed removal per run, whatever its outcome.
     cmElimina->setEnabled(false);
     setStatus(kRemoving);
 
-    // The name removed is the one the user confirmed.  A removal cannot be
-    // abandoned, so the work may use this call's values.
+    // A removal cannot be abandoned, so the work may use this call's values.
     bool removed = false;
     runWhileWaiting(Work::Removing,
-                    [&, sUsuario = txtUserSQL->text(), sPassword = txtPwdSQL->text()] {
-                        removed = BorraDBSQL(sServidor, sBaseDatos, sUsuario, sPassword);
-                    });
+                    [&] { removed = BorraDBSQL(sServidor, sUsuario, sPassword, plan->facts); });
+    endRemoval(removed);
+}
+
+void frmIni::endRemoval(bool removed) {
+    cmElimina->setEnabled(false);
     setStatus(removed ? kRemoved : kRemovalFailed);
     // The disabled button lost the focus; it goes to the list, beside the
     // outcome.
     cmbBDSQL->setFocus(Qt::OtherFocusReason);
 }
 
+bool frmIni::refusesCommand(QPushButton* button) {
+    const bool pressedDuringWork = pressedDuringWork_.remove(button);
+    return working_ != Work::None || pressedDuringWork;
+}
+
 bool frmIni::runWhileWaiting(Work kind, std::function<void()> work) {
     ui::OffUiThreadCall call(std::move(work));
     working_ = kind;
-    if (kind == Work::Loading) {
+    fieldsAtWorkStart_ = {{txtServerSQL, txtServerSQL->text()}, {txtUserSQL, txtUserSQL->text()}};
+    if (kind != Work::Removing) {
         abandon_ = [&call] { call.abandon(); };
     }
     qApp->installEventFilter(this);
@@ -172,6 +217,15 @@ void frmIni::setStatus(const QString& text) {
     lblEstado->setText(text);
     // A screen reader hears the outcome: the name changes with the text.
     lblEstado->setAccessibleName(text);
+}
+
+void frmIni::connectionFieldChanged(QLineEdit* field) {
+    if (working_ == Work::None) {
+        forgetLoadedList();
+        return;
+    }
+    const QSignalBlocker quiet(field);
+    field->setText(fieldsAtWorkStart_.value(field));
 }
 
 void frmIni::forgetLoadedList() { window::ComboBoxList(*cmbBDSQL).Clear(); }

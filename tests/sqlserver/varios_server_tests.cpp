@@ -361,7 +361,7 @@ TEST_F(Removal, DatabaseInUseStaysWithTheServersReason) {
     EXPECT_TRUE(
         ui_.messages()[1].text.startsWith(kRemovalFailed + QStringLiteral("[FreeTDS][SQL Server]")))
         << ui_.messages()[1].text.toStdString();
-    EXPECT_TRUE(ui_.messages()[1].text.contains(QStringLiteral("in use")))
+    EXPECT_TRUE(ui_.messages()[1].text.contains(QStringLiteral("porque está en uso")))
         << ui_.messages()[1].text.toStdString();
     expectUnchanged();
 }

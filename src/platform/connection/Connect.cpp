@@ -205,6 +205,9 @@ QString sectionFor(const Target& target, const TrustRule& rule, quint16 relayPor
         }
         lines.append(ConfLine("spn", principal));
     }
+    // The server's own messages in the user's language; they are handled by
+    // number, never by their text.
+    lines.append(ConfLine("language", "Spanish"));
     lines.append(ConfLine("dump file", QByteArray()));
     return privateSection(lines);
 }

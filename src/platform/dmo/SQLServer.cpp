@@ -102,6 +102,8 @@ void Database::SetSingleUserClosingSessions() {
 
 void Database::SetMultiUser() { alter(*session_, name_, QStringLiteral("MULTI_USER")); }
 
+void Database::SetRestrictedUser() { alter(*session_, name_, QStringLiteral("RESTRICTED_USER")); }
+
 Databases::iterator::iterator(std::shared_ptr<detail::Session> session)
     : session_(std::move(session)) {
     guarded([&] {

@@ -40,9 +40,11 @@ public:
     // The other sessions that use the database (master.dbo.sysprocesses).
     QList<UsingSession> UsingSessions() const;
     // SET SINGLE_USER WITH ROLLBACK IMMEDIATE: ends every other session that
-    // uses the database; SET MULTI_USER gives it back to everyone.
+    // uses the database; SET MULTI_USER gives it back to everyone, SET
+    // RESTRICTED_USER to the owners and administrators.
     void SetSingleUserClosingSessions();
     void SetMultiUser();
+    void SetRestrictedUser();
 
 private:
     friend class Databases;

@@ -1,6 +1,6 @@
 #include "VisibleName.h"
 
-namespace window {
+namespace text {
 
 namespace {
 
@@ -41,4 +41,4 @@ QString visibleName(const QString& name) {
     return shown;
 }
 
-} // namespace window
+} // namespace text

@@ -7,8 +7,8 @@
 
 #include <QString>
 
-namespace window {
+namespace text {
 
 QString visibleName(const QString& name);
 
-} // namespace window
+} // namespace text

@@ -1,0 +1,73 @@
+#pragma once
+// What the server knows of a database that is about to be dropped: what
+// stands in the drop's way, what the drop would leave on the server's disk
+// and what the user is about to lose.  Read with short read-only queries on
+// an open data-access connection, the name always quoted; a fact the login
+// may not read (msdb, sys.master_files) is listed as unread, never a
+// failure.  SQL Server 2000 has only sysdatabases and sysaltfiles.
+
+#include "platform/ado/Connection.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+struct DatabaseFile {
+    QString physicalName;
+    bool offline = false;
+    qint64 pages = 0; // of 8 KB
+};
+
+struct LastFullBackup {
+    QDateTime finished; // the server's own clock, as msdb holds it
+    QString device;     // empty when msdb does not say
+};
+
+struct HoldingSession {
+    QString login;
+    QString host;
+    QString program;
+};
+
+// A BACKUP or RESTORE that runs on the database now.
+struct RunningRequest {
+    QString command;
+    double percentComplete = 0;
+};
+
+struct AvailabilityGroup {
+    QString name; // empty when the group could not be read
+    QString role; // PRIMARY, SECONDARY, or empty when unknown
+};
+
+struct DatabaseFacts {
+    QString name; // as the server spells it
+    QString state = QStringLiteral("ONLINE");
+    QString userAccess = QStringLiteral("MULTI_USER");
+    QStringList snapshots;  // database snapshots of it
+    bool published = false; // replication
+    bool mirrored = false;
+    std::optional<AvailabilityGroup> group;
+    bool logShippingPrimary = false;
+    bool logShippingSecondary = false;
+    QList<DatabaseFile> files;
+    std::optional<LastFullBackup> lastFullBackup; // none: never backed up
+    QList<HoldingSession> sessions;
+    QList<RunningRequest> backupsAndRestores;
+    // The facts the login could not read, each as the confirmation names it.
+    QStringList unread;
+
+    bool online() const { return state == QLatin1String("ONLINE"); }
+    // The drop cannot succeed while any of these holds.
+    bool blocked() const { return !snapshots.isEmpty() || published || mirrored || group; }
+    // The files a drop leaves on the server's disk: all of an offline
+    // database's, or the offline ones of an online database.
+    QStringList filesLeftOnDisk() const;
+};
+
+// Reads the facts of the database `name` (the server's spelling) on `cn`.
+// Never raises: a query that fails leaves its facts unread.
+DatabaseFacts readDatabaseFacts(ado::Connection& cn, const QString& name);
