@@ -4,7 +4,8 @@
 # the server holds the listing, and the window, unmapped and mapped again
 # meanwhile, repaints), a removal is confirmed, and every status text is
 # announced as the status line's accessible name; afterwards the focus is on
-# the list.
+# the list.  A screen reader's "activate" on either button while the load or
+# the removal runs starts nothing.
 # Usage: accessibility_e2e.sh BIN_DIR
 set -euo pipefail
 
@@ -35,7 +36,8 @@ cat >"$state" <<'JSON'
   "logins": [{"name": "sa", "password": "Secreto.1", "sysadmin": true}],
   "databases": [{"name": "Compras"}, {"name": "Ventas"}],
   "faults": [{"stage": "query", "action": "delay", "ms": 4000,
-              "statement": "SELECT name FROM master.dbo.sysdatabases"}]
+              "statement": "SELECT name FROM master.dbo.sysdatabases"},
+             {"stage": "query", "action": "delay", "ms": 3000, "statement": "DROP DATABASE"}]
 }
 JSON
 
@@ -69,15 +71,29 @@ regions_equal "$HARNESS_WORK/loading.png" "$HARNESS_WORK/remapped.png" "$(STATUS
     fail "the window did not repaint while the load ran"
 regions_equal "$HARNESS_WORK/start.png" "$HARNESS_WORK/remapped.png" "$(LIST_REGION)" ||
     fail "the load had ended before the window was put back; the check proves nothing"
+press_both() {
+    /usr/bin/python3 "$HERE/atspi_status.py" press 'Eliminar Base de Datos' 'Carga Bases de Datos' ||
+        fail "the buttons could not be pressed through AT-SPI"
+}
+press_both
+regions_equal "$HARNESS_WORK/start.png" "$HARNESS_WORK/remapped.png" "$(LIST_REGION)" ||
+    fail "the load had ended before the buttons were pressed; the check proves nothing"
 wait_until 30 screen_region_changed "$HARNESS_WORK/start.png" "$(LIST_REGION)" ||
     fail "the load did not fill the list"
-sleep 0.3
+# A press's click comes a moment after it: whatever it started would show a box.
+sleep 1
+no_message_box || fail "a button pressed through AT-SPI during the load started a command"
 screenshot "$HARNESS_WORK/loaded.png"
 
 click_removal
 wait_until 10 message_box_up || fail "no confirmation box"
 sleep 0.3
 xdotool key alt+s
+removing() { grep -qx 'Eliminando base de datos...' "$heard"; }
+wait_until 10 removing || fail "the removal did not start"
+press_both
+sleep 1
+no_message_box || fail "a button pressed through AT-SPI during the removal started a command"
 heard_removal() { grep -qx 'Base de datos eliminada correctamente.' "$heard"; }
 wait_until 30 heard_removal ||
     fail "the outcome was not announced; heard: $(tr '\n' '|' <"$heard")"

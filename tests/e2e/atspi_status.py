@@ -5,6 +5,8 @@ listen SECONDS OUT: writes every accessible-name change of a label to OUT,
 one line with the label's name each, for SECONDS seconds.
 tree: prints the status line's name and description and the label of the
 focused control, one per line.
+press NAME...: runs the accessible action of each enabled push button so
+named, as a screen reader's "activate" does.
 """
 import sys
 import time
@@ -75,8 +77,25 @@ def tree():
     print(focused)
 
 
+def press(names):
+    # Each button is looked up afresh: a press may renew the tree's objects.
+    for name in names:
+        app = program()
+        # The window was taken off the screen and put back: the objects
+        # cached for it are gone on the program's side.
+        app.clear_cache()
+        buttons = {n.name: n for n in walk(app) if n.getRoleName() == "push button"}
+        if name not in buttons:
+            sys.exit("no button named %s (found: %s)" % (name, ", ".join(buttons)))
+        # A disabled button has no action to run (Qt answers an error).
+        if buttons[name].getState().contains(pyatspi.STATE_ENABLED):
+            buttons[name].queryAction().doAction(0)
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "listen":
         listen(float(sys.argv[2]), sys.argv[3])
+    elif sys.argv[1] == "press":
+        press(sys.argv[2:])
     else:
         tree()

@@ -1,9 +1,11 @@
 // The Qt message-box and pointer services on the offscreen platform.  A
 // timer plays the user: it finds the modal box, records what it shows and
 // presses a key.
+#include "platform/ui/OffUiThread.h"
 #include "platform/ui/QtServices.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
@@ -12,7 +14,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -119,3 +126,51 @@ TEST(QtMousePointer, BusyWhileWorkingButNotOverItsQuestions) {
 }
 
 } // namespace
+
+// Work off the UI thread, driven directly: its result, a question it asks
+// the UI thread in the middle of its steps, and a call the user gives up.
+TEST(OffUiThread, ResultsQuestionsAndAbandonment) {
+    {
+        int result = 0;
+        ui::OffUiThreadCall call([&result] { result = 42; });
+        EXPECT_TRUE(call.wait());
+        EXPECT_EQ(result, 42);
+    }
+    {
+        std::vector<QString> steps;
+        std::thread::id askedOn;
+        ui::OffUiThreadCall call([&] {
+            steps.push_back(QStringLiteral("antes"));
+            EXPECT_TRUE(ui::onUiThread([&] {
+                askedOn = std::this_thread::get_id();
+                steps.push_back(QStringLiteral("pregunta"));
+            }));
+            steps.push_back(QStringLiteral("después"));
+        });
+        EXPECT_TRUE(call.wait());
+        EXPECT_EQ(askedOn, std::this_thread::get_id());
+        EXPECT_EQ(steps, (std::vector<QString>{"antes", "pregunta", "después"}));
+    }
+    {
+        auto release = std::make_shared<std::atomic<bool>>(false);
+        auto askedAfter = std::make_shared<std::atomic<int>>(-1);
+        auto call = std::make_unique<ui::OffUiThreadCall>([release, askedAfter] {
+            while (!release->load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            *askedAfter = ui::onUiThread([] {}) ? 1 : 0;
+        });
+        QTimer::singleShot(50, [&call] { call->abandon(); });
+        EXPECT_FALSE(call->wait());
+        EXPECT_TRUE(ui::workStillRunning());
+        call.reset(); // an abandoned call does not wait for its work
+        release->store(true);
+        QElapsedTimer waited;
+        waited.start();
+        while (ui::workStillRunning() && waited.elapsed() < 5000) {
+            QTest::qWait(10);
+        }
+        EXPECT_FALSE(ui::workStillRunning()) << "the abandoned work did not end";
+        EXPECT_EQ(askedAfter->load(), 0) << "an abandoned call's question still ran";
+    }
+}
