@@ -44,6 +44,7 @@ struct Case {
     bool dropped;
     const char* status;
     const char* neverSent = nullptr; // a statement the server must not get
+    QJsonArray denied = {};          // catalogue views sa may not read
 };
 
 QJsonObject stateFor(const Case& c) {
@@ -59,6 +60,11 @@ QJsonObject stateFor(const Case& c) {
     if (!c.faults.isEmpty()) {
         state["faults"] = c.faults;
     }
+    QJsonArray logins = state["logins"].toArray();
+    QJsonObject sa = logins[0].toObject();
+    sa["deny"] = c.denied;
+    logins[0] = sa;
+    state["logins"] = logins;
     return state;
 }
 
@@ -221,6 +227,30 @@ TEST(RemovalConditions, EachIsToldBeforeTheDropAndOnlyADroppableDatabaseGoes) {
           {0, "porque está en uso."}},
          false,
          "Se han producido errores durante la eliminación de la base de datos."},
+        {"facts sa may not read; the server's refusal then told as before the confirmation",
+         {{"replicated", true}},
+         {},
+         {},
+         sql2008,
+         {6},
+         {{308, "No se ha podido consultar: el estado, la replicación, las instantáneas, la "
+                "última copia de seguridad."},
+          {16, "replicación con EXEC sp_removedbreplication N'Ventas';"}},
+         false,
+         "Se han producido errores durante la eliminación de la base de datos.",
+         nullptr,
+         {"databases", "backupset"}},
+        {"SQL Server 2000: state and files from sysdatabases and sysaltfiles",
+         {{"state", "OFFLINE"}},
+         {},
+         {},
+         "8.00.2039",
+         {7},
+         {{308, "Estado: OFFLINE (no está en línea).\r\nTamaño: 10,0 MB.\r\nSesiones que la usan "
+                "ahora: ninguna.\r\nLa base de datos está fuera de línea: sus archivos se quedarán "
+                "en el disco del servidor:\r\n- /var/opt/mssql/data/Ventas.mdf"}},
+         false,
+         ""},
         {"the drop's answer is lost on the way",
          {},
          {},
