@@ -133,10 +133,11 @@ private:
         const bool stateRead =
             eachRow(cn_,
                     QStringLiteral("SELECT name, state_desc, user_access_desc, is_read_only, "
-                                   "is_published, is_merge_published, source_database_id FROM "
-                                   "sys.databases WHERE database_id") +
+                                   "is_published, is_merge_published, source_database_id, "
+                                   "create_date FROM sys.databases WHERE database_id") +
                         byId(),
                     [&](const ado::Recordset& rs) {
+                        created_ = textOf(field(rs, "create_date"));
                         facts_.state = textOf(field(rs, "state_desc"));
                         facts_.userAccess = textOf(field(rs, "user_access_desc"));
                         if (facts_.state.isEmpty()) {
@@ -306,10 +307,19 @@ private:
     void readBackup() {
         std::optional<qint64> mediaSet;
         if (!eachRow(cn_,
-                     QStringLiteral("SELECT TOP 1 backup_finish_date, media_set_id FROM "
-                                    "msdb.dbo.backupset WHERE database_name = ") +
+                     QStringLiteral("SELECT TOP 1 backup_finish_date, media_set_id, "
+                                    "database_creation_date FROM msdb.dbo.backupset WHERE "
+                                    "database_name = ") +
                          name_ + QStringLiteral(" AND type = 'D' ORDER BY backup_finish_date DESC"),
                      [&](const ado::Recordset& rs) {
+                         // This database's backups all follow its making, so
+                         // when the latest is of an earlier one, none is of it.
+                         const QString ofDatabase = textOf(field(rs, "database_creation_date"));
+                         if (!created_.isEmpty() && !ofDatabase.isEmpty() &&
+                             ofDatabase != created_) {
+                             facts_.backupsOfAnEarlierDatabase = true;
+                             return;
+                         }
                          const QString finished = textOf(field(rs, "backup_finish_date")).left(19);
                          facts_.lastFullBackup = LastFullBackup{
                              QDateTime::fromString(finished, QStringLiteral("yyyy-MM-dd HH:mm:ss")),
@@ -349,6 +359,7 @@ private:
 
     ado::Connection& cn_;
     QString name_;
+    QString created_; // sys.databases' create_date, as the server writes it
     DatabaseFacts facts_;
 };
 

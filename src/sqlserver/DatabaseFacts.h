@@ -55,6 +55,9 @@ struct DatabaseFacts {
     bool logShippingSecondary = false;
     QList<DatabaseFile> files;
     std::optional<LastFullBackup> lastFullBackup; // none: never backed up
+    // msdb's full backups of that name are all of an earlier database (one
+    // dropped or restored over since): none of them restores this one.
+    bool backupsOfAnEarlierDatabase = false;
     QList<HoldingSession> sessions;
     QList<RunningRequest> backupsAndRestores;
     // The facts the login could not read, each as the confirmation names it.

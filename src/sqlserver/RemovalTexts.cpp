@@ -35,7 +35,11 @@ QString backupLine(const DatabaseFacts& facts) {
         return {};
     }
     if (!facts.lastFullBackup) {
-        return QStringLiteral("Última copia de seguridad completa: nunca.");
+        return facts.backupsOfAnEarlierDatabase
+                   ? QStringLiteral(
+                         "Última copia de seguridad completa: nunca (las que guarda msdb "
+                         "con este nombre son de una base de datos anterior).")
+                   : QStringLiteral("Última copia de seguridad completa: nunca.");
     }
     const LastFullBackup& backup = *facts.lastFullBackup;
     QString line = QStringLiteral("Última copia de seguridad completa: ") +

@@ -296,6 +296,12 @@ private:
                                                           : nullptr;
                         return source ? Value{std::int32_t(source->id)} : Value{};
                     })
+            .column(u"create_date", Type::DateTime, 0, false,
+                    [](const DbRow& r) {
+                        return dateTime(
+                            r.details ? state::databaseCreated(*r.details)
+                                      : QDateTime(QDate(2003, 4, 8), QTime(9, 13, 36), Qt::UTC));
+                    })
             .column(u"state_desc", Type::NVarChar, 60, true,
                     [](const DbRow& r) { return text(stateDesc(r)); })
             .column(u"user_access_desc", Type::NVarChar, 60, true,
@@ -480,6 +486,7 @@ private:
         QString database;
         int mediaSet;
         state::Backup backup;
+        QDateTime databaseCreated;
     };
     QList<BackupRow> backupRows() const {
         QList<BackupRow> rows;
@@ -489,7 +496,8 @@ private:
             }
             int mediaSet = r.entry->firstMediaSet;
             for (const state::Backup& b : r.details->backups) {
-                rows.append({r.entry->name, mediaSet++, b});
+                rows.append({r.entry->name, mediaSet++, b,
+                             b.databaseCreated.value_or(state::databaseCreated(*r.details))});
             }
         }
         return rows;
@@ -506,7 +514,10 @@ private:
                 [](const BackupRow& b) { return text(QString(QChar::fromLatin1(b.backup.type))); })
             .column(u"backup_finish_date", Type::DateTime, 0, true,
                     [](const BackupRow& b) { return dateTime(b.backup.finished); })
-            .done({"media_set_id", "database_name", "type", "backup_finish_date"});
+            .column(u"database_creation_date", Type::DateTime, 0, true,
+                    [](const BackupRow& b) { return dateTime(b.databaseCreated); })
+            .done({"media_set_id", "database_name", "type", "backup_finish_date",
+                   "database_creation_date"});
     }
 
     View mediaFamily() const {

@@ -283,9 +283,12 @@ QList<Backup> parseBackups(const QJsonArray& a, const QString& where) {
     for (qsizetype k = 0; k < a.size(); ++k) {
         const QString at = QStringLiteral("%1, backup %2").arg(where).arg(k + 1);
         const QJsonObject b = objectAt(a, k, where + QStringLiteral(", backup"));
-        onlyKeys(b, {"finished", "type", "device"}, at);
+        onlyKeys(b, {"finished", "type", "device", "databaseCreated"}, at);
         Backup backup;
         backup.finished = parseFinished(requiredString(b, "finished", at), at);
+        if (b.contains("databaseCreated")) {
+            backup.databaseCreated = parseFinished(requiredString(b, "databaseCreated", at), at);
+        }
         const QString type = requiredString(b, "type", at);
         if (type != u"D" && type != u"I" && type != u"L") {
             throw Invalid{QStringLiteral("%1 needs a \"type\" of \"D\", \"I\" or \"L\"").arg(at)};
@@ -345,6 +348,9 @@ void parseConditions(const QJsonObject& o, Database& d, const QString& where) {
     if (o.contains("backups")) {
         d.backups = parseBackups(requiredArray(o, "backups"), where);
     }
+    if (o.contains("created")) {
+        d.created = parseFinished(requiredString(o, "created", where), where);
+    }
     if (o.contains("running")) {
         d.running = parseRunning(requiredObject(o, "running", where), where);
     }
@@ -358,7 +364,7 @@ Database parseDatabase(const QJsonObject& o, const QString& where) {
     onlyKeys(o,
              {"name", "inUse", "sessions", "owner", "singleUser", "replicated", "state",
               "restrictedUser", "snapshotOf", "mirrored", "availabilityGroup", "logShipping",
-              "files", "backups", "running", "slotTaker"},
+              "files", "backups", "created", "running", "slotTaker"},
              where);
     Database d;
     d.name = requiredString(o, "name", where);
@@ -614,6 +620,10 @@ QString faultActionName(FaultAction action) { return nameOf(actionNames(), actio
 
 QString databaseStatusName(DatabaseStatus status) { return nameOf(statusNames(), status); }
 
+QDateTime databaseCreated(const Database& d) {
+    return d.created.value_or(QDateTime(QDate(2024, 1, 15), QTime(9, 0), Qt::UTC));
+}
+
 QList<DatabaseFile> databaseFiles(const Database& d) {
     if (d.files) {
         return *d.files;
@@ -655,14 +665,21 @@ QJsonArray filesArray(const QList<DatabaseFile>& files) {
     return a;
 }
 
+QString dateTimeText(const QDateTime& t) {
+    return t.toString(t.time().msec() ? QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")
+                                      : QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+}
+
 QJsonArray backupsArray(const QList<Backup>& backups) {
     QJsonArray a;
     for (const Backup& b : backups) {
-        const QString format = b.finished.time().msec() ? QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")
-                                                        : QStringLiteral("yyyy-MM-ddTHH:mm:ss");
-        a.append(QJsonObject{{"finished", b.finished.toString(format)},
-                             {"type", QString(QChar::fromLatin1(b.type))},
-                             {"device", b.device}});
+        QJsonObject o{{"finished", dateTimeText(b.finished)},
+                      {"type", QString(QChar::fromLatin1(b.type))},
+                      {"device", b.device}};
+        if (b.databaseCreated) {
+            o.insert("databaseCreated", dateTimeText(*b.databaseCreated));
+        }
+        a.append(o);
     }
     return a;
 }
@@ -691,6 +708,9 @@ void insertConditions(QJsonObject& o, const Database& d) {
     }
     if (d.files) {
         o.insert("files", filesArray(*d.files));
+    }
+    if (d.created) {
+        o.insert("created", dateTimeText(*d.created));
     }
     if (!d.backups.isEmpty()) {
         o.insert("backups", backupsArray(d.backups));

@@ -82,6 +82,9 @@ struct Backup {
     QDateTime finished; // UTC stands for "no zone": SQL Server keeps local times bare
     char type = 'D';    // D full, I differential, L log
     QString device;
+    // When the database backed up was made; none: the database it is kept
+    // with.  Another date is the history of an earlier database of that name.
+    std::optional<QDateTime> databaseCreated;
     friend bool operator==(const Backup&, const Backup&) = default;
 };
 
@@ -107,10 +110,14 @@ struct Database {
     LogShipping logShipping = LogShipping::None;
     std::optional<QList<DatabaseFile>> files; // none: databaseFiles() makes the usual two
     QList<Backup> backups;
+    std::optional<QDateTime> created;      // none: databaseCreated() says when
     std::optional<RunningRequest> running; // holds the database as a session does
     // Enters the database the moment it becomes single-user, taking the slot.
     std::optional<HoldingSession> slotTaker;
 };
+
+// When the database was made: the state file's date, or one fixed date.
+QDateTime databaseCreated(const Database& d);
 
 // The database's files: those of the state file, or a data and a log file
 // named after it (offline with the database).
