@@ -73,7 +73,9 @@ std::string roundedScaled(const Decimal& d, int decimals) {
     std::string n;
     if (kept <= 0) {
         // Below one unit of the last place; it rounds up only from a half.
-        n = kept == 0 && d.digits.front() >= '5' ? "1" : "0";
+        // One character assigned as such: GCC 12's -Wrestrict misreads the
+        // assignment of a literal here in a release build.
+        n.assign(1, kept == 0 && d.digits.front() >= '5' ? '1' : '0');
     } else if (kept >= static_cast<long long>(d.digits.size())) {
         n = d.digits + std::string(static_cast<std::size_t>(kept) - d.digits.size(), '0');
     } else {

@@ -4,6 +4,7 @@
 #include "Views.h"
 
 #include <QDateTime>
+#include <QTimeZone>
 #include <QUuid>
 
 #include <algorithm>
@@ -391,7 +392,7 @@ private:
             if (!t.isValid()) {
                 throw StatementError{241, 16};
             }
-            const QDateTime utc(t.date(), t.time(), Qt::UTC);
+            const QDateTime utc(t.date(), t.time(), QTimeZone::utc());
             static const QDate epoch(1900, 1, 1);
             const tds::DateTime d{
                 static_cast<std::int32_t>(epoch.daysTo(utc.date())),

@@ -3,6 +3,7 @@
 #include "Messages.h"
 
 #include <QHash>
+#include <QTimeZone>
 #include <QUuid>
 
 #include <memory>
@@ -298,9 +299,9 @@ private:
                     })
             .column(u"create_date", Type::DateTime, 0, false,
                     [](const DbRow& r) {
-                        return dateTime(
-                            r.details ? state::databaseCreated(*r.details)
-                                      : QDateTime(QDate(2003, 4, 8), QTime(9, 13, 36), Qt::UTC));
+                        return dateTime(r.details ? state::databaseCreated(*r.details)
+                                                  : QDateTime(QDate(2003, 4, 8), QTime(9, 13, 36),
+                                                              QTimeZone::utc()));
                     })
             .column(u"state_desc", Type::NVarChar, 60, true,
                     [](const DbRow& r) { return text(stateDesc(r)); })

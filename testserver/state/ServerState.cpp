@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QSet>
+#include <QTimeZone>
 
 #include <algorithm>
 #include <fcntl.h>
@@ -275,7 +276,7 @@ QDateTime parseFinished(const QString& text, const QString& at) {
                                      "2026-11-30T22:15:03, without a zone")
                           .arg(at)};
     }
-    return QDateTime(date, time, Qt::UTC);
+    return QDateTime(date, time, QTimeZone::utc());
 }
 
 QList<Backup> parseBackups(const QJsonArray& a, const QString& where) {
@@ -621,7 +622,7 @@ QString faultActionName(FaultAction action) { return nameOf(actionNames(), actio
 QString databaseStatusName(DatabaseStatus status) { return nameOf(statusNames(), status); }
 
 QDateTime databaseCreated(const Database& d) {
-    return d.created.value_or(QDateTime(QDate(2024, 1, 15), QTime(9, 0), Qt::UTC));
+    return d.created.value_or(QDateTime(QDate(2024, 1, 15), QTime(9, 0), QTimeZone::utc()));
 }
 
 QList<DatabaseFile> databaseFiles(const Database& d) {
