@@ -84,7 +84,8 @@ def press(names):
         # The window was taken off the screen and put back: the objects
         # cached for it are gone on the program's side.
         app.clear_cache()
-        buttons = {n.name: n for n in walk(app) if n.getRoleName() == "push button"}
+        # By role, not its name: newer AT-SPI names it "button".
+        buttons = {n.name: n for n in walk(app) if n.getRole() == pyatspi.ROLE_PUSH_BUTTON}
         if name not in buttons:
             sys.exit("no button named %s (found: %s)" % (name, ", ".join(buttons)))
         # A disabled button has no action to run (Qt answers an error).
