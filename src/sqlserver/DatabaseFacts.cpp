@@ -1,16 +1,12 @@
 #include "DatabaseFacts.h"
 
 #include "platform/ado/Recordset.h"
+#include "platform/dmo/Quoting.h"
 #include "platform/runtime/RuntimeError.h"
 
 #include <QUuid>
 
 namespace {
-
-// An N'…' literal: the name can never end the text early.
-QString quoted(QString text) {
-    return QStringLiteral("N'") + text.replace(u'\'', QStringLiteral("''")) + u'\'';
-}
 
 QString textOf(const rt::Variant& value) {
     return value.kind() == rt::Variant::Kind::Text ? value.as<QString>() : QString();
@@ -103,7 +99,7 @@ int majorVersion(ado::Connection& cn) {
 
 class Reader {
 public:
-    Reader(ado::Connection& cn, const QString& name) : cn_(cn), name_(quoted(name)) {
+    Reader(ado::Connection& cn, const QString& name) : cn_(cn), name_(dmo::quotedText(name)) {
         facts_.name = name;
     }
 
@@ -122,12 +118,12 @@ public:
 private:
     QString byId() const { return QStringLiteral(" = DB_ID(") + name_ + u')'; }
 
-    void unread(const char* what) {
-        const QString label = QString::fromUtf8(what);
+    void unread(const QString& label) {
         if (!facts_.unread.contains(label)) {
             facts_.unread.append(label);
         }
     }
+    void unread(const char* label) { unread(QString::fromUtf8(label)); }
 
     void readCatalogue(int major) {
         const bool stateRead =
@@ -326,7 +322,7 @@ private:
                              QString()};
                          mediaSet = numberOf(field(rs, "media_set_id"));
                      })) {
-            unread("la última copia de seguridad");
+            unread(kUnreadLastBackup);
             return;
         }
         if (mediaSet) {
@@ -353,7 +349,7 @@ private:
                                                  unpadded(field(rs, "hostname")),
                                                  unpadded(field(rs, "program_name"))});
                      })) {
-            unread("las sesiones");
+            unread(kUnreadSessions);
         }
     }
 

@@ -43,6 +43,10 @@ struct AvailabilityGroup {
     QString role; // PRIMARY, SECONDARY, or empty when unknown
 };
 
+// The names in `unread` that the confirmation's own lines look for.
+inline const QString kUnreadLastBackup = QStringLiteral("la última copia de seguridad");
+inline const QString kUnreadSessions = QStringLiteral("las sesiones");
+
 struct DatabaseFacts {
     QString name; // as the server spells it
     QString state = QStringLiteral("ONLINE");

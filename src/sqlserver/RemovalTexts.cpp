@@ -1,5 +1,6 @@
 #include "RemovalTexts.h"
 
+#include "platform/dmo/Quoting.h"
 #include "text/VisibleName.h"
 
 #include <QLocale>
@@ -11,12 +12,6 @@ using text::visibleName;
 const QLocale& spanish() {
     static const QLocale locale(QLocale::Spanish, QLocale::Spain);
     return locale;
-}
-
-QString bracketed(QString name) { return u'[' + name.replace(u']', QStringLiteral("]]")) + u']'; }
-
-QString nText(QString name) {
-    return QStringLiteral("N'") + name.replace(u'\'', QStringLiteral("''")) + u'\'';
 }
 
 // A statement the administrator may run, with the names made visible.
@@ -31,7 +26,7 @@ QString quotedList(const QStringList& names) {
 }
 
 QString backupLine(const DatabaseFacts& facts) {
-    if (facts.unread.contains(QStringLiteral("la última copia de seguridad"))) {
+    if (facts.unread.contains(kUnreadLastBackup)) {
         return {};
     }
     if (!facts.lastFullBackup) {
@@ -68,7 +63,7 @@ QString sizeLine(const DatabaseFacts& facts) {
 }
 
 QString sessionsLine(const DatabaseFacts& facts) {
-    if (facts.unread.contains(QStringLiteral("las sesiones"))) {
+    if (facts.unread.contains(kUnreadSessions)) {
         return {};
     }
     if (facts.sessions.isEmpty()) {
@@ -90,15 +85,13 @@ QString sessionsLine(const DatabaseFacts& facts) {
 QStringList runningLines(const DatabaseFacts& facts) {
     QStringList lines;
     for (const RunningRequest& request : facts.backupsAndRestores) {
-        lines << QStringLiteral("En curso sobre ella: %1, completado al %2 %.")
-                     .arg(visibleName(request.command),
-                          spanish().toString(request.percentComplete, 'f', 0));
+        lines << QStringLiteral("En curso sobre ella: ") + requestProgress(request) + u'.';
     }
     return lines;
 }
 
 QString logShippingLine(const DatabaseFacts& facts) {
-    const QString db = nText(facts.name);
+    const QString db = dmo::quotedText(facts.name);
     if (facts.logShippingPrimary) {
         return QStringLiteral(
                    "Atención: es la base de datos principal de un trasvase de registros "
@@ -129,12 +122,12 @@ QStringList filesLines(const QStringList& files) {
 
 QString groupObstacle(const DatabaseFacts& facts) {
     const AvailabilityGroup& group = *facts.group;
-    const QString db = bracketed(facts.name);
+    const QString db = dmo::bracketQuoted(facts.name);
     const QString named = group.name.isEmpty() ? QStringLiteral("a un grupo de disponibilidad")
                                                : QStringLiteral("al grupo de disponibilidad '") +
                                                      visibleName(group.name) + u'\'';
     const QString groupName =
-        group.name.isEmpty() ? QStringLiteral("[grupo]") : bracketed(group.name);
+        group.name.isEmpty() ? QStringLiteral("[grupo]") : dmo::bracketQuoted(group.name);
     const QString onPrimary = QStringLiteral("en la réplica principal, ") +
                               statement(QStringLiteral("ALTER AVAILABILITY GROUP ") + groupName +
                                         QStringLiteral(" REMOVE DATABASE ") + db + u';');
@@ -156,6 +149,11 @@ QString groupObstacle(const DatabaseFacts& facts) {
 }
 
 } // namespace
+
+QString requestProgress(const RunningRequest& request) {
+    return QStringLiteral("%1, completado al %2 %")
+        .arg(visibleName(request.command), spanish().toString(request.percentComplete, 'f', 0));
+}
 
 QString sessionLine(const HoldingSession& session) {
     QString line = QStringLiteral("- ") + visibleName(session.login);
@@ -205,14 +203,15 @@ namespace {
 // `unnamedSnapshot`: the server refused for a snapshot that the facts do
 // not name.
 QString obstacleText(const DatabaseFacts& facts, const QString& sServidor, bool unnamedSnapshot) {
-    const QString db = bracketed(facts.name);
+    const QString db = dmo::bracketQuoted(facts.name);
     QStringList lines{QStringLiteral("No se puede eliminar la base de datos '") +
                       visibleName(facts.name) + QStringLiteral("' del servidor '") +
                       visibleName(sServidor) + QStringLiteral("':")};
     if (!facts.snapshots.isEmpty()) {
         QStringList drops;
         for (const QString& snapshot : facts.snapshots) {
-            drops << statement(QStringLiteral("DROP DATABASE ") + bracketed(snapshot) + u';');
+            drops << statement(QStringLiteral("DROP DATABASE ") + dmo::bracketQuoted(snapshot) +
+                               u';');
         }
         lines << QStringLiteral("- Tiene instantáneas de base de datos que hacen referencia a "
                                 "ella: ") +
@@ -228,8 +227,8 @@ QString obstacleText(const DatabaseFacts& facts, const QString& sServidor, bool 
     if (facts.published) {
         lines << QStringLiteral("- Está publicada para replicación. Quite antes la replicación "
                                 "con ") +
-                     statement(QStringLiteral("EXEC sp_removedbreplication ") + nText(facts.name) +
-                               u';');
+                     statement(QStringLiteral("EXEC sp_removedbreplication ") +
+                               dmo::quotedText(facts.name) + u';');
     }
     if (facts.mirrored) {
         lines << QStringLiteral("- Tiene creación de reflejo (mirroring). Quítela antes con ") +

@@ -29,5 +29,9 @@ std::optional<QString> refusalMessage(std::int32_t serverMessage, DatabaseFacts 
 // After a drop of a database whose files stayed on the server's disk.
 QString filesLeftMessage(const DatabaseFacts& facts);
 
+// A running BACKUP or RESTORE and how far it is: "BACKUP DATABASE,
+// completado al 42 %".
+QString requestProgress(const RunningRequest& request);
+
 // One holder of the database, as the in-use question lists it.
 QString sessionLine(const HoldingSession& session);

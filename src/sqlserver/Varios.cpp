@@ -6,13 +6,12 @@
 #include "platform/ado/Recordset.h"
 #include "platform/dmo/Failure.h"
 #include "platform/dmo/NameMatch.h"
+#include "platform/dmo/Quoting.h"
 #include "platform/dmo/SQLServer.h"
 #include "platform/runtime/CurrentError.h"
 #include "platform/runtime/RegionalSettings.h"
 #include "platform/ui/Services.h"
 #include "text/VisibleName.h"
-
-#include <QLocale>
 
 #include <functional>
 
@@ -225,9 +224,8 @@ bool closeSessionsConfirmed(const DatabaseFacts& facts, const QList<dmo::UsingSe
         text += QStringLiteral("\r\n- (el servidor no ha dicho cuáles)");
     }
     for (const RunningRequest& request : facts.backupsAndRestores) {
-        text += QStringLiteral("\r\nSobre ella se está ejecutando %1, completado al %2 %.")
-                    .arg(text::visibleName(request.command),
-                         QLocale(QLocale::Spanish).toString(request.percentComplete, 'f', 0));
+        text +=
+            QStringLiteral("\r\nSobre ella se está ejecutando ") + requestProgress(request) + u'.';
     }
     text += QStringLiteral("\r\n¿Desea cerrar esas sesiones, que perderán su trabajo sin "
                            "confirmar, y eliminar la base de datos?");
@@ -270,9 +268,9 @@ QString stuckInSingleUser(dmo::Database& database, const QString& access,
         // Who holds it is a help, not a condition.
     }
     return text + QStringLiteral("\r\nCuando esa sesión termine, ejecute ") +
-           text::visibleName(QStringLiteral("ALTER DATABASE [") +
-                             QString(database.Name()).replace(u']', QStringLiteral("]]")) +
-                             QStringLiteral("] SET ") + access + u';');
+           text::visibleName(QStringLiteral("ALTER DATABASE ") +
+                             dmo::bracketQuoted(database.Name()) + QStringLiteral(" SET ") +
+                             access + u';');
 }
 
 // After the server refused the drop because the database is in use: on the

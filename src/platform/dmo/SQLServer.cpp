@@ -2,6 +2,7 @@
 
 #include "Failure.h"
 #include "NameMatch.h"
+#include "Quoting.h"
 #include "platform/connection/Connect.h"
 #include "platform/odbc/Odbc.h"
 
@@ -32,10 +33,6 @@ const QString kDatabasesQuery =
     QStringLiteral("SELECT name FROM master.dbo.sysdatabases ORDER BY name");
 const QString kVersionQuery = QStringLiteral("SELECT SERVERPROPERTY('ProductVersion')");
 
-QString bracketQuoted(QString name) {
-    return u'[' + name.replace(u']', QStringLiteral("]]")) + u']';
-}
-
 } // namespace
 
 Database::Database(std::shared_ptr<detail::Session> session, QString name)
@@ -53,10 +50,6 @@ void Database::Remove() {
 }
 
 namespace {
-
-QString quotedText(QString text) {
-    return QStringLiteral("N'") + text.replace(u'\'', QStringLiteral("''")) + u'\'';
-}
 
 // sysprocesses pads its nchar columns with blanks.
 QString unpadded(const std::optional<QString>& value) {
