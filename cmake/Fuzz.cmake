@@ -8,10 +8,12 @@ if(NOT TARVELO_CLANGXX)
   message(WARNING "clang++ not found: the fuzz targets are not built")
 endif()
 
-# tarvelo_add_fuzz_target(NAME TEST test SECONDS n INCLUDE dir CORPUS dir
+# tarvelo_add_fuzz_target(NAME TEST test SECONDS n INCLUDE dir CORPUS dir [QT]
 #                         SOURCES files... DEPENDS headers...)
+# QT: the sources use Qt Core, which the target then links (as it comes,
+# without sanitizers: only the project's code is fuzzed).
 function(tarvelo_add_fuzz_target name)
-  cmake_parse_arguments(PARSE_ARGV 1 fuzz "" "TEST;SECONDS;INCLUDE;CORPUS" "SOURCES;DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 1 fuzz "QT" "TEST;SECONDS;INCLUDE;CORPUS" "SOURCES;DEPENDS")
   if(NOT TARVELO_CLANGXX)
     return()
   endif()
@@ -20,10 +22,18 @@ function(tarvelo_add_fuzz_target name)
     set(werror -Werror)
   endif()
   set(binary ${CMAKE_BINARY_DIR}/bin/${name})
+  set(qt)
+  if(fuzz_QT)
+    get_target_property(qt_includes Qt6::Core INTERFACE_INCLUDE_DIRECTORIES)
+    foreach(dir IN LISTS qt_includes)
+      list(APPEND qt -isystem ${dir})
+    endforeach()
+    list(APPEND qt -fPIC $<TARGET_FILE:Qt6::Core>)
+  endif()
   add_custom_command(OUTPUT ${binary}
     COMMAND ${TARVELO_CLANGXX} -std=c++20 -O1 -g -Wall -Wextra ${werror}
             -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-            -I${fuzz_INCLUDE} ${fuzz_SOURCES} -o ${binary}
+            -I${fuzz_INCLUDE} ${fuzz_SOURCES} ${qt} -o ${binary}
     DEPENDS ${fuzz_SOURCES} ${fuzz_DEPENDS}
     COMMENT "Building the fuzz target ${name} with clang"
     VERBATIM)

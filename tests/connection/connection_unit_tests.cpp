@@ -11,6 +11,7 @@
 #include "platform/connection/HostLookup.h"
 #include "platform/connection/PreloginGuard.h"
 #include "platform/connection/PreloginReply.h"
+#include "platform/connection/PrivateConf.h"
 #include "platform/connection/ServerName.h"
 #include "platform/odbc/ConnectionString.h"
 
@@ -164,7 +165,7 @@ TEST(FreeTdsConf, APipeIsRefusedWithoutWaiting) {
     QTemporaryDir dir;
     const QString fifo = dir.filePath(QStringLiteral("freetds.conf"));
     ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    qputenv("FREETDSCONF", QFile::encodeName(fifo));
+    const auto user = connection::replaceUserFreeTdsConfForTests(fifo);
     auto lookup = std::async(std::launch::async, [] {
         try {
             connection::freeTdsSection(QStringLiteral("srv"));
@@ -181,7 +182,7 @@ TEST(FreeTdsConf, APipeIsRefusedWithoutWaiting) {
     } else {
         EXPECT_TRUE(lookup.get().contains(u'\'' + fifo + u'\''));
     }
-    qunsetenv("FREETDSCONF");
+    connection::replaceUserFreeTdsConfForTests(user);
 }
 
 // The driver's own failures get a Spanish line before the driver's text; a
@@ -439,6 +440,101 @@ TEST(PreloginGuard, StopsAWeakenedExchangeAndPassesTheRest) {
     // TDS 8.0 has nothing in clear to read.
     PreloginGuard strict(true, {});
     EXPECT_EQ(strict.fromServer(preloginWith(0x04, {0})).stop, std::nullopt);
+}
+
+// The pieces of a TLS handshake as a server sends it inside PRELOGIN
+// packets: handshake messages, records, and the packets around them.
+QByteArray lengthOf(qsizetype size, int width) {
+    QByteArray bytes;
+    for (int i = width - 1; i >= 0; --i) {
+        bytes += char((size >> (8 * i)) & 0xFF);
+    }
+    return bytes;
+}
+QByteArray handshakeMessage(char type, const QByteArray& body) {
+    return type + lengthOf(body.size(), 3) + body;
+}
+QByteArray record(const QByteArray& messages) {
+    return QByteArray("\x16\x03\x03", 3) + lengthOf(messages.size(), 2) + messages;
+}
+QByteArray preloginPacket(const QByteArray& payload) {
+    return QByteArray("\x12\x01", 2) + lengthOf(8 + payload.size(), 2) + QByteArray(4, '\0') +
+           payload;
+}
+// A ServerHello; with `tls13`, its supported_versions extension says so.
+QByteArray serverHello(bool tls13) {
+    const QByteArray extensions = tls13 ? QByteArray("\x00\x2b\x00\x02\x03\x04", 6) : QByteArray();
+    return handshakeMessage(2, QByteArray("\x03\x03", 2) + QByteArray(32, '\x11') +
+                                   QByteArray("\x00\x13\x01\x00", 4) +
+                                   lengthOf(extensions.size(), 2) + extensions);
+}
+QByteArray certificateMessage(const QList<QByteArray>& chain) {
+    QByteArray list;
+    for (const QByteArray& der : chain) {
+        list += lengthOf(der.size(), 3) + der;
+    }
+    return handshakeMessage(11, lengthOf(list.size(), 3) + list);
+}
+
+// Where the guard checks the certificate's name for the driver (FreeTDS
+// 1.3), it reads the TLS 1.2 handshake inside the PRELOGIN packets, in
+// whatever pieces it comes: a certificate that names the host passes, and
+// the guard keeps the chain; one for another host, a TLS 1.3 handshake that
+// hides it, and a handshake too long to read stop the connection before
+// the driver gets a byte of the packet that told.
+TEST(PreloginGuard, ReadsTheTlsHandshakeForTheCertificatesName) {
+    const QByteArray ours("cert-for-sql01");
+    const QByteArray authority("our-ca");
+    const QByteArray flight = record(serverHello(false) + certificateMessage({ours, authority}));
+    QList<QByteArray> tooLong{preloginPacket(record(serverHello(false)))};
+    const QByteArray hugeMessage = handshakeMessage(11, QByteArray(300 * 1024, 'x'));
+    for (qsizetype at = 0; at < hugeMessage.size(); at += 16000) {
+        tooLong << preloginPacket(record(hugeMessage.mid(at, 16000)));
+    }
+    const struct {
+        const char* name;
+        QList<QByteArray> packets;
+        std::optional<Interception> stop;
+        QList<QByteArray> certificates;
+        bool tls13;
+    } cases[] = {
+        {"names the host", {preloginPacket(flight)}, std::nullopt, {ours, authority}, false},
+        {"another host",
+         {preloginPacket(record(serverHello(false) + certificateMessage({"cert-for-other"})))},
+         Interception::NameMismatch,
+         {"cert-for-other"},
+         false},
+        {"TLS 1.3",
+         {preloginPacket(record(serverHello(true)))},
+         Interception::NameUncheckable,
+         {},
+         true},
+        {"split over two packets",
+         {preloginPacket(flight.left(50)), preloginPacket(flight.mid(50))},
+         std::nullopt,
+         {ours, authority},
+         false},
+        {"over the size bound", tooLong, Interception::NameUncheckable, {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PreloginGuard guard(false, [&](const QByteArray& der) { return der == ours; });
+        guard.fromDriver(preloginWith(0x12, {1}));
+        ASSERT_FALSE(guard.fromServer(preloginWith(0x04, {1})).stop);
+        std::optional<Interception> stop;
+        for (const QByteArray& packet : c.packets) {
+            const PreloginGuard::Step step = guard.fromServer(packet);
+            EXPECT_EQ(step.forward, step.stop ? QByteArray() : packet);
+            stop = step.stop;
+            if (stop) {
+                break;
+            }
+        }
+        EXPECT_EQ(stop, c.stop);
+        EXPECT_EQ(guard.seen().certificates, c.certificates);
+        EXPECT_EQ(guard.seen().tls13, c.tls13);
+        EXPECT_EQ(guard.seen().answer, std::optional<std::uint8_t>(1));
+    }
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "TestServer.h"
 #include "platform/ado/Connection.h"
 #include "platform/connection/Connect.h"
+#include "platform/connection/PrivateConf.h"
 #include "platform/dmo/SQLServer.h"
 #include "platform/odbc/DriverVersion.h"
 #include "platform/runtime/RuntimeError.h"
@@ -155,8 +156,12 @@ private:
 // FREETDSCONF for the scope of one test.
 class FreeTdsConf {
 public:
-    explicit FreeTdsConf(const QString& path) { qputenv("FREETDSCONF", path.toLocal8Bit()); }
-    ~FreeTdsConf() { qunsetenv("FREETDSCONF"); }
+    explicit FreeTdsConf(const QString& path)
+        : previous_(connection::replaceUserFreeTdsConfForTests(path)) {}
+    ~FreeTdsConf() { connection::replaceUserFreeTdsConfForTests(previous_); }
+
+private:
+    std::optional<QString> previous_;
 };
 
 // The certificate question for the scope of one test: records what it was

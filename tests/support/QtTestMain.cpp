@@ -16,6 +16,8 @@ int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM")) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
+    // FREETDSCONF is set while the program has one thread.
+    connection::usePrivateFreeTdsConf();
     QApplication app(argc, argv);
     // Spanish regional settings unless a test pins others: no outcome
     // depends on the machine's LANG.
@@ -29,7 +31,6 @@ int main(int argc, char** argv) {
     // certificate question unless a test asks its own.
     connection::setCertificateQuestion(
         [](const connection::UnverifiedCertificate&) { return true; });
-    connection::usePrivateFreeTdsConf();
     ::testing::InitGoogleTest(&argc, argv);
     const int status = RUN_ALL_TESTS();
     connection::removePrivateFreeTdsConf();

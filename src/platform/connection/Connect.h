@@ -5,21 +5,28 @@
 // statements are bounded by the time-outs of Timeouts.h, or one
 // odbc::Error that explains the failure.
 //
-// The server is reached by the administrator's freetds.conf section of that
-// name when there is one, else by the address typed, always through a
-// private section (PrivateConf.h) that keeps the password out of any dump
-// file.  Every connection is encrypted for its whole life, so a server that
-// cannot encrypt never receives a password: with FreeTDS 1.5 or later by
-// TDS 8.0 ("strict") first, falling back to TDS 7.x with "require" only for
-// a server that does not speak it and has not been seen to in this run; a
+// The driver never reaches the server by itself: every connection goes
+// through a relay of this component on loopback (DriverRelay.h), which
+// passes every byte on unchanged and reads the clear part of the exchange,
+// so that an encryption answer weaker than the request, or a login about to
+// leave in clear, ends the connection before the password does.  A server
+// that sends the login on to another one (routing, as Azure SQL does) is
+// refused: the driver would follow it around the relay.
+//
+// The plan of one connection is a Login (Login.h): the server is reached
+// by the administrator's freetds.conf section of that name when there is
+// one, else by the address typed, always through a private section
+// (PrivateConf.h) that keeps the password out of any dump file.  Every
+// connection is encrypted for its whole life, so a server that cannot
+// encrypt never receives a password: with FreeTDS 1.5 or later by TDS 8.0
+// ("strict") first, falling back to TDS 7.x with "require" only for a
+// server that does not speak it and has not been seen to in this run; a
 // section's "encryption = strict" is never weakened.  Every certificate is
 // checked, against the section's "ca file" or the system's authorities,
 // host name included; one that does not verify is put to the certificate
 // question, and a Yes trusts exactly it for that server until the program
-// ends.  When the driver fails before the server has said a word, the
-// Spanish cause (no encryption, an untrusted certificate, no Kerberos
-// ticket, a server the KDC does not know, or the driver's own failure
-// described) stands before the driver's text.
+// ends.  A failure is explained in Spanish before the driver's text
+// (Explanation.h).
 
 #include "platform/odbc/Odbc.h"
 

@@ -1,28 +1,10 @@
 #include "DriverMessages.h"
 
+#include "Sentences.h"
+
 #include <algorithm>
 
 namespace connection {
-
-QString noAnswerInTime() {
-    return QStringLiteral("El servidor no ha respondido en el tiempo de espera.");
-}
-
-QString cannotConnect(const QString& instance) {
-    if (!instance.isEmpty()) {
-        return QStringLiteral("No se puede conectar con la instancia '%1': el servicio SQL "
-                              "Server Browser del equipo no la conoce o no responde, o la "
-                              "instancia no está disponible.")
-            .arg(instance);
-    }
-    return QStringLiteral("No se puede conectar con el servidor: no está disponible, no "
-                          "existe o rechaza la conexión.");
-}
-
-QString unknownHost() {
-    return QStringLiteral(
-        "No se encuentra el equipo servidor: su nombre no corresponde a ninguna dirección.");
-}
 
 namespace {
 
@@ -41,20 +23,19 @@ QString describe(std::int32_t number, const QString& instance) {
     switch (number) {
     case kCannotConnect:
     case kSocketFailed:
-        return cannotConnect(instance);
+        return say::cannotConnect(instance);
     case kUnknownHost:
-        return unknownHost();
+        return say::unknownHost();
     case kTimedOut:
-        return noAnswerInTime();
+        return say::noAnswerInTime();
     case kReadFailed:
     case kWriteFailed:
     case kUnexpectedEof:
-        return QStringLiteral("Se ha perdido la conexión con el servidor.");
+        return say::linkLost();
     case kConnectionFailed:
-        return QStringLiteral("No se ha podido establecer la conexión con el servidor: el inicio "
-                              "de la sesión o su cifrado (TLS) han fallado.");
+        return say::handshakeFailed();
     case kBadToken:
-        return QStringLiteral("El servidor ha enviado una respuesta que no se puede leer.");
+        return say::unreadableAnswer();
     default:
         return {};
     }
@@ -81,7 +62,7 @@ QString driverFailureDescription(const std::vector<odbc::DiagRecord>& records,
             return describe(kTimedOut, instance);
         }
     }
-    return QStringLiteral("El controlador de SQL Server (FreeTDS) ha informado de un error.");
+    return say::driverError();
 }
 
 bool onlyTheHandshakeFailed(const std::vector<odbc::DiagRecord>& records) {

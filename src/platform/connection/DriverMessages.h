@@ -19,15 +19,6 @@ namespace connection {
 QString driverFailureDescription(const std::vector<odbc::DiagRecord>& records,
                                  const QString& instance = QString());
 
-// The sentence of a server that did not answer in time.
-QString noAnswerInTime();
-
-// The sentences of a server that refuses the connection or cannot be
-// reached (with `instance`, the named instance asked for), and of a host
-// name that leads to no address.
-QString cannotConnect(const QString& instance = QString());
-QString unknownHost();
-
 // True when the driver says only that the connection handshake failed
 // (TLS or the login), with no record that tells more: no time-out, broken
 // link, unreadable answer, unknown host or refused connection.

@@ -1,5 +1,7 @@
 #include "DriverRelay.h"
 
+#include "Sentences.h"
+
 #include "platform/odbc/Odbc.h"
 
 #include <QDir>
@@ -22,53 +24,6 @@ namespace {
 
 int remainingMs(QDeadlineTimer deadline) {
     return static_cast<int>(std::max<qint64>(0, deadline.remainingTime()));
-}
-
-// Connects one socket to one address by `deadline`; the socket, or -1 with
-// errno set.
-int connectOne(const QHostAddress& address, quint16 port, QDeadlineTimer deadline) {
-    sockaddr_storage where{};
-    socklen_t size = 0;
-    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
-        auto& six = reinterpret_cast<sockaddr_in6&>(where);
-        six.sin6_family = AF_INET6;
-        six.sin6_port = htons(port);
-        const Q_IPV6ADDR bytes = address.toIPv6Address();
-        std::memcpy(&six.sin6_addr, bytes.c, sizeof six.sin6_addr);
-        six.sin6_scope_id = address.scopeId().toUInt();
-        size = sizeof six;
-    } else {
-        auto& four = reinterpret_cast<sockaddr_in&>(where);
-        four.sin_family = AF_INET;
-        four.sin_port = htons(port);
-        four.sin_addr.s_addr = htonl(address.toIPv4Address());
-        size = sizeof four;
-    }
-    const int fd = ::socket(where.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return -1;
-    }
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&where), size) != 0 && errno != EINPROGRESS) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
-    pollfd wait{fd, POLLOUT, 0};
-    const int ready = ::poll(&wait, 1, remainingMs(deadline));
-    int error = ready == 0 ? ETIMEDOUT : 0;
-    socklen_t errorSize = sizeof error;
-    if (ready < 0 ||
-        (ready > 0 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &errorSize) != 0)) {
-        error = errno;
-    }
-    if (error != 0) {
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
 }
 
 bool sameAddress(const sockaddr_in& one, const sockaddr_in& other) {
@@ -130,22 +85,7 @@ bool writeAll(int fd, const QByteArray& bytes) {
 
 } // namespace
 
-ServerLink linkTo(const QList<QHostAddress>& addresses, quint16 port, QDeadlineTimer deadline) {
-    ServerLink link;
-    for (const QHostAddress& address : addresses) {
-        link.socket = connectOne(address, port, deadline);
-        if (link.socket >= 0) {
-            return link;
-        }
-        link.timedOut = deadline.hasExpired();
-        if (link.timedOut) {
-            break;
-        }
-    }
-    return link;
-}
-
-DriverRelay::DriverRelay(int server, PreloginGuard guard, QDeadlineTimer deadline)
+DriverRelay::DriverRelay(int server, PreloginGuard guard, QDeadlineTimer loginDeadline)
     : guard_(std::move(guard)), server_(server) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -158,36 +98,63 @@ DriverRelay::DriverRelay(int server, PreloginGuard guard, QDeadlineTimer deadlin
         ::listen(listener_, 1) != 0 ||
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&here), &size) != 0) {
         closeAll();
-        throw odbc::Error(QStringLiteral("No se puede abrir el punto de paso local de la conexión "
-                                         "(%1); no se ha enviado la contraseña.")
-                              .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        throw odbc::Error(say::relayNotOpened(QString::fromLocal8Bit(std::strerror(errno))));
     }
     port_ = ntohs(here.sin_port);
-    thread_ = std::thread([this, deadline] { run(deadline); });
+    followCurrentWork();
+    thread_ = std::thread([this, loginDeadline] { run(loginDeadline); });
+}
+
+DriverRelay::~DriverRelay() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    if (work_) {
+        work_->forget(cutId_);
+    }
+    cut(); // a send to a peer that reads no more would hold the thread
+    wake();
+    thread_.join();
+    closeAll();
+}
+
+void DriverRelay::wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);
+}
+
+void DriverRelay::loginEnded() {
+    {
+        const std::lock_guard lock(mutex_);
+        loginPending_ = false;
+    }
+    wake();
+}
+
+void DriverRelay::followCurrentWork() {
+    if (work_) {
+        work_->forget(cutId_);
+    }
+    work_ = rt::currentAbandonment();
     if (work_) {
         cutId_ = work_->onAbandon([this] { cut(); });
     }
 }
 
-DriverRelay::~DriverRelay() {
-    if (work_) {
-        work_->forget(cutId_);
-    }
-    cut(); // a send to a peer that reads no more would hold the thread
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);
-    thread_.join();
-    closeAll();
+DriverRelay::Observed DriverRelay::observed() const {
+    const std::lock_guard lock(mutex_);
+    return observed_;
 }
 
 std::optional<Interception> DriverRelay::interception() const {
     const std::lock_guard lock(mutex_);
-    return interception_;
+    return observed_.interception;
 }
 
 bool DriverRelay::driverLeft() const {
     const std::lock_guard lock(mutex_);
-    if (!accepted_ || driverClosed_) {
+    if (!accepted_ || observed_.closedFirst == Closer::Driver) {
         return true;
     }
     if (driver_ < 0) {
@@ -197,6 +164,16 @@ bool DriverRelay::driverLeft() const {
     // the relay's thread may have read it.
     pollfd peek{driver_, POLLRDHUP, 0};
     return ::poll(&peek, 1, 0) > 0 && (peek.revents & POLLRDHUP);
+}
+
+bool DriverRelay::open() const {
+    const std::lock_guard lock(mutex_);
+    if (!accepted_ || ended_) {
+        return false;
+    }
+    // A server that closed is seen here before the relay's thread reads it.
+    pollfd peek{server_, POLLRDHUP, 0};
+    return !(::poll(&peek, 1, 0) > 0 && (peek.revents & (POLLRDHUP | POLLHUP | POLLERR)));
 }
 
 void DriverRelay::cut() {
@@ -210,9 +187,10 @@ void DriverRelay::cut() {
 
 void DriverRelay::run(QDeadlineTimer deadline) {
     if (acceptDriver(deadline)) {
-        pump();
+        pump(deadline);
     }
     const std::lock_guard lock(mutex_);
+    ended_ = true;
     // Closed here, so that the driver learns at once that the link is gone.
     closeFd(driver_);
     closeFd(server_);
@@ -232,22 +210,39 @@ bool DriverRelay::acceptDriver(QDeadlineTimer deadline) {
     }
     driver_ = accepted;
     if (!fromThisProcess(accepted)) {
-        interception_ = Interception::ForeignPeer;
+        observed_.interception = Interception::ForeignPeer;
         return false;
     }
     accepted_ = true;
     return true;
 }
 
-void DriverRelay::pump() {
+void DriverRelay::pump(QDeadlineTimer deadline) {
     pollfd waits[3] = {{driver_, POLLIN, 0}, {server_, POLLIN, 0}, {wake_, POLLIN, 0}};
     char buffer[65536];
     for (;;) {
-        if (::poll(waits, 3, -1) < 0 && errno != EINTR) {
+        bool pending = false;
+        {
+            const std::lock_guard lock(mutex_);
+            if (stopping_) {
+                return;
+            }
+            pending = loginPending_;
+        }
+        const int ready = ::poll(waits, 3, pending ? remainingMs(deadline) : -1);
+        if (ready < 0 && errno != EINTR) {
+            return;
+        }
+        if (ready == 0) {
+            const std::lock_guard lock(mutex_);
+            observed_.loginCutAtDeadline = true;
+            observed_.closedFirst = Closer::Relay;
             return;
         }
         if (waits[2].revents) {
-            return;
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t read = ::read(wake_, &count, sizeof count);
+            continue;
         }
         for (int from = 0; from < 2; ++from) {
             if (!(waits[from].revents & (POLLIN | POLLHUP | POLLERR))) {
@@ -256,26 +251,33 @@ void DriverRelay::pump() {
             const ssize_t n = ::recv(waits[from].fd, buffer, sizeof buffer, 0);
             if (n <= 0) {
                 const std::lock_guard lock(mutex_);
-                driverClosed_ = from == 0;
+                if (observed_.closedFirst == Closer::Nobody) {
+                    observed_.closedFirst = from == 0 ? Closer::Driver : Closer::Server;
+                }
                 return;
             }
-            const QByteArray bytes(buffer, n);
-            const PreloginGuard::Step step =
-                from == 0 ? guard_.fromDriver(bytes) : guard_.fromServer(bytes);
-            if (step.stop) {
-                stop(*step.stop);
-                return;
-            }
-            if (!writeAll(waits[1 - from].fd, step.forward)) {
+            if (!pass(from == 0, QByteArray(buffer, n), waits[1 - from].fd)) {
                 return;
             }
         }
     }
 }
 
-void DriverRelay::stop(Interception why) {
-    const std::lock_guard lock(mutex_);
-    interception_ = why;
+bool DriverRelay::pass(bool fromDriver, const QByteArray& bytes, int to) {
+    const PreloginGuard::Step step =
+        fromDriver ? guard_.fromDriver(bytes) : guard_.fromServer(bytes);
+    {
+        const std::lock_guard lock(mutex_);
+        if (!fromDriver) {
+            observed_.clear = guard_.seen();
+        }
+        if (step.stop) {
+            observed_.interception = step.stop;
+            observed_.closedFirst = Closer::Relay;
+            return false;
+        }
+    }
+    return writeAll(to, step.forward);
 }
 
 void DriverRelay::closeAll() {

@@ -8,15 +8,18 @@
 // to end between the driver and the server.
 //
 // It ends with its connection; an endpoint that another program reaches
-// first makes that one connection fail, and nothing more.  Work that the
-// user gives up cuts its relays at once (rt::Abandonment).
+// first makes that one connection fail, and nothing more.  A login that has
+// not ended by its deadline is cut there, whatever the driver's own
+// time-out (whole seconds) would allow.  Work that the user gives up cuts
+// the relays it uses at once (rt::Abandonment).
+//
+// What it saw stays with it (observed()), so that a failed login is
+// explained from the driver's own connection first.
 
 #include "PreloginGuard.h"
 #include "platform/runtime/Abandonment.h"
 
 #include <QDeadlineTimer>
-#include <QHostAddress>
-#include <QList>
 
 #include <memory>
 #include <mutex>
@@ -25,27 +28,32 @@
 
 namespace connection {
 
-// A connected TCP socket to the server, or whether there is none for want
-// of an answer in time.
-struct ServerLink {
-    int socket = -1; // owned; -1: none
-    bool timedOut = false;
-};
-
-// The first of `addresses` that accepts a connection on `port` by
-// `deadline`, tried in turn as the driver tries them.
-ServerLink linkTo(const QList<QHostAddress>& addresses, quint16 port, QDeadlineTimer deadline);
-
 class DriverRelay {
 public:
-    // Takes `server` (a socket of linkTo) and listens on 127.0.0.1 until
-    // `deadline` for the driver.  Throws an odbc::Error when it cannot listen.
-    DriverRelay(int server, PreloginGuard guard, QDeadlineTimer deadline);
+    // Takes `server` (a socket of firstAnswering) and listens on 127.0.0.1
+    // for the driver until `loginDeadline`, which also bounds the login.
+    // Throws an odbc::Error when it cannot listen.
+    DriverRelay(int server, PreloginGuard guard, QDeadlineTimer loginDeadline);
     ~DriverRelay();
     DriverRelay(const DriverRelay&) = delete;
     DriverRelay& operator=(const DriverRelay&) = delete;
 
     quint16 port() const { return port_; }
+
+    // The login ended (either way): the relay no longer cuts at its deadline.
+    void loginEnded();
+    // From now on the work the calling thread runs is the one whose
+    // abandonment cuts this relay.
+    void followCurrentWork();
+
+    enum class Closer { Nobody, Server, Driver, Relay };
+    struct Observed {
+        PreloginGuard::Seen clear; // the clear part of the exchange
+        std::optional<Interception> interception;
+        Closer closedFirst = Closer::Nobody;
+        bool loginCutAtDeadline = false;
+    };
+    Observed observed() const;
 
     // What ended the connection, when the guard or the peer check did.
     std::optional<Interception> interception() const;
@@ -53,14 +61,19 @@ public:
     // endpoint itself (it follows a server's routing on a connection of its
     // own); false while it is open, and when the server ended it.
     bool driverLeft() const;
+    // True while both links are open and the bytes still flow.
+    bool open() const;
     // Shuts both links down at once: the driver's next read fails.
     void cut();
 
 private:
     void run(QDeadlineTimer deadline);
     bool acceptDriver(QDeadlineTimer deadline);
-    void pump();
-    void stop(Interception why);
+    void pump(QDeadlineTimer deadline);
+    // Hands bytes that came `fromDriver` or from the server to the guard and
+    // on; false when the connection ends here.
+    bool pass(bool fromDriver, const QByteArray& bytes, int to);
+    void wake();
     void closeAll();
 
     PreloginGuard guard_;
@@ -71,11 +84,13 @@ private:
     int driver_ = -1;
     int server_ = -1;
     bool accepted_ = false;
-    bool driverClosed_ = false;
-    std::optional<Interception> interception_;
+    bool ended_ = false;
+    bool loginPending_ = true;
+    bool stopping_ = false;
+    Observed observed_;
     std::thread thread_;
     // The work this connection runs for: given up, it cuts the relay.
-    std::shared_ptr<rt::Abandonment> work_ = rt::currentAbandonment();
+    std::shared_ptr<rt::Abandonment> work_;
     int cutId_ = 0;
 };
 

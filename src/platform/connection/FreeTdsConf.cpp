@@ -1,5 +1,7 @@
 #include "FreeTdsConf.h"
 
+#include "Sentences.h"
+
 #include "platform/odbc/DriverVersion.h"
 #include "platform/odbc/Odbc.h"
 
@@ -199,11 +201,7 @@ std::optional<QByteArray> fileText(const QString& path) {
     }
     ::close(fd);
     if (!readable) {
-        throw odbc::Error(
-            QStringLiteral("El archivo de configuración de FreeTDS '%1' no es un archivo normal "
-                           "(es una tubería, un socket o un dispositivo): leerlo podría no "
-                           "terminar nunca.")
-                .arg(path));
+        throw odbc::Error(say::confNotARegularFile(path));
     }
     return text;
 }

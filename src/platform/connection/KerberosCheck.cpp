@@ -1,5 +1,7 @@
 #include "KerberosCheck.h"
 
+#include "Sentences.h"
+
 #include <gssapi/gssapi.h>
 #include <gssapi/gssapi_krb5.h>
 #include <krb5/krb5.h>
@@ -37,11 +39,6 @@ QString servicePrincipal(const QString& host, int port) {
     return QStringLiteral("MSSQLSvc/%1:%2").arg(canonicalHost(host)).arg(port);
 }
 
-QString kdcNotAnswering() {
-    return QStringLiteral("El KDC de Kerberos no responde; no se puede iniciar sesión con la "
-                          "autenticación de Windows.");
-}
-
 QString kerberosCause(const QString& host, int port) {
     OM_uint32 minor = 0;
     OM_uint32 ignored = 0;
@@ -49,7 +46,7 @@ QString kerberosCause(const QString& host, int port) {
     OM_uint32 major = gss_acquire_cred(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, GSS_C_NO_OID_SET,
                                        GSS_C_INITIATE, &credentials, nullptr, nullptr);
     if (GSS_ERROR(major)) {
-        return QStringLiteral("No hay un vale de Kerberos; inicie sesión con kinit.");
+        return say::noKerberosTicket();
     }
     const QString principal = servicePrincipal(host, port);
     const QByteArray text = principal.toUtf8();
@@ -67,14 +64,12 @@ QString kerberosCause(const QString& host, int port) {
         if (GSS_ERROR(major)) {
             if (minor == static_cast<OM_uint32>(KRB5_KDC_UNREACH) ||
                 minor == static_cast<OM_uint32>(KRB5_REALM_CANT_RESOLVE)) {
-                cause = kdcNotAnswering();
+                cause = say::kdcNotAnswering();
             } else if (minor == static_cast<OM_uint32>(KRB5KDC_ERR_S_PRINCIPAL_UNKNOWN)) {
-                cause = QStringLiteral("El KDC de Kerberos no conoce el servidor (%1); no se puede "
-                                       "iniciar sesión con la autenticación de Windows.")
-                            .arg(principal);
+                cause = say::kdcDoesNotKnow(principal);
             } else if (minor == static_cast<OM_uint32>(KRB5KRB_AP_ERR_TKT_EXPIRED) ||
                        major == GSS_S_NO_CRED || major == GSS_S_CREDENTIALS_EXPIRED) {
-                cause = QStringLiteral("El vale de Kerberos ha caducado; inicie sesión con kinit.");
+                cause = say::kerberosTicketExpired();
             }
         }
         gss_release_buffer(&ignored, &output);

@@ -13,9 +13,6 @@ namespace connection {
 // when it has no domain.
 QString servicePrincipal(const QString& host, int port);
 
-// The cause told when the KDC does not answer.
-QString kdcNotAnswering();
-
 // The Spanish cause, or the empty text when the credentials look sound.
 // It may wait for the KDC as long as the Kerberos library does.
 QString kerberosCause(const QString& host, int port);

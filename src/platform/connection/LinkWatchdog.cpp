@@ -1,6 +1,6 @@
 #include "LinkWatchdog.h"
 
-#include "DriverMessages.h"
+#include "Sentences.h"
 
 namespace connection {
 
@@ -38,7 +38,7 @@ void LinkWatchdog::ended() {
 
 QString LinkWatchdog::interruption() const {
     const std::lock_guard lock(mutex_);
-    return fired_ ? noAnswerInTime() : QString();
+    return fired_ ? say::noAnswerInTime() : QString();
 }
 
 } // namespace connection

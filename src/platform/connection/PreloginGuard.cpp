@@ -64,16 +64,23 @@ std::optional<std::size_t> chosenVersion(const QByteArray& hello) {
     return std::nullopt;
 }
 
-// The first certificate of a TLS 1.2 Certificate message.
-std::optional<QByteArray> firstCertificate(const QByteArray& message) {
-    if (message.size() < 6) {
+// The certificates of a TLS 1.2 Certificate message, the server's own
+// first; none when the message holds none or cannot be read.
+std::optional<QList<QByteArray>> certificatesIn(const QByteArray& message) {
+    if (message.size() < 3) {
         return std::nullopt;
     }
-    const auto size = static_cast<qsizetype>(bigEndian(message, 3, 3));
-    if (6 + size > message.size()) {
-        return std::nullopt;
+    const qsizetype end = std::min<qsizetype>(message.size(), 3 + bigEndian(message, 0, 3));
+    QList<QByteArray> chain;
+    for (qsizetype at = 3; at + 3 <= end;) {
+        const auto size = static_cast<qsizetype>(bigEndian(message, at, 3));
+        if (size == 0 || at + 3 + size > end) {
+            return std::nullopt;
+        }
+        chain << message.mid(at + 3, size);
+        at += 3 + size;
     }
-    return message.mid(6, size);
+    return chain.isEmpty() ? std::nullopt : std::optional(chain);
 }
 
 } // namespace
@@ -114,12 +121,12 @@ void PreloginGuard::Flight::take(const QByteArray& payload) {
         const std::uint8_t type = byteAt(records, 0);
         if (type == kHandshakeRecord) {
             messages += records.mid(kRecordHeader, size);
-        } else if (type != kAlertRecord && !leaf) {
+        } else if (type != kAlertRecord && !chain) {
             noCertificate = true; // an abbreviated handshake
         }
         records.remove(0, kRecordHeader + size);
     }
-    while (messages.size() >= kMessageHeader && !leaf) {
+    while (messages.size() >= kMessageHeader && !over()) {
         const auto size = static_cast<qsizetype>(bigEndian(messages, 1, 3));
         if (messages.size() < kMessageHeader + size) {
             break;
@@ -128,13 +135,13 @@ void PreloginGuard::Flight::take(const QByteArray& payload) {
         if (byteAt(messages, 0) == kServerHello && chosenVersion(body) == kTls13) {
             tls13 = true;
         } else if (byteAt(messages, 0) == kCertificate) {
-            leaf = firstCertificate(body);
-            noCertificate = !leaf;
+            chain = certificatesIn(body);
+            noCertificate = !chain;
         }
         messages.remove(0, kMessageHeader + size);
     }
-    if (records.size() + messages.size() > kLongestFlight) {
-        noCertificate = !leaf;
+    if (!over() && records.size() + messages.size() > kLongestFlight) {
+        noCertificate = true;
     }
 }
 
@@ -186,6 +193,7 @@ std::optional<Interception> PreloginGuard::judgeServerPacket(const QByteArray& p
         const auto answer =
             replyEncryption(reinterpret_cast<const std::uint8_t*>(packet.constData()),
                             static_cast<std::size_t>(packet.size()));
+        seen_.answer = answer;
         // The driver is always told to require encryption.
         const bool asked =
             !requested_ || (*requested_ != kEncryptOff && *requested_ != kEncryptNotSupported);
@@ -200,20 +208,21 @@ std::optional<Interception> PreloginGuard::judgeServerPacket(const QByteArray& p
     if (type == kReplyPacket && driver_.raw) {
         return Interception::ClearAfterLogin;
     }
-    if (type != kPreloginPacket || !checking_) {
+    if (type != kPreloginPacket || flight_.over()) {
         return std::nullopt;
     }
     flight_.take(packet.mid(static_cast<qsizetype>(kPacketHeaderSize)));
-    if (flight_.tls13 || flight_.noCertificate) {
+    seen_.tls13 = flight_.tls13;
+    seen_.certificates = flight_.chain.value_or(QList<QByteArray>());
+    if (!checking_ || !flight_.over()) {
+        return std::nullopt;
+    }
+    checking_ = false;
+    if (!flight_.chain) {
         return Interception::NameUncheckable;
     }
-    if (flight_.leaf) {
-        checking_ = false;
-        if (!namesHost_(*flight_.leaf)) {
-            return Interception::NameMismatch;
-        }
-    }
-    return std::nullopt;
+    return namesHost_(flight_.chain->front()) ? std::nullopt
+                                              : std::optional(Interception::NameMismatch);
 }
 
 } // namespace connection

@@ -16,8 +16,13 @@
 // - when the certificate's name must be checked here and the leaf of the
 //   handshake does not name the host, or the handshake hides it (TLS 1.3).
 // With TDS 8.0 ("strict") TLS comes first and the guard passes everything.
+//
+// What it read stays with it (seen()), so that a failure can be explained
+// from the driver's own connection: the server's encryption answer, a TLS
+// 1.3 handshake, the certificates of a TLS 1.2 one.
 
 #include <QByteArray>
+#include <QList>
 
 #include <functional>
 #include <optional>
@@ -47,6 +52,13 @@ public:
     Step fromDriver(const QByteArray& bytes);
     Step fromServer(const QByteArray& bytes);
 
+    struct Seen {
+        std::optional<std::uint8_t> answer; // the server's encryption answer
+        bool tls13 = false;                 // the handshake chose TLS 1.3
+        QList<QByteArray> certificates;     // TLS 1.2: the server's, its own first (DER)
+    };
+    const Seen& seen() const { return seen_; }
+
 private:
     // One direction: TDS packets until the first TLS record, then raw.
     struct Stream {
@@ -55,13 +67,15 @@ private:
         int packets = 0;
         std::optional<QByteArray> nextPacket();
     };
-    // The server's handshake, from the payloads of its PRELOGIN packets.
+    // The server's handshake, from the payloads of its PRELOGIN packets,
+    // read until it shows its certificates or cannot.
     struct Flight {
         QByteArray records;
         QByteArray messages;
         bool tls13 = false;
         bool noCertificate = false; // the handshake went on without one
-        std::optional<QByteArray> leaf;
+        std::optional<QList<QByteArray>> chain;
+        bool over() const { return tls13 || noCertificate || chain; }
         void take(const QByteArray& payload);
     };
 
@@ -79,6 +93,7 @@ private:
     Flight flight_;
     std::optional<std::uint8_t> requested_;
     bool checking_;
+    Seen seen_;
 };
 
 } // namespace connection

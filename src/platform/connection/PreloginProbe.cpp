@@ -6,6 +6,8 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
+#include <unistd.h>
+
 namespace connection {
 
 QByteArray preloginPacket(const QByteArray& payload) {
@@ -33,16 +35,15 @@ QByteArray preloginRequest() {
 } // namespace
 
 bool connectWithin(QTcpSocket& socket, const Route& route, QDeadlineTimer deadline) {
-    // "localhost" may lead to ::1 first while the server listens on
-    // 127.0.0.1 only.
-    for (const QHostAddress& address : route.addresses) {
-        socket.connectToHost(address, static_cast<quint16>(route.port));
-        if (socket.waitForConnected(static_cast<int>(deadline.remainingTime()))) {
-            return true;
-        }
-        socket.abort();
+    const ServerLink link = firstAnswering(route, deadline);
+    if (link.socket < 0) {
+        return false;
     }
-    return false;
+    if (!socket.setSocketDescriptor(link.socket)) {
+        ::close(link.socket);
+        return false;
+    }
+    return true;
 }
 
 std::optional<std::uint8_t> serverEncryption(const Route& route, QDeadlineTimer deadline) {

@@ -22,7 +22,7 @@ std::optional<std::uint8_t> serverEncryption(const Route& route, QDeadlineTimer 
 QByteArray preloginPacket(const QByteArray& payload);
 
 // Connects `socket` to the first address of the route that answers by
-// `deadline`, every address in turn, as the driver tries them.
+// `deadline` (firstAnswering).
 bool connectWithin(QTcpSocket& socket, const Route& route, QDeadlineTimer deadline);
 
 // Sends PRELOGIN offering encryption on a connected socket and reads the

@@ -1,5 +1,6 @@
 #include "PrivateConf.h"
 
+#include "Sentences.h"
 #include "platform/odbc/Odbc.h"
 
 #include <QCryptographicHash>
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace connection {
 
@@ -30,7 +32,8 @@ struct State {
     std::mutex mutex;
     std::unique_ptr<QTemporaryDir> folder;
     QByteArray text; // the file's whole text, sections only
-    std::optional<QByteArray> userValue;
+    // FREETDSCONF as it was when the program started, or as a test set it.
+    std::optional<QString> userValue;
 };
 
 State& state() {
@@ -39,10 +42,6 @@ State& state() {
 }
 
 QString confPath(const State& s) { return s.folder->filePath(QStringLiteral("freetds.conf")); }
-
-const QString kNoFolder = QStringLiteral(
-    "No se puede crear la carpeta privada de configuración de FreeTDS; no se ha enviado la "
-    "contraseña.");
 
 // Writes a whole file readable by the user alone, replacing any of that name
 // at once: a connection on another thread may be reading it.
@@ -59,10 +58,7 @@ void writePrivately(const QString& path, const QByteArray& text) {
     written = fd >= 0 && ::close(fd) == 0 && written;
     if (!written || std::rename(draft.constData(), name.constData()) != 0) {
         ::unlink(draft.constData());
-        throw odbc::Error(QStringLiteral("No se puede escribir el archivo privado de "
-                                         "configuración de FreeTDS '%1'; no se ha enviado la "
-                                         "contraseña.")
-                              .arg(path));
+        throw odbc::Error(say::privateFileNotWritten(path));
     }
 }
 
@@ -89,29 +85,12 @@ void clearStaleFolders(const QString& base) {
     }
 }
 
-// The folder exists and FREETDSCONF names its file.  A FREETDSCONF that is
-// not ours was set since (a caller's own configuration): it becomes the
-// user's value.
-void ensure(State& s) {
+// The folder exists: usePrivateFreeTdsConf() made it at start-up.  It is
+// never made later, since FREETDSCONF could then only be pointed at it
+// while other threads may read the environment.
+void ensure(const State& s) {
     if (!s.folder) {
-        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-        const QString base =
-            !runtime.isEmpty() && QDir(runtime).exists() ? runtime : QDir::tempPath();
-        clearStaleFolders(base);
-        auto folder = std::make_unique<QTemporaryDir>(base + QStringLiteral("/tarvelo-XXXXXX"));
-        if (!folder->isValid()) {
-            throw odbc::Error(kNoFolder);
-        }
-        s.folder = std::move(folder);
-        s.text.clear();
-        writePrivately(s.folder->filePath(kOwnerFile), QByteArray::number(::getpid()));
-        writePrivately(confPath(s), s.text);
-    }
-    const QByteArray ours = QFile::encodeName(confPath(s));
-    const char* now = std::getenv("FREETDSCONF");
-    if (!now || ours != now) {
-        s.userValue = now ? std::optional<QByteArray>(now) : std::nullopt;
-        setenv("FREETDSCONF", ours.constData(), 1);
+        throw odbc::Error(say::privateConfNotInUse());
     }
 }
 
@@ -129,7 +108,25 @@ bool readableBack(const QByteArray& value) {
 void usePrivateFreeTdsConf() {
     State& s = state();
     const std::lock_guard lock(s.mutex);
-    ensure(s);
+    if (s.folder) {
+        return;
+    }
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QString base = !runtime.isEmpty() && QDir(runtime).exists() ? runtime : QDir::tempPath();
+    clearStaleFolders(base);
+    auto folder = std::make_unique<QTemporaryDir>(base + QStringLiteral("/tarvelo-XXXXXX"));
+    if (!folder->isValid()) {
+        throw odbc::Error(say::privateFolderMissing());
+    }
+    s.folder = std::move(folder);
+    s.text.clear();
+    writePrivately(s.folder->filePath(kOwnerFile), QByteArray::number(::getpid()));
+    writePrivately(confPath(s), s.text);
+    const QByteArray ours = QFile::encodeName(confPath(s));
+    if (const char* user = std::getenv("FREETDSCONF"); user && ours != user) {
+        s.userValue = QFile::decodeName(user);
+    }
+    setenv("FREETDSCONF", ours.constData(), 1);
 }
 
 void removePrivateFreeTdsConf() {
@@ -141,11 +138,13 @@ void removePrivateFreeTdsConf() {
 std::optional<QString> userFreeTdsConf() {
     State& s = state();
     const std::lock_guard lock(s.mutex);
-    ensure(s);
-    if (!s.userValue) {
-        return std::nullopt;
-    }
-    return QFile::decodeName(*s.userValue);
+    return s.userValue;
+}
+
+std::optional<QString> replaceUserFreeTdsConfForTests(std::optional<QString> path) {
+    State& s = state();
+    const std::lock_guard lock(s.mutex);
+    return std::exchange(s.userValue, std::move(path));
 }
 
 QString privateSection(const QList<ConfLine>& lines) {
@@ -153,11 +152,7 @@ QString privateSection(const QList<ConfLine>& lines) {
     for (const auto& [option, value] : lines) {
         const QByteArray line = option + '=' + value;
         if (!readableBack(option) || !readableBack(value) || line.size() > kLongestLine) {
-            throw odbc::Error(
-                QStringLiteral("El valor \"%1\" no se puede escribir en la configuración de "
-                               "FreeTDS tal como está (contiene un salto de línea, «;» o «#», o "
-                               "es demasiado largo); no se ha enviado la contraseña.")
-                    .arg(QString::fromUtf8(value)));
+            throw odbc::Error(say::valueNotWritable(QString::fromUtf8(value)));
         }
         body += line + '\n';
     }

@@ -3,9 +3,9 @@
 // encryption and the dump file only from freetds.conf, so every connection
 // goes through a section this component writes, in a file in a folder that
 // only the user can read, removed when the program ends; the folders of
-// killed runs are removed at the next start.  FREETDSCONF names
-// that file; the user's own value of it stays what the configuration reader
-// follows.
+// killed runs are removed at the next start.  FREETDSCONF names that file
+// from start-up on, set once while the program has one thread; the user's
+// own value of it stays what the configuration reader follows.
 
 #include <QByteArray>
 #include <QList>
@@ -17,16 +17,20 @@
 namespace connection {
 
 // Creates the folder and points FREETDSCONF at the file.  The program calls
-// it before any thread starts, as the environment may only change then;
-// the first connection does it otherwise.  Throws an odbc::Error when the
-// folder cannot be made.
+// it at start-up, before any thread starts, as the environment may only
+// change then; a connection without it is refused.  Throws an odbc::Error
+// when the folder cannot be made.
 void usePrivateFreeTdsConf();
 
 // Removes the folder and all in it.
 void removePrivateFreeTdsConf();
 
-// FREETDSCONF as the user set it, or none.
+// FREETDSCONF as the user set it before start-up, or none.
 std::optional<QString> userFreeTdsConf();
+
+// For tests only: the file to take for the user's FREETDSCONF from now on
+// (none: no such file); returns the previous one.
+std::optional<QString> replaceUserFreeTdsConfForTests(std::optional<QString> path);
 
 // One option of a section, its name in lower case, as FreeTDS reads it.
 using ConfLine = std::pair<QByteArray, QByteArray>;

@@ -1,5 +1,7 @@
 #include "ServerName.h"
 
+#include "Sentences.h"
+
 #include "platform/odbc/Odbc.h"
 
 #include <algorithm>
@@ -9,7 +11,7 @@ namespace connection {
 namespace {
 
 [[noreturn]] void invalidServerName(const QString& typed) {
-    throw odbc::Error(QStringLiteral("El nombre de servidor '%1' no es válido.").arg(typed));
+    throw odbc::Error(say::invalidServerName(typed));
 }
 
 bool isLocalAlias(const QString& typedHost) {
