@@ -88,13 +88,13 @@ rt::Variant field(const ado::Recordset& rs, const char* name) {
     return rs.Fields(QString::fromLatin1(name)).Value();
 }
 
-int majorVersion(ado::Connection& cn) {
-    int major = 0;
-    eachRow(cn, QStringLiteral("SELECT SERVERPROPERTY('ProductVersion') AS version"),
-            [&](const ado::Recordset& rs) {
-                major = textOf(field(rs, "version")).section(u'.', 0, 0).toInt();
-            });
-    return major;
+// The server's major version, as its login acknowledgement gave it.
+int majorVersion(const ado::Connection& cn) {
+    try {
+        return cn.DbmsVersion().section(u'.', 0, 0).toInt();
+    } catch (const rt::RuntimeError&) {
+        return 0;
+    }
 }
 
 class Reader {

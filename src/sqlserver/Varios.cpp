@@ -4,6 +4,7 @@
 #include "RemovalTexts.h"
 #include "errors/zuErrores_Sencillo.h"
 #include "platform/ado/Recordset.h"
+#include "platform/connection/Link.h"
 #include "platform/dmo/Failure.h"
 #include "platform/dmo/NameMatch.h"
 #include "platform/dmo/Quoting.h"
@@ -349,6 +350,7 @@ enum class StillThere { Yes, No, Unknown };
 // bounds; `why` says what kept the look from an answer.
 StillThere lookAgain(const QString& sServidor, const QString& sUsuario, const QString& sPassword,
                      const QString& name, QString& why) {
+    const connection::SessionShare::Use ownSession(nullptr);
     try {
         dmo::SQLServer server;
         connectPassingLogin(server, sServidor, sUsuario, sPassword);
@@ -412,6 +414,8 @@ bool bExisteDBSQL(const QString& sServidor, const QString& sBaseDatos, const QSt
 RemovalPlan prepareRemoval(const QString& sServidor, const QString& sBaseDatos,
                            const QString& sUsuario, const QString& sPassword) {
     RemovalPlan plan;
+    plan.sessions = std::make_shared<connection::SessionShare>();
+    const connection::SessionShare::Use shared(plan.sessions);
     std::optional<QString> ambiguity;
     const Existencia e = existencia(sServidor, sBaseDatos, sUsuario, sPassword,
                                     [&](ado::Connection& cn, const QStringList& matches) {
@@ -446,11 +450,13 @@ bool BorraDBSQL(const QString& sServidor, const QString& sBaseDatos, const QStri
                 const QString& sPassword) {
     const RemovalPlan plan = prepareRemoval(sServidor, sBaseDatos, sUsuario, sPassword);
     return plan.outcome == RemovalPlan::Outcome::Ready &&
-           BorraDBSQL(sServidor, sUsuario, sPassword, plan.facts);
+           BorraDBSQL(sServidor, sUsuario, sPassword, plan);
 }
 
 bool BorraDBSQL(const QString& sServidor, const QString& sUsuario, const QString& sPassword,
-                const DatabaseFacts& facts) {
+                const RemovalPlan& plan) {
+    const DatabaseFacts& facts = plan.facts;
+    const connection::SessionShare::Use shared(plan.sessions);
     bool bBorrada = false;
     rt::withFailurePath(
         [&] {

@@ -9,6 +9,12 @@
 
 #include <QString>
 
+#include <memory>
+
+namespace connection {
+class SessionShare;
+}
+
 // What CargaBBDD fills: a QComboBox adapter (window/) and a test list both satisfy it.
 class ListaBBDD {
 public:
@@ -39,11 +45,14 @@ bool bExisteDBSQL(const QString& sServidor, const QString& sBaseDatos, const QSt
 // What a removal learns before its confirmation, on the existence check's
 // connection.  Failed and Blocked have been explained to the user: Failed a
 // connection that failed or a database the server does not have, Blocked
-// what stands in the drop's way, with its remedy.
+// what stands in the drop's way, with its remedy.  The removal is one
+// command: its steps share one session with the server (`sessions`), which
+// closes with the plan.
 struct RemovalPlan {
     enum class Outcome { Failed, Blocked, Ready };
     Outcome outcome = Outcome::Failed;
     DatabaseFacts facts;
+    std::shared_ptr<connection::SessionShare> sessions;
 };
 RemovalPlan prepareRemoval(const QString& sServidor, const QString& sBaseDatos,
                            const QString& sUsuario, const QString& sPassword);
@@ -55,4 +64,4 @@ bool BorraDBSQL(const QString& sServidor, const QString& sBaseDatos, const QStri
                 const QString& sPassword);
 // Drops the database a ready plan read: no second existence check.
 bool BorraDBSQL(const QString& sServidor, const QString& sUsuario, const QString& sPassword,
-                const DatabaseFacts& facts);
+                const RemovalPlan& plan);

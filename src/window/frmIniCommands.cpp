@@ -151,7 +151,7 @@ void frmIni::cmElimina_Click() {
     // A removal cannot be abandoned, so the work may use this call's values.
     bool removed = false;
     runWhileWaiting(Work::Removing,
-                    [&] { removed = BorraDBSQL(sServidor, sUsuario, sPassword, plan->facts); });
+                    [&] { removed = BorraDBSQL(sServidor, sUsuario, sPassword, *plan); });
     endRemoval(removed);
 }
 

@@ -9,6 +9,7 @@
 #include "platform/connection/DriverRelay.h"
 #include "platform/connection/FreeTdsConf.h"
 #include "platform/connection/HostLookup.h"
+#include "platform/connection/Link.h"
 #include "platform/connection/PreloginGuard.h"
 #include "platform/connection/PreloginReply.h"
 #include "platform/connection/PrivateConf.h"

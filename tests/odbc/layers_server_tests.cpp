@@ -6,6 +6,7 @@
 #include "platform/ado/Connection.h"
 #include "platform/ado/Recordset.h"
 #include "platform/connection/Connect.h"
+#include "platform/connection/Link.h"
 #include "platform/dmo/Failure.h"
 #include "platform/dmo/SQLServer.h"
 #include "platform/odbc/ConnectionString.h"
@@ -82,8 +83,8 @@ TEST(OdbcServer, LoginsAndStatementsAreBoundedByTheNamedTimeOuts) {
                                                  kSaPassword,
                                                  {},
                                                  QStringLiteral("7.3")});
-    EXPECT_EQ(connection->attribute(SQL_ATTR_LOGIN_TIMEOUT), 15u);
-    odbc::Statement statement(*connection);
+    EXPECT_EQ(connection->odbc().attribute(SQL_ATTR_LOGIN_TIMEOUT), 15u);
+    odbc::Statement statement(connection->odbc());
     EXPECT_EQ(statement.attribute(SQL_ATTR_QUERY_TIMEOUT), 15u);
     statement.setQueryTimeout(std::chrono::seconds(0));
     EXPECT_EQ(statement.attribute(SQL_ATTR_QUERY_TIMEOUT), 0u);

@@ -97,8 +97,10 @@ TEST(CargaBBDDFaults, DelayedAnswersOnlyTakeLonger) {
     EXPECT_TRUE(ui.messages().empty());
 }
 
+// The probe reads the version its login is answered with: the login is its
+// one exchange with the server.
 TEST(DimeTipoSQLFaults, GarbageDuringTheProbeIsReportedAndLeavesTheArrow) {
-    TestServer server(faulty(fault("query", "garbage")));
+    TestServer server(faulty(fault("login", "garbage")));
     RecordingUi ui;
     ui.allow();
     EXPECT_EQ(dimeTipoSQL(server.serverName(), kSa, kSaPassword, false), 0);

@@ -22,12 +22,30 @@ FaultInjector::FaultInjector(const QList<state::Fault>& faults, FaultedConnectio
                              QObject* parent)
     : QObject(parent), faults_(faults), connection_(connection) {}
 
+namespace {
+// Whether the batch begins with `text`, as it stands or after the SET
+// lines a client puts before its statement (an isolation level sent with
+// the statement that follows it).
+bool beginsWith(const QString& batch, const QString& text) {
+    QStringView rest = QStringView(batch).trimmed();
+    for (;;) {
+        if (rest.startsWith(text.trimmed(), Qt::CaseInsensitive)) {
+            return true;
+        }
+        const qsizetype lineEnd = rest.indexOf(u'\n');
+        if (!rest.startsWith(u"SET ", Qt::CaseInsensitive) || lineEnd < 0) {
+            return false;
+        }
+        rest = rest.sliced(lineEnd + 1).trimmed();
+    }
+}
+} // namespace
+
 const state::Fault* FaultInjector::find(FaultStage stage, const QString& login,
                                         const QString& statement) const {
     for (const state::Fault& f : faults_) {
         if (f.stage == stage && (!f.login || engine::sameName(*f.login, login)) &&
-            (!f.statement ||
-             statement.trimmed().startsWith(f.statement->trimmed(), Qt::CaseInsensitive))) {
+            (!f.statement || beginsWith(statement, *f.statement))) {
             return &f;
         }
     }

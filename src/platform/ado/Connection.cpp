@@ -4,6 +4,7 @@
 #include "Errors.h"
 #include "platform/connection/Connect.h"
 #include "platform/connection/DriverMessages.h"
+#include "platform/connection/Link.h"
 #include "platform/odbc/Odbc.h"
 
 #include <QStringList>
@@ -12,16 +13,16 @@ namespace ado {
 
 namespace {
 
-SQLULEN odbcIsolation(int level) {
+connection::Isolation sessionIsolation(int level) {
     switch (level) {
     case isolation::ReadUncommitted:
-        return SQL_TXN_READ_UNCOMMITTED;
+        return connection::Isolation::ReadUncommitted;
     case isolation::RepeatableRead:
-        return SQL_TXN_REPEATABLE_READ;
+        return connection::Isolation::RepeatableRead;
     case isolation::Serializable:
-        return SQL_TXN_SERIALIZABLE;
+        return connection::Isolation::Serializable;
     default:
-        return SQL_TXN_READ_COMMITTED;
+        return connection::Isolation::ReadCommitted;
     }
 }
 
@@ -116,10 +117,8 @@ void Connection::Open(const QString& connectionString, const QString& userId,
         // here: values come back as the classic types already.
         auto link = connection::connect({properties.server, properties.userId, properties.password,
                                          serverSpelling(properties.database), tdsVersion});
-        if (isolationLevel_ != isolation::Unspecified &&
-            isolationLevel_ != isolation::ReadCommitted) {
-            link->setAttribute(SQL_ATTR_TXN_ISOLATION, odbcIsolation(isolationLevel_));
-        }
+        // Set with the first statement, in its batch: no round trip of its own.
+        link->setIsolation(sessionIsolation(isolationLevel_));
         link_ = std::move(link);
     } catch (const odbc::Error& error) {
         throw rt::RuntimeError(err::kUnspecified, connection::explained(error).description());
@@ -139,7 +138,18 @@ odbc::Connection& Connection::openConnection() {
     if (!link_) {
         throw err::failure(err::kConnectionUnusable);
     }
-    return *link_;
+    return link_->odbc();
+}
+
+QString Connection::DbmsVersion() const {
+    if (!link_) {
+        throw err::failure(err::kConnectionUnusable);
+    }
+    try {
+        return link_->odbc().serverVersion();
+    } catch (const odbc::Error& error) {
+        throw rt::RuntimeError(err::kUnspecified, error.description());
+    }
 }
 
 } // namespace ado

@@ -3,7 +3,8 @@
 // SQL Server Native Client provider, opened over ODBC and FreeTDS.  The
 // provider chooses the TDS version ("SQLNCLI10" 7.3, "SQLNCLI" 7.2); any
 // other provider is error 3706.  The isolation level is applied once the
-// connection is open.  Releasing an open Connection closes it.
+// connection is open, with its first statement.  Releasing an open
+// Connection closes it, or gives its session back to the command's share.
 
 #include <QString>
 
@@ -11,6 +12,9 @@
 
 namespace odbc {
 class Connection;
+}
+namespace connection {
+class Link;
 }
 
 namespace ado {
@@ -54,9 +58,12 @@ public:
 
     // The open ODBC connection, for the recordsets on it (error 3709 if closed).
     odbc::Connection& openConnection();
+    // The provider's "DBMS Version" property: the server's version,
+    // "MM.mm.bbbb", as it answered the login.
+    QString DbmsVersion() const;
 
 private:
-    std::unique_ptr<odbc::Connection> link_;
+    std::unique_ptr<connection::Link> link_;
     QString connectionString_;
     int isolationLevel_ = isolation::ReadCommitted;
     int cursorLocation_ = cursor::UseServer;

@@ -60,10 +60,14 @@ struct UnverifiedCertificate {
 using CertificateQuestion = std::function<bool(const UnverifiedCertificate&)>;
 void setCertificateQuestion(CertificateQuestion question);
 
+class Link; // Link.h
+
+// A logical connection for the request: a session of the command's share
+// (Link.h) when one is in use on this thread and fits, else a new login.
 // Throws an odbc::Error for a server name that cannot be one, and for any
 // failure to connect.  For an integrated login "(local)", "." and
 // "localhost" name this machine by its host name: a Kerberos service
 // principal names a host, not an address.
-std::unique_ptr<odbc::Connection> connect(const Request& request);
+std::unique_ptr<Link> connect(const Request& request);
 
 } // namespace connection

@@ -4,6 +4,7 @@
 #include "NameMatch.h"
 #include "Quoting.h"
 #include "platform/connection/Connect.h"
+#include "platform/connection/Link.h"
 #include "platform/odbc/Odbc.h"
 
 #include <QStringList>
@@ -14,15 +15,15 @@ namespace detail {
 // The one connection a SQLServer object holds, shared with the objects
 // taken from it.
 struct Session {
-    std::unique_ptr<odbc::Connection> connection;
+    std::unique_ptr<connection::Link> link;
 
-    bool isConnected() const { return connection && connection->connected(); }
+    bool isConnected() const { return link != nullptr; }
     odbc::Connection& connected() {
         if (!isConnected()) {
             throw rt::RuntimeError(kNoServerMessage,
                                    QStringLiteral("[SQL-DMO]No hay conexión con el servidor."));
         }
-        return *connection;
+        return link->odbc();
     }
 };
 } // namespace detail
@@ -31,7 +32,6 @@ namespace {
 
 const QString kDatabasesQuery =
     QStringLiteral("SELECT name FROM master.dbo.sysdatabases ORDER BY name");
-const QString kVersionQuery = QStringLiteral("SELECT SERVERPROPERTY('ProductVersion')");
 
 } // namespace
 
@@ -153,18 +153,18 @@ void SQLServer::Connect(const QString& serverName, const std::optional<QString>&
         // In master, not the login's default database: that one may be the
         // database to remove, which the server will not drop while this very
         // session uses it.
-        session_->connection = connection::connect(
+        session_->link = connection::connect(
             {serverName, loginSecure_ ? std::nullopt : std::optional(login.value_or(login_)),
              password.value_or(password_), QStringLiteral("master"), QStringLiteral("7.3")});
     });
 }
 
+// The version the server gave with its login acknowledgement, as SQL
+// Server's SERVERPROPERTY('ProductVersion') gives it too: it costs no
+// statement.
 std::int32_t SQLServer::VersionMajor() const {
     return guarded([&] {
-        odbc::Statement query(session_->connected());
-        query.execute(kVersionQuery);
-        const QString version = query.fetch() ? query.text(1).value_or(QString()) : QString();
-        query.finishResults();
+        const QString version = session_->connected().serverVersion();
         bool isNumber = false;
         const int major = version.section(u'.', 0, 0).toInt(&isNumber);
         if (!isNumber) {
@@ -179,10 +179,6 @@ std::int32_t SQLServer::VersionMajor() const {
 
 Databases SQLServer::Databases() const { return dmo::Databases(session_); }
 
-void SQLServer::DisConnect() {
-    if (session_->connection) {
-        session_->connection->disconnect();
-    }
-}
+void SQLServer::DisConnect() { session_->link.reset(); }
 
 } // namespace dmo

@@ -144,11 +144,24 @@ void Connection::connect(const QString& connectionString, std::chrono::seconds l
     }
 }
 
-QString Connection::driverVersion() const {
+namespace {
+QString infoText(const Handle& dbc, SQLUSMALLINT item) {
     SQLWCHAR text[64] = {};
     SQLSMALLINT bytes = 0;
-    dbc_.check(SQLGetInfoW(dbc_.get(), SQL_DRIVER_VER, text, sizeof text, &bytes));
+    dbc.check(SQLGetInfoW(dbc.get(), item, text, sizeof text, &bytes));
     return fromWide(text, std::min<qsizetype>(bytes / 2, 63));
+}
+} // namespace
+
+QString Connection::driverVersion() const { return infoText(dbc_, SQL_DRIVER_VER); }
+
+QString Connection::serverVersion() const { return infoText(dbc_, SQL_DBMS_VER); }
+
+QString Connection::currentDatabase() const {
+    SQLWCHAR name[256] = {};
+    SQLINTEGER bytes = 0;
+    dbc_.check(SQLGetConnectAttrW(dbc_.get(), SQL_ATTR_CURRENT_CATALOG, name, sizeof name, &bytes));
+    return fromWide(name, std::min<qsizetype>(bytes / 2, 255));
 }
 
 void Connection::disconnect() noexcept {
@@ -169,7 +182,8 @@ SQLULEN Connection::attribute(SQLINTEGER attribute) const {
 }
 
 Statement::Statement(Connection& connection)
-    : stmt_(SQL_HANDLE_STMT, connection.handle().get()), watch_(connection.statementWatch()) {
+    : connection_(connection), stmt_(SQL_HANDLE_STMT, connection.handle().get()),
+      watch_(connection.statementWatch()) {
     setQueryTimeout(connection.statementTimeout());
 }
 
@@ -202,10 +216,13 @@ void Statement::execute(const QString& sql) {
         watched_ = true;
         watch_->started(std::chrono::seconds(attribute(SQL_ATTR_QUERY_TIMEOUT)));
     }
-    const SQLRETURN rc = SQLExecDirectW(stmt_.get(), wide(sql), SQL_NTS);
+    const QString& preamble = connection_.preamble();
+    const QString batch = preamble.isEmpty() ? sql : preamble + u'\n' + sql;
+    const SQLRETURN rc = SQLExecDirectW(stmt_.get(), wide(batch), SQL_NTS);
     if (rc != SQL_NO_DATA) {
         check(rc);
     }
+    connection_.setPreamble(QString());
 }
 
 void Statement::finishResults() {

@@ -101,6 +101,12 @@ public:
     void connect(const QString& connectionString, std::chrono::seconds loginTimeout);
     // SQLGetInfo(SQL_DRIVER_VER) of the connected driver, "MM.mm.bbbb".
     QString driverVersion() const;
+    // SQLGetInfo(SQL_DBMS_VER): the server's version as its login
+    // acknowledgement gave it, "MM.mm.bbbb"; no round trip.
+    QString serverVersion() const;
+    // SQL_ATTR_CURRENT_CATALOG: the database the session is in, as the
+    // server last said; no round trip.
+    QString currentDatabase() const;
     // Closes the link; statements still open on it become unusable.
     void disconnect() noexcept;
     bool connected() const { return connected_; }
@@ -117,6 +123,13 @@ public:
     void setStatementWatch(std::shared_ptr<StatementWatch> watch) { watch_ = std::move(watch); }
     const std::shared_ptr<StatementWatch>& statementWatch() const { return watch_; }
 
+    // A SET the session owes before its next statement (its isolation
+    // level, say): sent at the head of that statement's batch, so that it
+    // costs no round trip of its own; sent again with the following one
+    // when that statement fails, since the server may not have run it.
+    void setPreamble(const QString& sql) { preamble_ = sql; }
+    const QString& preamble() const { return preamble_; }
+
     const Handle& handle() const { return dbc_; }
 
 private:
@@ -125,6 +138,7 @@ private:
     bool connected_ = false;
     std::chrono::seconds statementTimeout_{0};
     std::shared_ptr<StatementWatch> watch_;
+    QString preamble_;
 };
 
 struct ColumnInfo {
@@ -166,6 +180,7 @@ private:
     // watch's cause when it interrupted the statement.
     void check(SQLRETURN rc) const;
 
+    Connection& connection_;
     Handle stmt_;
     std::shared_ptr<StatementWatch> watch_;
     bool watched_ = false; // the watch was told this statement started
