@@ -4,7 +4,10 @@
 #include "platform/dmo/Quoting.h"
 #include "platform/runtime/RuntimeError.h"
 
-#include <QUuid>
+#include <QHash>
+
+#include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -58,34 +61,30 @@ double realOf(const rt::Variant& value) {
     }
 }
 
-// A GUID read from the server, checked before it is written into a query.
-std::optional<QString> guidOf(const rt::Variant& value) {
-    const QUuid id(textOf(value).trimmed());
-    if (id.isNull()) {
-        return std::nullopt;
-    }
-    return u'\'' + id.toString(QUuid::WithoutBraces) + u'\'';
+rt::Variant field(const ado::Recordset& rs, const char* name) {
+    return rs.Fields(QString::fromLatin1(name)).Value();
 }
 
-// Runs one read-only query and hands each row to `row`; false when the
-// query failed (no right to read it, a view this server does not have).
+// Hands every row of the recordset's current result to `row`.
+template <typename Row> void eachRow(ado::Recordset& rs, Row&& row) {
+    while (!rs.Eof()) {
+        row(rs);
+        rs.MoveNext();
+    }
+}
+
+// Runs one read-only statement and hands each row to `row`; false when it
+// failed (no right to read it).
 template <typename Row> bool eachRow(ado::Connection& cn, const QString& query, Row&& row) {
     try {
         ado::Recordset rs;
         rs.Open(query, cn, ado::cursorType::ForwardOnly, ado::lockType::ReadOnly, -1);
-        while (!rs.Eof()) {
-            row(rs);
-            rs.MoveNext();
-        }
+        eachRow(rs, row);
         rs.Close();
         return true;
     } catch (const rt::RuntimeError&) {
         return false;
     }
-}
-
-rt::Variant field(const ado::Recordset& rs, const char* name) {
-    return rs.Fields(QString::fromLatin1(name)).Value();
 }
 
 // The server's major version, as its login acknowledgement gave it.
@@ -97,167 +96,225 @@ int majorVersion(const ado::Connection& cn) {
     }
 }
 
+// One fact of the batch: the facts it tells, and its query, which names
+// the database as @db and whose first column tells its result from the
+// others.
+struct FactQuery {
+    QList<Fact> facts;
+    QString query;
+};
+
+const QString kLastBackupQuery = QStringLiteral(
+    "SELECT TOP 1 bs.backup_finish_date, bs.database_creation_date, mf.physical_device_name "
+    "FROM msdb.dbo.backupset AS bs LEFT JOIN msdb.dbo.backupmediafamily AS mf ON "
+    "mf.media_set_id = bs.media_set_id WHERE bs.database_name = @db AND bs.type = 'D' ORDER BY "
+    "bs.backup_finish_date DESC");
+
+const QString kSessionsQuery = QStringLiteral(
+    "SELECT loginame, hostname, program_name FROM master.dbo.sysprocesses WHERE dbid = "
+    "DB_ID(@db)");
+
+// SQL Server 2005 and later; the availability group's views from 2012.
+QList<FactQuery> factQueries(int major) {
+    QList<FactQuery> queries{
+        {{Fact::State, Fact::Replication},
+         QStringLiteral("SELECT state_desc, user_access_desc, is_published, is_merge_published, "
+                        "create_date FROM sys.databases WHERE database_id = DB_ID(@db)")},
+        {{Fact::Snapshots},
+         QStringLiteral("SELECT name AS snapshot_name FROM sys.databases WHERE "
+                        "source_database_id = DB_ID(@db)")},
+        {{Fact::Mirroring},
+         QStringLiteral("SELECT mirroring_guid FROM sys.database_mirroring WHERE database_id = "
+                        "DB_ID(@db)")}};
+    if (major >= 11) {
+        queries.append(
+            {{Fact::AvailabilityGroup},
+             QStringLiteral(
+                 "SELECT d.group_database_id, rs.role_desc, ag.name AS group_name FROM "
+                 "sys.databases AS d LEFT JOIN sys.dm_hadr_availability_replica_states AS rs ON "
+                 "rs.replica_id = d.replica_id AND rs.is_local = 1 LEFT JOIN "
+                 "sys.availability_groups AS ag ON ag.group_id = rs.group_id WHERE d.database_id "
+                 "= DB_ID(@db)")});
+    }
+    queries << FactQuery{{Fact::Files},
+                         QStringLiteral("SELECT physical_name, state_desc, size FROM "
+                                        "sys.master_files WHERE database_id = DB_ID(@db)")}
+            << FactQuery{{Fact::LogShipping},
+                         QStringLiteral("SELECT primary_database FROM "
+                                        "msdb.dbo.log_shipping_primary_databases WHERE "
+                                        "primary_database = @db")}
+            << FactQuery{{Fact::LogShipping},
+                         QStringLiteral("SELECT secondary_database FROM "
+                                        "msdb.dbo.log_shipping_secondary_databases WHERE "
+                                        "secondary_database = @db")}
+            << FactQuery{{Fact::RunningRequests},
+                         QStringLiteral("SELECT command, percent_complete FROM "
+                                        "sys.dm_exec_requests WHERE database_id = DB_ID(@db)")}
+            << FactQuery{{Fact::LastBackup}, kLastBackupQuery}
+            << FactQuery{{Fact::Sessions}, kSessionsQuery};
+    return queries;
+}
+
+const QString kUnreadColumn = QStringLiteral("unread_");
+
+// Each query on its own: a failure (a view the server lacks, a right the
+// login lacks) is taken by the CATCH, whose one column names the query.
+QString factBatch(const QList<FactQuery>& queries, const QString& name) {
+    QString batch;
+    for (qsizetype i = 0; i < queries.size(); ++i) {
+        batch += QStringLiteral("BEGIN TRY EXEC sp_executesql ") +
+                 dmo::quotedText(queries[i].query) +
+                 QStringLiteral(", N'@db nvarchar(128)', @db = ") + dmo::quotedText(name) +
+                 QStringLiteral(" END TRY BEGIN CATCH SELECT ERROR_NUMBER() AS ") + kUnreadColumn +
+                 QString::number(i) + QStringLiteral(" END CATCH\n");
+    }
+    return batch;
+}
+
 class Reader {
 public:
-    Reader(ado::Connection& cn, const QString& name) : cn_(cn), name_(dmo::quotedText(name)) {
-        facts_.name = name;
-    }
+    Reader(ado::Connection& cn, const QString& name) : cn_(cn), name_(name) { facts_.name = name; }
 
     DatabaseFacts read() {
         const int major = majorVersion(cn_);
         if (major >= 9) {
-            readCatalogue(major);
+            readBatch(factQueries(major));
         } else {
             readSysdatabases();
+            readOne({Fact::LastBackup}, kLastBackupQuery);
+            readOne({Fact::Sessions}, kSessionsQuery);
         }
-        readBackup();
-        readSessions();
+        std::sort(facts_.unread.begin(), facts_.unread.end());
         return facts_;
     }
 
 private:
-    QString byId() const { return QStringLiteral(" = DB_ID(") + name_ + u')'; }
-
-    void unread(const QString& label) {
-        if (!facts_.unread.contains(label)) {
-            facts_.unread.append(label);
+    void unread(const QList<Fact>& facts) {
+        for (const Fact fact : facts) {
+            if (!facts_.unread.contains(fact)) {
+                facts_.unread.append(fact);
+            }
         }
     }
-    void unread(const char* label) { unread(QString::fromUtf8(label)); }
 
-    void readCatalogue(int major) {
-        const bool stateRead =
-            eachRow(cn_,
-                    QStringLiteral("SELECT name, state_desc, user_access_desc, is_read_only, "
-                                   "is_published, is_merge_published, source_database_id, "
-                                   "create_date FROM sys.databases WHERE database_id") +
-                        byId(),
-                    [&](const ado::Recordset& rs) {
-                        created_ = textOf(field(rs, "create_date"));
-                        facts_.state = textOf(field(rs, "state_desc"));
-                        facts_.userAccess = textOf(field(rs, "user_access_desc"));
-                        if (facts_.state.isEmpty()) {
-                            unread("el estado");
-                        }
-                        facts_.published = flagOf(field(rs, "is_published")) ||
-                                           flagOf(field(rs, "is_merge_published"));
-                    });
-        if (!stateRead) {
-            unread("el estado");
-            unread("la replicación");
-        }
-        if (!eachRow(cn_,
-                     QStringLiteral("SELECT name FROM sys.databases WHERE source_database_id") +
-                         byId(),
-                     [&](const ado::Recordset& rs) {
-                         facts_.snapshots.append(textOf(field(rs, "name")));
-                     })) {
-            unread("las instantáneas");
-        }
-        if (!eachRow(cn_,
-                     QStringLiteral("SELECT mirroring_guid FROM sys.database_mirroring WHERE "
-                                    "database_id") +
-                         byId(),
-                     [&](const ado::Recordset& rs) {
-                         facts_.mirrored = !field(rs, "mirroring_guid").isNull();
-                     })) {
-            unread("la creación de reflejo");
-        }
-        if (major >= 11) {
-            readAvailabilityGroup();
-        }
-        readFiles();
-        readLogShipping();
-        readRequests();
+    // The result of one query, by its first column.
+    using Handler = std::function<void(ado::Recordset&)>;
+    Handler handlerFor(const QString& firstColumn) {
+        const QHash<QString, Handler> handlers = {
+            {QStringLiteral("state_desc"), [this](ado::Recordset& rs) { takeState(rs); }},
+            {QStringLiteral("snapshot_name"),
+             [this](ado::Recordset& rs) {
+                 facts_.snapshots.append(textOf(field(rs, "snapshot_name")));
+             }},
+            {QStringLiteral("mirroring_guid"),
+             [this](ado::Recordset& rs) {
+                 facts_.mirrored = !field(rs, "mirroring_guid").isNull();
+             }},
+            {QStringLiteral("group_database_id"), [this](ado::Recordset& rs) { takeGroup(rs); }},
+            {QStringLiteral("physical_name"),
+             [this](ado::Recordset& rs) {
+                 facts_.files.append({textOf(field(rs, "physical_name")),
+                                      textOf(field(rs, "state_desc")) == QLatin1String("OFFLINE"),
+                                      numberOf(field(rs, "size")).value_or(0)});
+             }},
+            {QStringLiteral("primary_database"),
+             [this](ado::Recordset&) { facts_.logShippingPrimary = true; }},
+            {QStringLiteral("secondary_database"),
+             [this](ado::Recordset&) { facts_.logShippingSecondary = true; }},
+            {QStringLiteral("command"), [this](ado::Recordset& rs) { takeRequest(rs); }},
+            {QStringLiteral("backup_finish_date"), [this](ado::Recordset& rs) { takeBackup(rs); }},
+            {QStringLiteral("loginame"), [this](ado::Recordset& rs) { takeSession(rs); }},
+        };
+        return handlers.value(firstColumn.toLower());
     }
 
-    // SQL Server 2012 and later: the group of a joined database, and this
-    // replica's role in it.
-    void readAvailabilityGroup() {
-        std::optional<QString> replica;
-        if (!eachRow(cn_,
-                     QStringLiteral("SELECT replica_id, group_database_id FROM sys.databases "
-                                    "WHERE database_id") +
-                         byId(),
-                     [&](const ado::Recordset& rs) {
-                         if (!field(rs, "group_database_id").isNull()) {
-                             replica = guidOf(field(rs, "replica_id"));
-                             facts_.group = AvailabilityGroup{};
-                         }
-                     })) {
-            unread("el grupo de disponibilidad");
+    // Every fact in one round trip, each result told by its first column.
+    void readBatch(const QList<FactQuery>& queries) {
+        try {
+            ado::Recordset rs;
+            rs.Open(factBatch(queries, name_), cn_, ado::cursorType::ForwardOnly,
+                    ado::lockType::ReadOnly, -1);
+            do {
+                if (rs.FieldCount() == 0) {
+                    continue;
+                }
+                const QString first = rs.FieldName(0);
+                if (first.startsWith(kUnreadColumn)) {
+                    unread(queries.value(first.mid(kUnreadColumn.size()).toInt()).facts);
+                } else if (const Handler handler = handlerFor(first)) {
+                    eachRow(rs, handler);
+                }
+            } while (rs.NextRecordset());
+        } catch (const rt::RuntimeError&) {
+            // The batch as a whole failed: nothing of it can be trusted.
+            for (const FactQuery& q : queries) {
+                unread(q.facts);
+            }
+        }
+    }
+
+    // One query on its own, the name put in as a literal.
+    void readOne(const QList<Fact>& facts, const QString& query) {
+        const QString statement = QString(query).replace(QStringLiteral("@db"), quotedName());
+        bool any = false;
+        Handler handler;
+        const bool read = eachRow(cn_, statement, [&](ado::Recordset& rs) {
+            if (!any) {
+                handler = handlerFor(rs.FieldName(0));
+                any = true;
+            }
+            handler(rs);
+        });
+        if (!read) {
+            unread(facts);
+        }
+    }
+
+    QString quotedName() const { return dmo::quotedText(name_); }
+
+    void takeState(ado::Recordset& rs) {
+        created_ = textOf(field(rs, "create_date"));
+        facts_.state = textOf(field(rs, "state_desc"));
+        facts_.userAccess = textOf(field(rs, "user_access_desc"));
+        if (facts_.state.isEmpty()) {
+            unread({Fact::State});
+        }
+        facts_.published =
+            flagOf(field(rs, "is_published")) || flagOf(field(rs, "is_merge_published"));
+    }
+
+    void takeGroup(ado::Recordset& rs) {
+        if (!field(rs, "group_database_id").isNull()) {
+            facts_.group =
+                AvailabilityGroup{textOf(field(rs, "group_name")), textOf(field(rs, "role_desc"))};
+        }
+    }
+
+    void takeRequest(ado::Recordset& rs) {
+        const QString command = textOf(field(rs, "command")).trimmed();
+        if (command.startsWith(QLatin1String("BACKUP")) ||
+            command.startsWith(QLatin1String("RESTORE"))) {
+            facts_.backupsAndRestores.append({command, realOf(field(rs, "percent_complete"))});
+        }
+    }
+
+    // This database's backups all follow its making, so when the latest is
+    // of an earlier one, none is of it.
+    void takeBackup(ado::Recordset& rs) {
+        const QString ofDatabase = textOf(field(rs, "database_creation_date"));
+        if (!created_.isEmpty() && !ofDatabase.isEmpty() && ofDatabase != created_) {
+            facts_.backupsOfAnEarlierDatabase = true;
             return;
         }
-        if (!replica) {
-            return;
-        }
-        std::optional<QString> group;
-        eachRow(cn_,
-                QStringLiteral("SELECT role_desc, group_id FROM "
-                               "sys.dm_hadr_availability_replica_states WHERE replica_id = ") +
-                    *replica + QStringLiteral(" AND is_local = 1"),
-                [&](const ado::Recordset& rs) {
-                    facts_.group->role = textOf(field(rs, "role_desc"));
-                    group = guidOf(field(rs, "group_id"));
-                });
-        if (group) {
-            eachRow(
-                cn_,
-                QStringLiteral("SELECT name FROM sys.availability_groups WHERE group_id = ") +
-                    *group,
-                [&](const ado::Recordset& rs) { facts_.group->name = textOf(field(rs, "name")); });
-        }
+        const QString finished = textOf(field(rs, "backup_finish_date")).left(19);
+        facts_.lastFullBackup =
+            LastFullBackup{QDateTime::fromString(finished, QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                           textOf(field(rs, "physical_device_name"))};
     }
 
-    void readFiles() {
-        if (!eachRow(cn_,
-                     QStringLiteral("SELECT name, physical_name, state_desc, size FROM "
-                                    "sys.master_files WHERE database_id") +
-                         byId(),
-                     [&](const ado::Recordset& rs) {
-                         facts_.files.append(
-                             {textOf(field(rs, "physical_name")),
-                              textOf(field(rs, "state_desc")) == QLatin1String("OFFLINE"),
-                              numberOf(field(rs, "size")).value_or(0)});
-                     })) {
-            unread("los archivos");
-        }
-    }
-
-    void readLogShipping() {
-        const bool primary = eachRow(
-            cn_,
-            QStringLiteral("SELECT primary_database FROM msdb.dbo.log_shipping_primary_databases "
-                           "WHERE primary_database = ") +
-                name_,
-            [&](const ado::Recordset&) { facts_.logShippingPrimary = true; });
-        const bool secondary =
-            eachRow(cn_,
-                    QStringLiteral(
-                        "SELECT secondary_database FROM "
-                        "msdb.dbo.log_shipping_secondary_databases WHERE secondary_database = ") +
-                        name_,
-                    [&](const ado::Recordset&) { facts_.logShippingSecondary = true; });
-        if (!primary || !secondary) {
-            unread("el trasvase de registros");
-        }
-    }
-
-    void readRequests() {
-        if (!eachRow(cn_,
-                     QStringLiteral("SELECT command, percent_complete FROM sys.dm_exec_requests "
-                                    "WHERE database_id") +
-                         byId(),
-                     [&](const ado::Recordset& rs) {
-                         const QString command = textOf(field(rs, "command")).trimmed();
-                         if (command.startsWith(QLatin1String("BACKUP")) ||
-                             command.startsWith(QLatin1String("RESTORE"))) {
-                             facts_.backupsAndRestores.append(
-                                 {command, realOf(field(rs, "percent_complete"))});
-                         }
-                     })) {
-            unread("las copias o restauraciones en curso");
-        }
+    void takeSession(ado::Recordset& rs) {
+        facts_.sessions.append({unpadded(field(rs, "loginame")), unpadded(field(rs, "hostname")),
+                                unpadded(field(rs, "program_name"))});
     }
 
     // SQL Server 2000: the state and replication bits of sysdatabases, and
@@ -268,8 +325,8 @@ private:
         constexpr qint64 kPublished = 1, kMergePublished = 4;
         if (!eachRow(cn_,
                      QStringLiteral("SELECT status, category FROM master.dbo.sysdatabases WHERE "
-                                    "dbid") +
-                         byId(),
+                                    "dbid = DB_ID(") +
+                         quotedName() + u')',
                      [&](const ado::Recordset& rs) {
                          const qint64 status = numberOf(field(rs, "status")).value_or(0);
                          const qint64 category = numberOf(field(rs, "category")).value_or(0);
@@ -285,71 +342,18 @@ private:
                                                  : QStringLiteral("MULTI_USER");
                          facts_.published = (category & (kPublished | kMergePublished)) != 0;
                      })) {
-            unread("el estado");
+            unread({Fact::State});
         }
         if (!eachRow(cn_,
                      QStringLiteral("SELECT name, filename, size FROM master.dbo.sysaltfiles "
-                                    "WHERE dbid") +
-                         byId(),
+                                    "WHERE dbid = DB_ID(") +
+                         quotedName() + u')',
                      [&](const ado::Recordset& rs) {
                          facts_.files.append({unpadded(field(rs, "filename")),
                                               facts_.state == QLatin1String("OFFLINE"),
                                               numberOf(field(rs, "size")).value_or(0)});
                      })) {
-            unread("los archivos");
-        }
-    }
-
-    void readBackup() {
-        std::optional<qint64> mediaSet;
-        if (!eachRow(cn_,
-                     QStringLiteral("SELECT TOP 1 backup_finish_date, media_set_id, "
-                                    "database_creation_date FROM msdb.dbo.backupset WHERE "
-                                    "database_name = ") +
-                         name_ + QStringLiteral(" AND type = 'D' ORDER BY backup_finish_date DESC"),
-                     [&](const ado::Recordset& rs) {
-                         // This database's backups all follow its making, so
-                         // when the latest is of an earlier one, none is of it.
-                         const QString ofDatabase = textOf(field(rs, "database_creation_date"));
-                         if (!created_.isEmpty() && !ofDatabase.isEmpty() &&
-                             ofDatabase != created_) {
-                             facts_.backupsOfAnEarlierDatabase = true;
-                             return;
-                         }
-                         const QString finished = textOf(field(rs, "backup_finish_date")).left(19);
-                         facts_.lastFullBackup = LastFullBackup{
-                             QDateTime::fromString(finished, QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                             QString()};
-                         mediaSet = numberOf(field(rs, "media_set_id"));
-                     })) {
-            unread(kUnreadLastBackup);
-            return;
-        }
-        if (mediaSet) {
-            eachRow(cn_,
-                    QStringLiteral("SELECT physical_device_name FROM msdb.dbo.backupmediafamily "
-                                   "WHERE media_set_id = ") +
-                        QString::number(*mediaSet),
-                    [&](const ado::Recordset& rs) {
-                        if (facts_.lastFullBackup->device.isEmpty()) {
-                            facts_.lastFullBackup->device =
-                                textOf(field(rs, "physical_device_name"));
-                        }
-                    });
-        }
-    }
-
-    void readSessions() {
-        if (!eachRow(cn_,
-                     QStringLiteral("SELECT loginame, hostname, program_name FROM "
-                                    "master.dbo.sysprocesses WHERE dbid") +
-                         byId(),
-                     [&](const ado::Recordset& rs) {
-                         facts_.sessions.append({unpadded(field(rs, "loginame")),
-                                                 unpadded(field(rs, "hostname")),
-                                                 unpadded(field(rs, "program_name"))});
-                     })) {
-            unread(kUnreadSessions);
+            unread({Fact::Files});
         }
     }
 

@@ -1,10 +1,13 @@
 #pragma once
 // What the server knows of a database that is about to be dropped: what
 // stands in the drop's way, what the drop would leave on the server's disk
-// and what the user is about to lose.  Read with short read-only queries on
-// an open data-access connection, the name always quoted; a fact the login
-// may not read (msdb, sys.master_files) is listed as unread, never a
-// failure.  SQL Server 2000 has only sysdatabases and sysaltfiles.
+// and what the user is about to lose.  Read on an open data-access
+// connection in one round trip: one batch in which each fact is read on its
+// own (sp_executesql inside TRY...CATCH), so that a view the server lacks or
+// a right the login lacks leaves the other facts whole; such a fact is
+// listed as unread, never a failure.  SQL Server 2000, which has no
+// TRY...CATCH, gets its sysdatabases and sysaltfiles in statements of
+// their own.
 
 #include "platform/ado/Connection.h"
 
@@ -43,9 +46,20 @@ struct AvailabilityGroup {
     QString role; // PRIMARY, SECONDARY, or empty when unknown
 };
 
-// The names in `unread` that the confirmation's own lines look for.
-inline const QString kUnreadLastBackup = QStringLiteral("la última copia de seguridad");
-inline const QString kUnreadSessions = QStringLiteral("las sesiones");
+// The facts a login may be unable to read, in the order the confirmation
+// names them.
+enum class Fact {
+    State,
+    Replication,
+    Snapshots,
+    Mirroring,
+    AvailabilityGroup,
+    Files,
+    LogShipping,
+    RunningRequests,
+    LastBackup,
+    Sessions,
+};
 
 struct DatabaseFacts {
     QString name; // as the server spells it
@@ -64,9 +78,10 @@ struct DatabaseFacts {
     bool backupsOfAnEarlierDatabase = false;
     QList<HoldingSession> sessions;
     QList<RunningRequest> backupsAndRestores;
-    // The facts the login could not read, each as the confirmation names it.
-    QStringList unread;
+    // The facts the login could not read, in the order of Fact.
+    QList<Fact> unread;
 
+    bool isUnread(Fact fact) const { return unread.contains(fact); }
     bool online() const { return state == QLatin1String("ONLINE"); }
     // The drop cannot succeed while any of these holds.
     bool blocked() const { return !snapshots.isEmpty() || published || mirrored || group; }

@@ -25,8 +25,35 @@ QString quotedList(const QStringList& names) {
     return shown.join(QStringLiteral(", "));
 }
 
+// How the confirmation names a fact it could not read.
+QString factName(Fact fact) {
+    switch (fact) {
+    case Fact::State:
+        return QStringLiteral("el estado");
+    case Fact::Replication:
+        return QStringLiteral("la replicación");
+    case Fact::Snapshots:
+        return QStringLiteral("las instantáneas");
+    case Fact::Mirroring:
+        return QStringLiteral("la creación de reflejo");
+    case Fact::AvailabilityGroup:
+        return QStringLiteral("el grupo de disponibilidad");
+    case Fact::Files:
+        return QStringLiteral("los archivos");
+    case Fact::LogShipping:
+        return QStringLiteral("el trasvase de registros");
+    case Fact::RunningRequests:
+        return QStringLiteral("las copias o restauraciones en curso");
+    case Fact::LastBackup:
+        return QStringLiteral("la última copia de seguridad");
+    case Fact::Sessions:
+        return QStringLiteral("las sesiones");
+    }
+    return {};
+}
+
 QString backupLine(const DatabaseFacts& facts) {
-    if (facts.unread.contains(kUnreadLastBackup)) {
+    if (facts.isUnread(Fact::LastBackup)) {
         return {};
     }
     if (!facts.lastFullBackup) {
@@ -63,7 +90,7 @@ QString sizeLine(const DatabaseFacts& facts) {
 }
 
 QString sessionsLine(const DatabaseFacts& facts) {
-    if (facts.unread.contains(kUnreadSessions)) {
+    if (facts.isUnread(Fact::Sessions)) {
         return {};
     }
     if (facts.sessions.isEmpty()) {
@@ -192,8 +219,12 @@ QStringList confirmationLines(const DatabaseFacts& facts) {
     }
     add(logShippingLine(facts));
     if (!facts.unread.isEmpty()) {
-        lines << QStringLiteral("No se ha podido consultar: ") +
-                     facts.unread.join(QStringLiteral(", ")) + u'.';
+        QStringList names;
+        for (const Fact fact : facts.unread) {
+            names << factName(fact);
+        }
+        lines << QStringLiteral("No se ha podido consultar: ") + names.join(QStringLiteral(", ")) +
+                     u'.';
     }
     return lines;
 }

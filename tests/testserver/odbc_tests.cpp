@@ -308,6 +308,23 @@ TEST(OdbcAgainstTestServer, AnswersTheCatalogueQueriesOfTheDropsChecks) {
          "'00000000-0000-0000-0000-000000000000' AND is_local = 1",
          "",
          {SQL_WVARCHAR}},
+        {"SELECT TOP 1 bs.backup_finish_date, mf.physical_device_name FROM msdb.dbo.backupset AS "
+         "bs LEFT JOIN msdb.dbo.backupmediafamily AS mf ON mf.media_set_id = bs.media_set_id "
+         "WHERE bs.database_name = N'Ventas' AND bs.type = 'D' ORDER BY bs.backup_finish_date "
+         "DESC",
+         "2026-12-01 08:00:00.500|/b/Ventas2.bak",
+         {SQL_TYPE_TIMESTAMP, SQL_WVARCHAR}},
+        {"SELECT rs.role_desc, ag.name FROM sys.databases AS d LEFT JOIN "
+         "sys.dm_hadr_availability_replica_states AS rs ON rs.replica_id = d.replica_id AND "
+         "rs.is_local = 1 LEFT JOIN sys.availability_groups AS ag ON ag.group_id = rs.group_id "
+         "WHERE d.name = N'Grupo'",
+         "PRIMARY|GA_Ventas",
+         {SQL_WVARCHAR, SQL_WVARCHAR}},
+        {"SELECT rs.role_desc FROM sys.databases d LEFT OUTER JOIN "
+         "sys.dm_hadr_availability_replica_states rs ON rs.replica_id = d.replica_id WHERE "
+         "d.name = N'Ventas'",
+         "<NULL>",
+         {SQL_WVARCHAR}},
     };
     std::vector<Row> rows;
     for (const Case& k : cases) {
@@ -353,6 +370,23 @@ TEST(OdbcAgainstTestServer, AnswersTheCatalogueQueriesOfTheDropsChecks) {
         EXPECT_FALSE(other.query(sql, rows)) << sql;
         ASSERT_FALSE(other.diagnostics().empty()) << sql;
         EXPECT_EQ(other.diagnostics()[0].native, number) << sql << other.lastMessages();
+    }
+
+    // A query run by sp_executesql inside TRY is read on its own: a refusal
+    // goes to the CATCH, which tells its number, and nothing reaches the
+    // client as an error.
+    for (const auto& [login, password, first] :
+         {std::tuple{"lector", "lector", "229"}, std::tuple{"sa", "Secreto.1", "Ventas"}}) {
+        OdbcClient other;
+        ASSERT_TRUE(other.connect(server.port(), login, password)) << other.lastMessages();
+        ASSERT_TRUE(other.query("BEGIN TRY EXEC sp_executesql N'SELECT name FROM "
+                                "sys.master_files WHERE database_id = DB_ID(@db)', N'@db "
+                                "nvarchar(128)', @db = N'Ventas' END TRY BEGIN CATCH SELECT "
+                                "ERROR_NUMBER() AS unread END CATCH",
+                                rows))
+            << login << other.lastMessages();
+        ASSERT_FALSE(rows.empty()) << login;
+        EXPECT_EQ(rows[0][0], QString::fromLatin1(first)) << login;
     }
 }
 

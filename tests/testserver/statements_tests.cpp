@@ -163,3 +163,33 @@ TEST(Statements, ExecutedStatementsTakeTheirParametersAsLiterals) {
     EXPECT_EQ(declaredParameters("@a int, @b nvarchar(10, 2) OUTPUT,@c decimal(5,2)"),
               (QStringList{"@a", "@b", "@c"}));
 }
+
+// A batch of blocks: TRY and CATCH hold statements of their own, EXEC takes
+// its arguments by position or by name, and a SELECT joins tables by alias.
+TEST(Statements, BlocksProceduresAndJoins) {
+    const Batch b = parseBatch(
+        "BEGIN TRY EXEC sp_executesql N'SELECT 1', N'@db nvarchar(128)', @db = N'x' END TRY "
+        "BEGIN CATCH SELECT ERROR_NUMBER() AS unread_0 END CATCH\n"
+        "SELECT TOP 1 bs.name FROM msdb.dbo.backupset AS bs LEFT JOIN msdb..backupmediafamily mf "
+        "ON mf.media_set_id = bs.media_set_id AND mf.x = 1 WHERE bs.type = 'D' ORDER BY bs.name");
+    ASSERT_FALSE(b.error) << b.error->text.toStdString();
+    ASSERT_EQ(b.statements.size(), 2);
+    const auto& t = std::get<TryCatch>(b.statements[0]);
+    const auto& exec = std::get<Execute>(t.tryBlock->items.at(0));
+    EXPECT_EQ(exec.procedure, "sp_executesql");
+    ASSERT_EQ(exec.arguments.size(), 3);
+    EXPECT_EQ(exec.arguments[2].first, "@db");
+    EXPECT_EQ(exec.arguments[2].second.text, "x");
+    const auto& caught = std::get<Select>(t.catchBlock->items.at(0));
+    EXPECT_EQ(caught.items.at(0).expr.kind, Expr::Kind::ErrorNumber);
+    const auto& s = std::get<Select>(b.statements[1]);
+    EXPECT_EQ(s.fromAlias, "bs");
+    ASSERT_EQ(s.joins.size(), 1);
+    EXPECT_TRUE(s.joins[0].left);
+    EXPECT_EQ(s.joins[0].alias, "mf");
+    EXPECT_EQ(s.joins[0].on.size(), 2);
+    EXPECT_EQ(s.joins[0].on[0].value.text, "bs.media_set_id");
+    EXPECT_EQ(s.where.at(0).column, "bs.type");
+    EXPECT_EQ(s.orderBy.at(0).column, "bs.name");
+    EXPECT_EQ(errorOf("BEGIN TRY SELECT 1 END CATCH").number, 156);
+}

@@ -2,6 +2,7 @@
 
 #include "Messages.h"
 #include "Views.h"
+#include "sql/Parameters.h"
 
 #include <QDateTime>
 #include <QTimeZone>
@@ -89,6 +90,12 @@ QStringView withoutTrailingBlanks(const std::u16string& s) {
     return v;
 }
 
+// An error raised inside a TRY block: control goes to its CATCH block,
+// and the client hears nothing of it.
+struct Caught {
+    int number;
+};
+
 class Runner {
 public:
     Runner(SessionState& s, Catalog& c, const InUse& inUse, tds::TokenWriter& out)
@@ -116,10 +123,85 @@ private:
                                                                     : Language::English;
     }
 
-    // A message in the session's language.
+    // A message in the session's language; an error inside a TRY block
+    // goes to its CATCH block instead.
     void send(const StatementError& e) {
+        if (tryDepth_ > 0 && e.severity >= 11) {
+            throw Caught{e.number};
+        }
         out_.message(serverMessage(e.number, e.severity,
                                    messageText(e.number, language(), e.args, e.variant)));
+    }
+
+    // The statements of a block or of a procedure, each with its DONE.
+    void runNested(const QList<sql::Statement>& statements) {
+        for (const sql::Statement& st : statements) {
+            if (const auto done = run(st)) {
+                out_.done(static_cast<std::uint16_t>(done->status | tds::done::More), done->curCmd,
+                          done->rows);
+            }
+        }
+    }
+
+    std::optional<Done> exec(const sql::TryCatch& t) {
+        try {
+            ++tryDepth_;
+            runNested(t.tryBlock->items);
+            --tryDepth_;
+        } catch (const Caught& caught) {
+            --tryDepth_;
+            const std::optional<int> outer = std::exchange(errorNumber_, caught.number);
+            runNested(t.catchBlock->items);
+            errorNumber_ = outer;
+        }
+        return std::nullopt;
+    }
+
+    static QString literalOf(const sql::Expr& e) {
+        switch (e.kind) {
+        case sql::Expr::Kind::String:
+            return sql::textLiteral(e.text);
+        case sql::Expr::Kind::Integer:
+            return QString::number(e.number);
+        default:
+            return QStringLiteral("NULL");
+        }
+    }
+
+    // sp_executesql: its statement, with the parameters it declares put in
+    // as literals, runs as a batch of its own would; a syntax error in it is
+    // an error of this statement, as on SQL Server.
+    std::optional<Done> exec(const sql::Execute& e) {
+        if (!sameName(e.procedure, QStringLiteral("sp_executesql"))) {
+            throw StatementError{
+                2812,
+                16,
+                {QStringLiteral("Could not find stored procedure '%1'.").arg(e.procedure)},
+                kVerbatim};
+        }
+        const auto& args = e.arguments;
+        if (args.isEmpty() || args[0].second.kind != sql::Expr::Kind::String) {
+            throw StatementError{214,
+                                 16,
+                                 {QStringLiteral("Procedure expects parameter '@statement' of "
+                                                 "type 'ntext/nchar/nvarchar'.")},
+                                 kVerbatim};
+        }
+        const QStringList declared =
+            args.size() > 1 ? sql::declaredParameters(args[1].second.text) : QStringList();
+        sql::ParameterLiterals literals;
+        for (qsizetype i = 2; i < args.size(); ++i) {
+            const QString name = args[i].first.isEmpty() ? declared.value(i - 2) : args[i].first;
+            literals.append({name, literalOf(args[i].second)});
+        }
+        const sql::Batch inner =
+            sql::parseBatch(sql::withParameters(args[0].second.text, literals));
+        if (inner.error) {
+            throw StatementError{
+                inner.error->number, inner.error->severity, {inner.error->text}, kVerbatim};
+        }
+        runNested(inner.statements);
+        return std::nullopt;
     }
 
     static std::uint16_t curCmdOf(const sql::Statement& st) {
@@ -134,6 +216,9 @@ private:
         }
         if (std::holds_alternative<sql::AlterDatabase>(st)) {
             return tds::curcmd::AlterDatabase;
+        }
+        if (std::holds_alternative<sql::Execute>(st)) {
+            return tds::curcmd::Execute;
         }
         return tds::curcmd::Set;
     }
@@ -415,7 +500,7 @@ private:
     std::optional<Done> exec(const sql::Select& s) {
         std::optional<View> view;
         if (s.from) {
-            view = openView(*s.from, catalog_, session_);
+            view = s.joins.isEmpty() ? openView(*s.from, catalog_, session_) : joined(s);
         }
         const View* v = view ? &*view : nullptr;
         if (v && !v->sortable && !s.orderBy.isEmpty()) {
@@ -479,6 +564,128 @@ private:
         }
         return Done{static_cast<std::uint16_t>(session_.noCount ? 0 : tds::done::Count),
                     tds::curcmd::Select, static_cast<std::uint64_t>(rows.size())};
+    }
+
+    // The rows of the FROM table and its joins, as one view whose columns
+    // are named "alias.column", and "column" alone where no other table has
+    // one of that name.  A LEFT JOIN keeps a row that nothing matches, its
+    // columns NULL there.
+    View joined(const sql::Select& s) {
+        struct Source {
+            QString alias;
+            View view;
+        };
+        QList<Source> sources{{s.fromAlias.isEmpty() ? s.from->parts.last() : s.fromAlias,
+                               openView(*s.from, catalog_, session_)}};
+        // Each row of the result: a row of every source so far, -1 for none.
+        QList<QList<qsizetype>> rows;
+        for (qsizetype r = 0; r < sources[0].view.rows; ++r) {
+            rows.append(QList<qsizetype>{r});
+        }
+        View result;
+        auto addColumns = [&](qsizetype source, bool nullable) {
+            for (const ViewColumn& c : sources[source].view.columns) {
+                ViewColumn q = c;
+                q.meta.name =
+                    (sources[source].alias + u'.' + QString::fromStdU16String(c.meta.name))
+                        .toStdU16String();
+                q.meta.nullable = q.meta.nullable || nullable;
+                result.columns.append(q);
+            }
+        };
+        addColumns(0, false);
+        for (const sql::Join& j : s.joins) {
+            sources.append({j.alias.isEmpty() ? j.table.parts.last() : j.alias,
+                            openView(j.table, catalog_, session_)});
+            const qsizetype source = sources.size() - 1;
+            addColumns(source, j.left);
+            QList<QList<qsizetype>> next;
+            for (qsizetype r = 0; r < rows.size(); ++r) {
+                bool any = false;
+                for (qsizetype other = 0; other < sources[source].view.rows; ++other) {
+                    QList<qsizetype> candidate = rows[r];
+                    candidate.append(other);
+                    if (joinHolds(j.on, rowsView(result, {candidate}), 0)) {
+                        next.append(candidate);
+                        any = true;
+                    }
+                }
+                if (!any && j.left) {
+                    QList<qsizetype> alone = rows[r];
+                    alone.append(-1);
+                    next.append(alone);
+                }
+            }
+            rows = std::move(next);
+        }
+        View v = rowsView(result, rows);
+        // Unqualified names, where they are unique.
+        QList<ViewColumn> plain;
+        for (const ViewColumn& c : v.columns) {
+            const QString name = QString::fromStdU16String(c.meta.name).section(u'.', -1);
+            const auto same = std::count_if(v.columns.begin(), v.columns.end(), [&](const auto& o) {
+                return sameName(QString::fromStdU16String(o.meta.name).section(u'.', -1), name);
+            });
+            if (same == 1) {
+                ViewColumn p = c;
+                p.meta.name = name.toStdU16String();
+                plain.append(p);
+            }
+        }
+        v.columns += plain;
+        return v;
+    }
+
+    // The columns of `shape` (one per source column, in source order) over
+    // these rows of sources.
+    static View rowsView(const View& shape, const QList<QList<qsizetype>>& rows) {
+        View v;
+        v.rows = rows.size();
+        auto shared = std::make_shared<const QList<QList<qsizetype>>>(rows);
+        qsizetype source = 0;
+        QString alias;
+        for (const ViewColumn& c : shape.columns) {
+            const QString a = QString::fromStdU16String(c.meta.name).section(u'.', 0, 0);
+            if (!alias.isEmpty() && a != alias) {
+                ++source;
+            }
+            alias = a;
+            v.columns.append({c.meta, [shared, source, f = c.value](qsizetype r) {
+                                  const QList<qsizetype>& row = (*shared)[r];
+                                  if (source >= row.size() || row[source] < 0) {
+                                      return Value{};
+                                  }
+                                  return f(row[source]);
+                              }});
+        }
+        return v;
+    }
+
+    // Whether every ON condition holds for row `r` of `v`: a column against
+    // another column or a constant.
+    bool joinHolds(const QList<sql::Condition>& on, const View& v, qsizetype r) {
+        for (const sql::Condition& c : on) {
+            const OutputColumn left = sourceColumn(v, c.column);
+            const Value cell = left.value(r);
+            const Value other = c.value.kind == sql::Expr::Kind::Column
+                                    ? sourceColumn(v, c.value.text).value(r)
+                                    : conditionValue(c);
+            if (!sameValue(cell, other, left.meta.type)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool sameValue(const Value& a, const Value& b, Column::Type type) const {
+        if (a.index() == b.index() && !std::holds_alternative<std::monostate>(a)) {
+            if (const auto* x = std::get_if<std::u16string>(&a)) {
+                return catalog_.collation().same(
+                    withoutTrailingBlanks(*x), withoutTrailingBlanks(std::get<std::u16string>(b)));
+            }
+            return a == b;
+        }
+        return matches(a, b, type);
     }
 
     bool owns(const DatabaseEntry& db) const {
@@ -549,11 +756,21 @@ private:
             return dbName(e, view);
         case K::DbId:
             return dbId(e);
-        case K::Column:
+        case K::Column: {
             if (!view) {
                 throw StatementError{207, 16, {e.text}};
             }
-            return sourceColumn(*view, e.text);
+            // A joined table's column is named by its own name.
+            OutputColumn c = sourceColumn(*view, e.text);
+            c.meta.name =
+                QString::fromStdU16String(c.meta.name).section(u'.', -1).toStdU16String();
+            return c;
+        }
+        case K::Null:
+            return constant(Column{u"", Column::Type::Int, 0, true}, Value{});
+        case K::ErrorNumber:
+            return constant(Column{u"", Column::Type::Int, 0, true},
+                            errorNumber_ ? Value{std::int32_t(*errorNumber_)} : Value{});
         case K::Star:
             break;
         }
@@ -715,6 +932,8 @@ private:
     Catalog& catalog_;
     const InUse& inUse_;
     tds::TokenWriter& out_;
+    int tryDepth_ = 0;
+    std::optional<int> errorNumber_; // inside a CATCH block
 };
 
 } // namespace

@@ -149,6 +149,9 @@ bool isSpanishName(const QString& name) {
 }
 
 QString messageText(int number, Language language, const QStringList& args, const char* variant) {
+    if (variant && std::strcmp(variant, kVerbatim) == 0) {
+        return args.value(0);
+    }
     for (const Text& t : texts()) {
         if (t.number == number && sameVariant(t.variant, variant)) {
             QString text = QString::fromUtf8(language == Language::Spanish ? t.spanish : t.english);

@@ -25,6 +25,10 @@ struct StatementError {
     const char* variant = nullptr;
 };
 
+// The variant of a message whose text is its one argument, as it stands:
+// the recogniser's syntax errors, which stay in English.
+inline constexpr const char* kVerbatim = "verbatim";
+
 // The text of message `number` (and `variant`) with %1, %2, ... filled in.
 QString messageText(int number, Language language, const QStringList& args = {},
                     const char* variant = nullptr);

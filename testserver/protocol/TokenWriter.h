@@ -31,6 +31,7 @@ constexpr std::uint16_t DropDatabase = 0x00CB;
 constexpr std::uint16_t Use = 0x00C5;
 constexpr std::uint16_t Set = 0x00B9;
 constexpr std::uint16_t AlterDatabase = 0x00D9;
+constexpr std::uint16_t Execute = 0x00E0;
 } // namespace curcmd
 
 namespace envchange {

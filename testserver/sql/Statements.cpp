@@ -364,6 +364,13 @@ private:
         if (acceptWord("SELECT")) {
             return select();
         }
+        if (isWord("BEGIN") && isWord("TRY", 1)) {
+            i_ += 2;
+            return tryCatch();
+        }
+        if (acceptWord("EXEC") || acceptWord("EXECUTE")) {
+            return execute();
+        }
         if (acceptWord("USE")) {
             return Use{identifier()};
         }
@@ -382,6 +389,52 @@ private:
             return alterDatabase();
         }
         fail();
+    }
+
+    // The statements of a block, up to END `closing` (taken).
+    std::shared_ptr<const StatementList> block(const char* closing) {
+        auto list = std::make_shared<StatementList>();
+        for (;;) {
+            if (acceptPunct(";")) {
+                continue;
+            }
+            if (isWord("END") && isWord(closing, 1)) {
+                i_ += 2;
+                return list;
+            }
+            if (peek().kind == Token::Kind::End) {
+                fail();
+            }
+            list->items.append(statement());
+        }
+    }
+
+    TryCatch tryCatch() {
+        TryCatch t;
+        t.tryBlock = block("TRY");
+        acceptPunct(";");
+        expectWord("BEGIN");
+        expectWord("CATCH");
+        t.catchBlock = block("CATCH");
+        return t;
+    }
+
+    Execute execute() {
+        Execute e;
+        e.procedure = objectName().parts.last();
+        if (peek().kind == Token::Kind::End || isPunct(";") || isWord("END")) {
+            return e;
+        }
+        do {
+            QString name;
+            if (peek().kind == Token::Kind::Word && peek().text.startsWith(u'@') &&
+                isPunct("=", 1)) {
+                name = take().text;
+                ++i_;
+            }
+            e.arguments.append({name, expression()});
+        } while (acceptPunct(","));
+        return e;
     }
 
     AlterDatabase alterDatabase() {
@@ -422,14 +475,24 @@ private:
         } while (acceptPunct(","));
         if (acceptWord("FROM")) {
             s.from = objectName();
+            s.fromAlias = tableAlias();
+            while (isWord("JOIN") || isWord("INNER") || isWord("LEFT")) {
+                Join j;
+                j.left = acceptWord("LEFT");
+                if (j.left) {
+                    acceptWord("OUTER");
+                } else {
+                    acceptWord("INNER");
+                }
+                expectWord("JOIN");
+                j.table = objectName();
+                j.alias = tableAlias();
+                expectWord("ON");
+                j.on = conditions();
+                s.joins.append(j);
+            }
             if (acceptWord("WHERE")) {
-                do {
-                    Condition c;
-                    c.column = identifier();
-                    expectPunct("=");
-                    c.value = expression();
-                    s.where.append(c);
-                } while (s.where.size() < 2 && acceptWord("AND"));
+                s.where = conditions();
             }
         }
         if (acceptWord("ORDER")) {
@@ -439,7 +502,7 @@ private:
                 if (peek().kind == Token::Kind::Number) {
                     item.ordinal = static_cast<int>(signedNumber());
                 } else {
-                    item.column = identifier();
+                    item.column = columnName();
                 }
                 if (acceptWord("DESC")) {
                     item.descending = true;
@@ -450,6 +513,42 @@ private:
             } while (acceptPunct(","));
         }
         return s;
+    }
+
+    // [AS] alias after a table, or none.
+    QString tableAlias() {
+        const bool as = acceptWord("AS");
+        if (atIdentifier()) {
+            return identifier();
+        }
+        if (as) {
+            fail();
+        }
+        return {};
+    }
+
+    // A column, plain or qualified by its table's alias ("bs.type").
+    QString columnName() {
+        QString name = identifier();
+        if (isPunct(".") &&
+            (peek(1).kind == Token::Kind::Word || peek(1).kind == Token::Kind::QuotedIdent)) {
+            ++i_;
+            name += u'.' + identifier();
+        }
+        return name;
+    }
+
+    // column = expression, two of them at most, joined by AND.
+    QList<Condition> conditions() {
+        QList<Condition> all;
+        do {
+            Condition c;
+            c.column = columnName();
+            expectPunct("=");
+            c.value = expression();
+            all.append(c);
+        } while (all.size() < 2 && acceptWord("AND"));
+        return all;
     }
 
     SelectItem selectItem() {
@@ -483,6 +582,10 @@ private:
             e.text = take().text;
             return e;
         }
+        if (acceptWord("NULL")) {
+            e.kind = Expr::Kind::Null;
+            return e;
+        }
         if (t.kind == Token::Kind::Word && t.text.startsWith(QLatin1String("@@"))) {
             e.kind = Expr::Kind::GlobalVariable;
             e.text = take().text.mid(2).toUpper();
@@ -492,7 +595,7 @@ private:
             return functionCall();
         }
         e.kind = Expr::Kind::Column;
-        e.text = identifier();
+        e.text = columnName();
         return e;
     }
 
@@ -521,6 +624,8 @@ private:
                     e.argText = identifier();
                 }
             }
+        } else if (upper == QLatin1String("ERROR_NUMBER")) {
+            e.kind = Expr::Kind::ErrorNumber;
         } else {
             throw ParseFailure{SyntaxError{
                 195, 15,

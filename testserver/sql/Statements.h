@@ -10,7 +10,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
+#include <utility>
 #include <variant>
 
 namespace sql {
@@ -22,10 +24,12 @@ struct Expr {
         GlobalVariable, // @@VERSION ...: text = the name without "@@", upper case
         DbName,         // DB_NAME() or DB_NAME(arg)
         DbId,           // DB_ID() or DB_ID('name')
-        Column,         // a column of the FROM object: text = its name
+        Column,         // a column of the FROM object: text = its name, "alias.name" qualified
         Star,           // *
         Integer,        // number
         String,         // 'text' or N'text'
+        Null,           // NULL
+        ErrorNumber,    // ERROR_NUMBER(), inside a CATCH block
     };
     Kind kind = Kind::Integer;
     QString text;
@@ -60,10 +64,21 @@ struct Condition {
     Expr value;
 };
 
+// [LEFT] JOIN table [AS] alias ON column = expression [AND ...]: the
+// expression a column of an earlier table, or a constant.
+struct Join {
+    ObjectName table;
+    QString alias; // empty: the object's own name
+    bool left = false;
+    QList<Condition> on; // all must hold
+};
+
 struct Select {
     std::optional<qint64> top; // TOP n or TOP (n)
     QList<SelectItem> items;
     std::optional<ObjectName> from;
+    QString fromAlias; // empty: the object's own name
+    QList<Join> joins;
     QList<Condition> where; // all must hold
     QList<OrderItem> orderBy;
 };
@@ -94,7 +109,26 @@ struct AlterDatabase {
     Termination termination = Termination::None;
 };
 
-using Statement = std::variant<Select, Use, Set, DropDatabase, AlterDatabase>;
+// EXEC[UTE] procedure [argument, ...]: an argument is a constant, by
+// position or as @name = constant.  Only sp_executesql is served.
+struct Execute {
+    QString procedure;
+    QList<std::pair<QString, Expr>> arguments; // name (empty: by position), value
+};
+
+struct StatementList; // the statements of a block
+
+// BEGIN TRY ... END TRY BEGIN CATCH ... END CATCH
+struct TryCatch {
+    std::shared_ptr<const StatementList> tryBlock;
+    std::shared_ptr<const StatementList> catchBlock;
+};
+
+using Statement = std::variant<Select, Use, Set, DropDatabase, AlterDatabase, Execute, TryCatch>;
+
+struct StatementList {
+    QList<Statement> items;
+};
 
 struct SyntaxError {
     int number = 102;

@@ -73,17 +73,54 @@ void Recordset::Open(const QString& source, Connection& activeConnection, int cu
     driverStep([&] {
         auto rows = std::make_unique<odbc::Statement>(link);
         rows->execute(source);
-        const SQLSMALLINT count = rows->columnCount();
-        names_.clear();
-        types_.clear();
-        for (SQLSMALLINT i = 1; i <= count; ++i) {
-            const odbc::ColumnInfo info = rows->column(static_cast<SQLUSMALLINT>(i));
-            names_.push_back(info.name);
-            types_.push_back(info.sqlType);
-        }
         rows_ = std::move(rows);
+        describeColumns();
     });
     readRow();
+}
+
+bool Recordset::NextRecordset() {
+    if (!rows_) {
+        throw err::failure(err::kObjectClosed);
+    }
+    const bool another = driverStep([&] {
+        if (!rows_->nextResult()) {
+            return false;
+        }
+        describeColumns();
+        return true;
+    });
+    if (!another) {
+        Close();
+        return false;
+    }
+    readRow();
+    return true;
+}
+
+void Recordset::describeColumns() {
+    const SQLSMALLINT count = rows_->columnCount();
+    names_.clear();
+    types_.clear();
+    for (SQLSMALLINT i = 1; i <= count; ++i) {
+        const odbc::ColumnInfo info = rows_->column(static_cast<SQLUSMALLINT>(i));
+        names_.push_back(info.name);
+        types_.push_back(info.sqlType);
+    }
+}
+
+int Recordset::FieldCount() const {
+    if (!rows_) {
+        throw err::failure(err::kObjectClosed);
+    }
+    return static_cast<int>(names_.size());
+}
+
+QString Recordset::FieldName(int index) const {
+    if (index < 0 || index >= FieldCount()) {
+        throw err::failure(err::kItemNotFound);
+    }
+    return names_[static_cast<std::size_t>(index)];
 }
 
 void Recordset::readRow() {

@@ -57,14 +57,21 @@ public:
     void Open(const QString& source, Connection& activeConnection,
               int cursorType = cursorType::Unspecified, int lockType = lockType::Unspecified,
               int options = -1);
+    // Moves to the next result of the source, when it gave several (a batch
+    // of statements); false, and the recordset closed, when none is left.
+    bool NextRecordset();
     // The library's EOF (that name is a macro of the C library).
     bool Eof() const;
     Field Fields(const QString& name) const;
+    // The current result's columns: how many, and their names (0-based).
+    int FieldCount() const;
+    QString FieldName(int index) const;
     void MoveNext();
     void Close();
     int State() const;
 
 private:
+    void describeColumns();
     void readRow();
 
     std::unique_ptr<odbc::Statement> rows_;

@@ -226,13 +226,17 @@ void Statement::execute(const QString& sql) {
 }
 
 void Statement::finishResults() {
-    for (;;) {
-        const SQLRETURN rc = SQLMoreResults(stmt_.get());
-        if (rc == SQL_NO_DATA) {
-            return;
-        }
-        check(rc);
+    while (nextResult()) {
     }
+}
+
+bool Statement::nextResult() {
+    const SQLRETURN rc = SQLMoreResults(stmt_.get());
+    if (rc == SQL_NO_DATA) {
+        return false;
+    }
+    check(rc);
+    return true;
 }
 
 bool Statement::fetch() {

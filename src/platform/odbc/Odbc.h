@@ -161,6 +161,8 @@ public:
     // Reads past every remaining result, so that an error the server sends
     // after the first one is not lost.
     void finishResults();
+    // Moves to the next result; false when none is left.
+    bool nextResult();
 
     // Moves to the next row of the current result; false when none is left.
     bool fetch();
