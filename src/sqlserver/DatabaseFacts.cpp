@@ -175,10 +175,12 @@ class Reader {
 public:
     Reader(ado::Connection& cn, const QString& name) : cn_(cn), name_(name) { facts_.name = name; }
 
-    DatabaseFacts read() {
+    // `sent`: the facts batch went with the statement whose recordset this
+    // is, and its results follow the current one.
+    DatabaseFacts read(ado::Recordset* sent) {
         const int major = majorVersion(cn_);
         if (major >= 9) {
-            readBatch(factQueries(major));
+            readBatch(factQueries(major), sent);
         } else {
             readSysdatabases();
             readOne({Fact::LastBackup}, kLastBackupQuery);
@@ -229,11 +231,16 @@ private:
     }
 
     // Every fact in one round trip, each result told by its first column.
-    void readBatch(const QList<FactQuery>& queries) {
+    void readBatch(const QList<FactQuery>& queries, ado::Recordset* sent) {
         try {
-            ado::Recordset rs;
-            rs.Open(factBatch(queries, name_), cn_, ado::cursorType::ForwardOnly,
-                    ado::lockType::ReadOnly, -1);
+            ado::Recordset own;
+            if (!sent) {
+                own.Open(factBatch(queries, name_), cn_, ado::cursorType::ForwardOnly,
+                         ado::lockType::ReadOnly, -1);
+            } else if (!sent->NextRecordset()) {
+                throw rt::RuntimeError(0, QString()); // the batch gave no facts
+            }
+            ado::Recordset& rs = sent ? *sent : own;
             do {
                 if (rs.FieldCount() == 0) {
                     continue;
@@ -375,6 +382,11 @@ QStringList DatabaseFacts::filesLeftOnDisk() const {
     return left;
 }
 
-DatabaseFacts readDatabaseFacts(ado::Connection& cn, const QString& name) {
-    return Reader(cn, name).read();
+QString factsBatch(const ado::Connection& cn, const QString& name) {
+    const int major = majorVersion(cn);
+    return major >= 9 ? factBatch(factQueries(major), name) : QString();
+}
+
+DatabaseFacts readDatabaseFacts(ado::Connection& cn, const QString& name, ado::Recordset* sent) {
+    return Reader(cn, name).read(sent);
 }

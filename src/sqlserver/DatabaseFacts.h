@@ -10,6 +10,7 @@
 // their own.
 
 #include "platform/ado/Connection.h"
+#include "platform/ado/Recordset.h"
 
 #include <QDateTime>
 #include <QList>
@@ -90,6 +91,14 @@ struct DatabaseFacts {
     QStringList filesLeftOnDisk() const;
 };
 
-// Reads the facts of the database `name` (the server's spelling) on `cn`.
+// The batch that reads the facts of the database `name` in one round trip,
+// to go after another statement in that statement's batch; empty for a
+// server without TRY...CATCH (SQL Server 2000).
+QString factsBatch(const ado::Connection& cn, const QString& name);
+
+// Reads the facts of the database `name` (the server's spelling) on `cn`:
+// from the results that follow the current one of `sent`, when factsBatch()
+// for that name went with its statement, else with statements of its own.
 // Never raises: a query that fails leaves its facts unread.
-DatabaseFacts readDatabaseFacts(ado::Connection& cn, const QString& name);
+DatabaseFacts readDatabaseFacts(ado::Connection& cn, const QString& name,
+                                ado::Recordset* sent = nullptr);

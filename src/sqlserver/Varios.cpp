@@ -137,17 +137,23 @@ namespace {
 
 enum class Existencia { Existe, NoExiste, SinConexion };
 
-// What runs on the existence check's open connection once the database is
-// found, with every name of the server equal to the one wanted without
+// A reading that rides on the existence check: its statements go in the
+// check's own batch, after the existence query, and once the database is
+// found it reads their results, on the check's open connection and
+// recordset, with every name of the server equal to the one wanted without
 // regard to case.
-using OnFound = std::function<void(ado::Connection&, const QStringList&)>;
+struct AlongTheCheck {
+    std::function<QString(const ado::Connection&)> statements;
+    std::function<void(ado::Connection&, ado::Recordset&, const QStringList&)> found;
+};
 
 // The existence check, telling a connection that failed (and has been
 // explained to the user) from a database that is not there.  A failure of
-// the query itself counts as not there.  With `found`, the check reads every
-// name, so that the one the management objects' Item will pick is known.
+// the query itself counts as not there.  With a reading `along`, the check
+// reads every name, so that the one the management objects' Item will pick
+// is known.
 Existencia existencia(const QString& sServidor, const QString& sBaseDatos, const QString& sUsuario,
-                      const QString& sPassword, const OnFound& found = {}) {
+                      const QString& sPassword, const AlongTheCheck* along = nullptr) {
     Existencia resultado = Existencia::NoExiste;
     rt::withFailurePath(
         [&] {
@@ -156,31 +162,30 @@ Existencia existencia(const QString& sServidor, const QString& sBaseDatos, const
                 resultado = Existencia::SinConexion;
                 return;
             }
+            const QString more = along ? along->statements(cn) : QString();
             QStringList matches;
-            {
-                ado::Recordset rs;
-                rs.Open(kExistenceQuery, cn, ado::cursorType::ForwardOnly,
-                        ado::lockType::Optimistic, -1);
-                while (!rs.Eof()) {
-                    const rt::Variant value = rs.Fields(QStringLiteral("DB_NAME")).Value();
-                    if (sameName(value, sBaseDatos)) {
-                        if (!found) {
-                            // rs and cn are released, and thereby closed, on the way out.
-                            resultado = Existencia::Existe;
-                            return;
-                        }
-                        matches << value.as<QString>();
+            ado::Recordset rs;
+            rs.Open(more.isEmpty() ? kExistenceQuery : kExistenceQuery + u'\n' + more, cn,
+                    ado::cursorType::ForwardOnly, ado::lockType::Optimistic, -1);
+            while (!rs.Eof()) {
+                const rt::Variant value = rs.Fields(QStringLiteral("DB_NAME")).Value();
+                if (sameName(value, sBaseDatos)) {
+                    if (!along) {
+                        // rs and cn are released, and thereby closed, on the way out.
+                        resultado = Existencia::Existe;
+                        return;
                     }
-                    rs.MoveNext();
+                    matches << value.as<QString>();
                 }
-                rs.Close();
+                rs.MoveNext();
             }
             if (matches.isEmpty()) {
+                rs.Close();
                 cn.Close();
                 return;
             }
             resultado = Existencia::Existe;
-            found(cn, matches);
+            along->found(cn, rs, matches);
         },
         [] {});
     return resultado;
@@ -417,15 +422,28 @@ RemovalPlan prepareRemoval(const QString& sServidor, const QString& sBaseDatos,
     plan.sessions = std::make_shared<connection::SessionShare>();
     const connection::SessionShare::Use shared(plan.sessions);
     std::optional<QString> ambiguity;
-    const Existencia e = existencia(sServidor, sBaseDatos, sUsuario, sPassword,
-                                    [&](ado::Connection& cn, const QStringList& matches) {
-                                        try {
-                                            plan.facts = readDatabaseFacts(
-                                                cn, dmo::matchingName(matches, sBaseDatos));
-                                        } catch (const rt::RuntimeError& failure) {
-                                            ambiguity = failure.description(); // nothing is guessed
-                                        }
-                                    });
+    // The facts go in the existence check's batch, under the name typed;
+    // they serve when the server spells the name so, and are read again
+    // under its own spelling otherwise.
+    const AlongTheCheck facts{
+        [&](const ado::Connection& cn) { return factsBatch(cn, sBaseDatos); },
+        [&](ado::Connection& cn, ado::Recordset& rs, const QStringList& matches) {
+            QString name;
+            try {
+                name = dmo::matchingName(matches, sBaseDatos);
+            } catch (const rt::RuntimeError& failure) {
+                ambiguity = failure.description(); // nothing is guessed
+                return;
+            }
+            if (name == sBaseDatos) {
+                plan.facts = readDatabaseFacts(cn, name, &rs);
+                return;
+            }
+            while (rs.NextRecordset()) {
+            }
+            plan.facts = readDatabaseFacts(cn, name);
+        }};
+    const Existencia e = existencia(sServidor, sBaseDatos, sUsuario, sPassword, &facts);
     if (e == Existencia::SinConexion) {
         return plan; // the user has read why
     }
