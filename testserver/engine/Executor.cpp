@@ -762,8 +762,7 @@ private:
             }
             // A joined table's column is named by its own name.
             OutputColumn c = sourceColumn(*view, e.text);
-            c.meta.name =
-                QString::fromStdU16String(c.meta.name).section(u'.', -1).toStdU16String();
+            c.meta.name = QString::fromStdU16String(c.meta.name).section(u'.', -1).toStdU16String();
             return c;
         }
         case K::Null:

@@ -36,6 +36,7 @@ public:
     bool timing() const override { return timing_; }
     tds::ServerEncryption encryption() const override;
     StrictTds strictTds() const override;
+    bool tls13InTds7() const override { return catalog_.state().encryption.tls13; }
     std::shared_ptr<const TlsCredentials> tlsCredentials() const override { return tls_; }
     // The certificate the server offers; none leaves it without TLS.
     void setTlsCredentials(std::shared_ptr<const TlsCredentials> c) { tls_ = std::move(c); }

@@ -289,7 +289,9 @@ void Session::handlePrelogin(const tds::Message& m) {
             return;
         }
         if (choice.tls) {
-            tls_ = std::make_unique<TlsChannel>(host_.tlsCredentials(), TlsChannel::Kind::Tds7);
+            tls_ = std::make_unique<TlsChannel>(
+                host_.tlsCredentials(),
+                host_.tls13InTds7() ? TlsChannel::Kind::Tds7WithTls13 : TlsChannel::Kind::Tds7);
             tlsLoginOnly_ = choice.loginOnly;
         }
         stage_ = Stage::Login;

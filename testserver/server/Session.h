@@ -40,6 +40,7 @@ public:
     virtual bool timing() const = 0;
     virtual tds::ServerEncryption encryption() const = 0;
     virtual StrictTds strictTds() const = 0;
+    virtual bool tls13InTds7() const = 0;
     // Null when the server has no certificate.
     virtual std::shared_ptr<const TlsCredentials> tlsCredentials() const = 0;
 };

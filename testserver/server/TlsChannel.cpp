@@ -109,7 +109,7 @@ TlsChannel::TlsChannel(std::shared_ptr<const TlsCredentials> credentials, Kind k
         session_ = nullptr;
         return;
     }
-    gnutls_priority_set_direct(session_, kind == Kind::Strict ? kStrictPriorities : kTds7Priorities,
+    gnutls_priority_set_direct(session_, kind == Kind::Tds7 ? kTds7Priorities : kStrictPriorities,
                                nullptr);
     if (kind == Kind::Strict) {
         const gnutls_datum_t tds8{const_cast<unsigned char*>(kTds8Alpn), sizeof kTds8Alpn};

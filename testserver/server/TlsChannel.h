@@ -41,7 +41,8 @@ class TlsChannel {
 public:
     enum class Progress { Continue, Done, Failed };
 
-    enum class Kind { Tds7, Strict };
+    // TDS 7.x handshakes are TLS 1.2 unless told to offer TLS 1.3 as well.
+    enum class Kind { Tds7, Tds7WithTls13, Strict };
 
     TlsChannel(std::shared_ptr<const TlsCredentials> credentials, Kind kind);
     ~TlsChannel();

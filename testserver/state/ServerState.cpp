@@ -487,6 +487,10 @@ Encryption parseEncryption(const QJsonObject& top) {
                 QStringLiteral("a server with \"encryption\": \"unsupported\" has no certificate")};
         }
     }
+    e.tls13 = optionalBool(top, "tls13", where);
+    if (e.tls13 && e.mode == EncryptionMode::Unsupported) {
+        throw Invalid{QStringLiteral("a server with \"encryption\": \"unsupported\" has no TLS")};
+    }
     return e;
 }
 
@@ -504,7 +508,7 @@ ServerState parse(const QByteArray& json) {
     const QJsonObject top = doc.object();
     onlyKeys(top,
              {"version", "collation", "instance", "logins", "databases", "faults", "encryption",
-              "certificate", "key", "kerberos", "routing"},
+              "certificate", "key", "tls13", "kerberos", "routing"},
              QStringLiteral("the state"));
     ServerState s;
     s.version = requiredString(top, "version", QStringLiteral("the state"));
@@ -732,6 +736,9 @@ void insertEncryption(QJsonObject& top, const Encryption& e) {
     if (!e.certificate.isEmpty()) {
         top.insert("certificate", e.certificate);
         top.insert("key", e.key);
+    }
+    if (e.tls13) {
+        top.insert("tls13", true);
     }
 }
 } // namespace

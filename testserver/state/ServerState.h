@@ -157,6 +157,9 @@ struct Encryption {
     EncryptionMode mode = EncryptionMode::Off;
     QString certificate;
     QString key;
+    // TDS 7.x handshakes may agree on TLS 1.3 too, as no SQL Server does:
+    // for a client that must see the certificate in clear.
+    bool tls13 = false;
 };
 
 // Where a login is sent on, as Azure SQL's redirect policy sends a client:
