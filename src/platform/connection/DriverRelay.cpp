@@ -106,10 +106,7 @@ DriverRelay::DriverRelay(int server, PreloginGuard guard, QDeadlineTimer loginDe
 }
 
 DriverRelay::~DriverRelay() {
-    {
-        const std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
+    stopping_ = true;
     if (work_) {
         work_->forget(cutId_);
     }
@@ -125,10 +122,7 @@ void DriverRelay::wake() {
 }
 
 void DriverRelay::loginEnded() {
-    {
-        const std::lock_guard lock(mutex_);
-        loginPending_ = false;
-    }
+    loginPending_ = false;
     wake();
 }
 
@@ -221,15 +215,10 @@ void DriverRelay::pump(QDeadlineTimer deadline) {
     pollfd waits[3] = {{driver_, POLLIN, 0}, {server_, POLLIN, 0}, {wake_, POLLIN, 0}};
     char buffer[65536];
     for (;;) {
-        bool pending = false;
-        {
-            const std::lock_guard lock(mutex_);
-            if (stopping_) {
-                return;
-            }
-            pending = loginPending_;
+        if (stopping_) {
+            return;
         }
-        const int ready = ::poll(waits, 3, pending ? remainingMs(deadline) : -1);
+        const int ready = ::poll(waits, 3, loginPending_ ? remainingMs(deadline) : -1);
         if (ready < 0 && errno != EINTR) {
             return;
         }

@@ -21,6 +21,8 @@
 
 #include <QDeadlineTimer>
 
+#include <atomic>
+
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -85,8 +87,8 @@ private:
     int server_ = -1;
     bool accepted_ = false;
     bool ended_ = false;
-    bool loginPending_ = true;
-    bool stopping_ = false;
+    std::atomic<bool> loginPending_{true};
+    std::atomic<bool> stopping_{false};
     Observed observed_;
     std::thread thread_;
     // The work this connection runs for: given up, it cuts the relay.

@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <future>
 #include <vector>
 
 namespace ui {
@@ -48,6 +49,10 @@ bool onUiThread(const std::function<void()>& step) {
     bool ran = false;
     std::vector<std::function<void()>> deferred;
     deferred.swap(tDeferred);
+    // The worker waits on a promise of its own rather than on Qt's blocking
+    // connection, so that what the step wrote is seen to happen before what
+    // the worker reads afterwards (by ThreadSanitizer too).
+    std::promise<void> stepped;
     // Abandoning happens on the UI thread, so the check there is final.
     QMetaObject::invokeMethod(
         app,
@@ -59,8 +64,10 @@ bool onUiThread(const std::function<void()>& step) {
                 step();
                 ran = true;
             }
+            stepped.set_value();
         },
-        Qt::BlockingQueuedConnection);
+        Qt::QueuedConnection);
+    stepped.get_future().wait();
     return ran;
 }
 
