@@ -1,6 +1,7 @@
 #include "BrowserQuery.h"
 
 #include <QNetworkDatagram>
+#include <QNetworkProxy>
 #include <QUdpSocket>
 
 namespace connection {
@@ -32,6 +33,8 @@ std::optional<int> instancePort(const QList<QHostAddress>& host, const QString& 
     const QByteArray request = kOneInstance + instance.toUtf8() + '\0';
     for (const QHostAddress& address : host) {
         QUdpSocket socket;
+        // The driver asks the Browser directly, whatever proxy the desktop names.
+        socket.setProxy(QNetworkProxy::NoProxy);
         if (socket.writeDatagram(request, address, kBrowserPort) != request.size()) {
             continue;
         }
