@@ -18,6 +18,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <memory>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -125,7 +127,7 @@ void BM_ListingTokens(benchmark::State& st) {
     const auto notInUse = [](const engine::DatabaseEntry&) { return false; };
     std::size_t bytes = 0;
     for (auto _ : st) {
-        const sql::Batch batch = sql::parseBatch(kListing);
+        const auto batch = std::make_shared<const sql::Batch>(sql::parseBatch(kListing));
         tds::TokenWriter w(tds::version::V7_3B);
         engine::runBatch(batch, session, catalog, notInUse, w);
         bytes = w.size();

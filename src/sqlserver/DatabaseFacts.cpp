@@ -119,7 +119,12 @@ QList<FactQuery> factQueries(int major) {
     QList<FactQuery> queries{
         {{Fact::State, Fact::Replication},
          QStringLiteral("SELECT state_desc, user_access_desc, is_published, is_merge_published, "
-                        "create_date FROM sys.databases WHERE database_id = DB_ID(@db)")},
+                        "create_date, database_id FROM sys.databases WHERE database_id = "
+                        "DB_ID(@db)")},
+        {{Fact::Rights},
+         QStringLiteral("SELECT HAS_PERMS_BY_NAME(@db, 'DATABASE', 'CONTROL') AS may_control, "
+                        "HAS_PERMS_BY_NAME(NULL, NULL, 'ALTER ANY DATABASE') AS "
+                        "may_alter_any_database, SUSER_SNAME() AS login_name")},
         {{Fact::Snapshots},
          QStringLiteral("SELECT name AS snapshot_name FROM sys.databases WHERE "
                         "source_database_id = DB_ID(@db)")},
@@ -179,6 +184,7 @@ public:
     // is, and its results follow the current one.
     DatabaseFacts read(ado::Recordset* sent) {
         const int major = majorVersion(cn_);
+        facts_.major = major;
         if (major >= 9) {
             readBatch(factQueries(major), sent);
         } else {
@@ -204,6 +210,12 @@ private:
     Handler handlerFor(const QString& firstColumn) {
         const QHash<QString, Handler> handlers = {
             {QStringLiteral("state_desc"), [this](ado::Recordset& rs) { takeState(rs); }},
+            {QStringLiteral("may_control"),
+             [this](ado::Recordset& rs) {
+                 facts_.mayDrop = flagOf(field(rs, "may_control")) ||
+                                  flagOf(field(rs, "may_alter_any_database"));
+                 facts_.loginName = textOf(field(rs, "login_name"));
+             }},
             {QStringLiteral("snapshot_name"),
              [this](ado::Recordset& rs) {
                  facts_.snapshots.append(textOf(field(rs, "snapshot_name")));
@@ -288,6 +300,7 @@ private:
         }
         facts_.published =
             flagOf(field(rs, "is_published")) || flagOf(field(rs, "is_merge_published"));
+        facts_.databaseId = numberOf(field(rs, "database_id"));
     }
 
     void takeGroup(ado::Recordset& rs) {
@@ -331,10 +344,11 @@ private:
                          kDboOnly = 2048, kSingleUser = 4096, kEmergency = 32768;
         constexpr qint64 kPublished = 1, kMergePublished = 4;
         if (!eachRow(cn_,
-                     QStringLiteral("SELECT status, category FROM master.dbo.sysdatabases WHERE "
-                                    "dbid = DB_ID(") +
+                     QStringLiteral("SELECT status, category, dbid FROM master.dbo.sysdatabases "
+                                    "WHERE dbid = DB_ID(") +
                          quotedName() + u')',
                      [&](const ado::Recordset& rs) {
+                         facts_.databaseId = numberOf(field(rs, "dbid"));
                          const qint64 status = numberOf(field(rs, "status")).value_or(0);
                          const qint64 category = numberOf(field(rs, "category")).value_or(0);
                          facts_.state = (status & kOffline)      ? QStringLiteral("OFFLINE")
@@ -362,6 +376,23 @@ private:
                      })) {
             unread({Fact::Files});
         }
+        // Who may drop it: its owner, sysadmin and dbcreator.
+        if (!eachRow(cn_,
+                     QStringLiteral("SELECT IS_SRVROLEMEMBER('sysadmin') AS is_sysadmin, "
+                                    "IS_SRVROLEMEMBER('dbcreator') AS is_dbcreator, "
+                                    "SUSER_SNAME(sid) AS owner_name, SUSER_SNAME() AS login_name "
+                                    "FROM master.dbo.sysdatabases WHERE dbid = DB_ID(") +
+                         quotedName() + u')',
+                     [&](const ado::Recordset& rs) {
+                         facts_.loginName = textOf(field(rs, "login_name"));
+                         facts_.mayDrop =
+                             flagOf(field(rs, "is_sysadmin")) ||
+                             flagOf(field(rs, "is_dbcreator")) ||
+                             textOf(field(rs, "owner_name"))
+                                     .compare(facts_.loginName, Qt::CaseInsensitive) == 0;
+                     })) {
+            unread({Fact::Rights});
+        }
     }
 
     ado::Connection& cn_;
@@ -371,6 +402,14 @@ private:
 };
 
 } // namespace
+
+bool DatabaseFacts::systemDatabase() const {
+    constexpr int kLastSystemId = 4;
+    static const QStringList names = {QStringLiteral("master"), QStringLiteral("tempdb"),
+                                      QStringLiteral("model"), QStringLiteral("msdb")};
+    return names.contains(name, Qt::CaseInsensitive) ||
+           (databaseId && *databaseId <= kLastSystemId);
+}
 
 QStringList DatabaseFacts::filesLeftOnDisk() const {
     QStringList left;

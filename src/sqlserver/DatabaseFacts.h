@@ -52,6 +52,7 @@ struct AvailabilityGroup {
 enum class Fact {
     State,
     Replication,
+    Rights,
     Snapshots,
     Mirroring,
     AvailabilityGroup,
@@ -63,7 +64,8 @@ enum class Fact {
 };
 
 struct DatabaseFacts {
-    QString name; // as the server spells it
+    QString name;  // as the server spells it
+    int major = 0; // the server's major version
     QString state = QStringLiteral("ONLINE");
     QString userAccess = QStringLiteral("MULTI_USER");
     QStringList snapshots;  // database snapshots of it
@@ -79,13 +81,24 @@ struct DatabaseFacts {
     bool backupsOfAnEarlierDatabase = false;
     QList<HoldingSession> sessions;
     QList<RunningRequest> backupsAndRestores;
+    std::optional<int> databaseId;
+    // Whether the login may drop it: CONTROL on it (its owner and db_owner
+    // have it) or ALTER ANY DATABASE; on SQL Server 2000 its owner, sysadmin
+    // or dbcreator.  None when that could not be read.
+    std::optional<bool> mayDrop;
+    QString loginName; // the login as the server names it
     // The facts the login could not read, in the order of Fact.
     QList<Fact> unread;
 
     bool isUnread(Fact fact) const { return unread.contains(fact); }
     bool online() const { return state == QLatin1String("ONLINE"); }
+    // master, tempdb, model or msdb, by name or by their ids 1 to 4.
+    bool systemDatabase() const;
     // The drop cannot succeed while any of these holds.
-    bool blocked() const { return !snapshots.isEmpty() || published || mirrored || group; }
+    bool blocked() const {
+        return systemDatabase() || mayDrop == false || !snapshots.isEmpty() || published ||
+               mirrored || group;
+    }
     // The files a drop leaves on the server's disk: all of an offline
     // database's, or the offline ones of an online database.
     QStringList filesLeftOnDisk() const;

@@ -32,6 +32,8 @@ QString factName(Fact fact) {
         return QStringLiteral("el estado");
     case Fact::Replication:
         return QStringLiteral("la replicación");
+    case Fact::Rights:
+        return QStringLiteral("los permisos del inicio de sesión");
     case Fact::Snapshots:
         return QStringLiteral("las instantáneas");
     case Fact::Mirroring:
@@ -233,11 +235,35 @@ namespace {
 
 // `unnamedSnapshot`: the server refused for a snapshot that the facts do
 // not name.
+// What the login needs to drop a database, as the server's version words it.
+QString rightLine(const DatabaseFacts& facts) {
+    constexpr int kSqlServer2005 = 9;
+    const QString login = facts.loginName.isEmpty() ? QStringLiteral("El inicio de sesión")
+                                                    : QStringLiteral("El inicio de sesión '") +
+                                                          visibleName(facts.loginName) + u'\'';
+    return QStringLiteral("- ") + login +
+           (facts.major >= kSqlServer2005
+                ? QStringLiteral(" no tiene permiso para eliminarla: necesita el permiso CONTROL "
+                                 "sobre la base de datos, el permiso ALTER ANY DATABASE en el "
+                                 "servidor o pertenecer al rol db_owner de la base de datos.")
+                : QStringLiteral(" no tiene permiso para eliminarla: necesita ser el propietario "
+                                 "de la base de datos o miembro de los roles sysadmin o "
+                                 "dbcreator del servidor."));
+}
+
 QString obstacleText(const DatabaseFacts& facts, const QString& sServidor, bool unnamedSnapshot) {
     const QString db = dmo::bracketQuoted(facts.name);
-    QStringList lines{QStringLiteral("No se puede eliminar la base de datos '") +
-                      visibleName(facts.name) + QStringLiteral("' del servidor '") +
-                      visibleName(sServidor) + QStringLiteral("':")};
+    const QString head = QStringLiteral("No se puede eliminar la base de datos '") +
+                         visibleName(facts.name) + QStringLiteral("' del servidor '") +
+                         visibleName(sServidor) + QStringLiteral("'");
+    if (facts.systemDatabase()) {
+        return head + QStringLiteral(": es una base de datos del sistema (master, model, msdb o "
+                                     "tempdb), que SQL Server necesita para funcionar.");
+    }
+    QStringList lines{head + u':'};
+    if (facts.mayDrop == false) {
+        lines << rightLine(facts);
+    }
     if (!facts.snapshots.isEmpty()) {
         QStringList drops;
         for (const QString& snapshot : facts.snapshots) {
@@ -308,4 +334,32 @@ QString filesLeftMessage(const DatabaseFacts& facts) {
                                        "línea, se han quedado en el disco del servidor:")} +
             filesLines(facts.filesLeftOnDisk()))
         .join(QStringLiteral("\r\n"));
+}
+
+QString lostAnswerStatus() {
+    return QStringLiteral("Se ha perdido la respuesta del servidor; comprobando si la base de "
+                          "datos se ha eliminado...");
+}
+
+QString stillRemovingStatus(int secondsLeft) {
+    return QStringLiteral("El servidor sigue eliminando la base de datos; se espera a que termine "
+                          "(%1 s como mucho)...")
+        .arg(secondsLeft);
+}
+
+QString stillThereLine(AfterLostAnswer::Request request) {
+    switch (request) {
+    case AfterLostAnswer::Request::StillRunning:
+        return QStringLiteral("El servidor sigue eliminando la base de datos: la orden que la "
+                              "elimina sigue en curso. Vuelva a cargar la lista más tarde para "
+                              "saber si se ha eliminado.");
+    case AfterLostAnswer::Request::Unseen:
+        return QStringLiteral("La base de datos sigue en el servidor, pero no se puede saber si el "
+                              "servidor sigue eliminándola: el inicio de sesión no ve las órdenes "
+                              "de otras sesiones (necesita el permiso VIEW SERVER STATE). Vuelva "
+                              "a cargar la lista más tarde para saber si se ha eliminado.");
+    case AfterLostAnswer::Request::Ended:
+        break;
+    }
+    return QStringLiteral("La base de datos sigue en el servidor.");
 }

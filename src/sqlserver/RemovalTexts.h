@@ -6,6 +6,7 @@
 // server gave is shown by the visible-character rule.
 
 #include "DatabaseFacts.h"
+#include "LostAnswer.h"
 
 #include <QString>
 #include <QStringList>
@@ -35,3 +36,12 @@ QString requestProgress(const RunningRequest& request);
 
 // One holder of the database, as the in-use question lists it.
 QString sessionLine(const HoldingSession& session);
+
+// The status line while the removal looks again after a lost answer, and
+// while the server still runs the drop (`secondsLeft` of the wait).
+QString lostAnswerStatus();
+QString stillRemovingStatus(int secondsLeft);
+
+// Why a removal whose answer was lost is not known to have happened, by
+// what was seen of the dropping session's request.
+QString stillThereLine(AfterLostAnswer::Request request);

@@ -1,19 +1,13 @@
 #pragma once
 // The SQL Server procedures of the module Varios: the provider choice and the
-// data-access connection, the database list and the removal of a database.
+// data-access connection, the database list, the existence check and the
+// removal of a database (whose steps live in Removal.h).
 // Each one handles its own failures (a message, then its neutral result) and
 // creates and releases its library objects within the call.
 
-#include "DatabaseFacts.h"
 #include "platform/ado/Connection.h"
 
 #include <QString>
-
-#include <memory>
-
-namespace connection {
-class SessionShare;
-}
 
 // What CargaBBDD fills: a QComboBox adapter (window/) and a test list both satisfy it.
 class ListaBBDD {
@@ -42,26 +36,9 @@ void CargaBBDD(ListaBBDD& cmb, const QString& sServidor, const QString& sUsuario
 bool bExisteDBSQL(const QString& sServidor, const QString& sBaseDatos, const QString& sUsuario,
                   const QString& sPassword);
 
-// What a removal learns before its confirmation, on the existence check's
-// connection.  Failed and Blocked have been explained to the user: Failed a
-// connection that failed or a database the server does not have, Blocked
-// what stands in the drop's way, with its remedy.  The removal is one
-// command: its steps share one session with the server (`sessions`), which
-// closes with the plan.
-struct RemovalPlan {
-    enum class Outcome { Failed, Blocked, Ready };
-    Outcome outcome = Outcome::Failed;
-    DatabaseFacts facts;
-    std::shared_ptr<connection::SessionShare> sessions;
-};
-RemovalPlan prepareRemoval(const QString& sServidor, const QString& sBaseDatos,
-                           const QString& sUsuario, const QString& sPassword);
-
-// Drops the database; every false result has been explained to the user,
-// once: a server that cannot be reached is not said to lack the database.
-// This one first prepares the removal as above.
+// Drops the database without asking: the removal of Removal.h, prepared
+// and carried out at once.  Every false result has been explained to the
+// user, once: a server that cannot be reached is not said to lack the
+// database.
 bool BorraDBSQL(const QString& sServidor, const QString& sBaseDatos, const QString& sUsuario,
                 const QString& sPassword);
-// Drops the database a ready plan read: no second existence check.
-bool BorraDBSQL(const QString& sServidor, const QString& sUsuario, const QString& sPassword,
-                const RemovalPlan& plan);

@@ -5,6 +5,7 @@
 
 #include "ComboBoxList.h"
 #include "platform/ui/Services.h"
+#include "sqlserver/Removal.h"
 #include "sqlserver/RemovalTexts.h"
 #include "sqlserver/Varios.h"
 #include "text/VisibleName.h"
@@ -125,22 +126,21 @@ void frmIni::cmElimina_Click() {
     // Reading changes nothing, so it can be abandoned like a load; the work
     // owns what it uses.
     setStatus(kReading);
-    auto plan = std::make_shared<RemovalPlan>();
+    auto removal = std::make_shared<Removal>(sServidor, sBaseDatos, sUsuario, sPassword);
+    auto outcome = std::make_shared<Removal::Outcome>(Removal::Outcome::Failed);
     const bool read =
-        runWhileWaiting(Work::Reading, [plan, sServidor, sBaseDatos, sUsuario, sPassword] {
-            *plan = prepareRemoval(sServidor, sBaseDatos, sUsuario, sPassword);
-        });
+        runWhileWaiting(Work::Reading, [removal, outcome] { *outcome = removal->prepare(); });
     setStatus(QString());
     // Abandoned, or blocked by what the user has just read: nothing was
     // tried, and the button stays for a removal once the obstacle is gone.
-    if (!read || plan->outcome == RemovalPlan::Outcome::Blocked) {
+    if (!read || *outcome == Removal::Outcome::Blocked) {
         return;
     }
-    if (plan->outcome == RemovalPlan::Outcome::Failed) {
+    if (*outcome == Removal::Outcome::Failed) {
         endRemoval(false);
         return;
     }
-    if (ui::MsgBox(confirmation(sBaseDatos, sServidor, plan->facts),
+    if (ui::MsgBox(confirmation(sBaseDatos, sServidor, removal->facts()),
                    ui::style::YesNoWarningDefaultNo) != ui::answer::Yes) {
         return;
     }
@@ -148,10 +148,12 @@ void frmIni::cmElimina_Click() {
     cmElimina->setEnabled(false);
     setStatus(kRemoving);
 
-    // A removal cannot be abandoned, so the work may use this call's values.
+    // A removal cannot be abandoned, so the work may use this call's values;
+    // what it waits for shows in the status line.
     bool removed = false;
-    runWhileWaiting(Work::Removing,
-                    [&] { removed = BorraDBSQL(sServidor, sUsuario, sPassword, *plan); });
+    runWhileWaiting(Work::Removing, [&] {
+        removed = removal->drop([this](const QString& text) { setStatus(text); });
+    });
     endRemoval(removed);
 }
 

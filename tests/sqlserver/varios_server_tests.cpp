@@ -271,8 +271,9 @@ TEST_F(Removal, DropsExactlyTheNamedDatabaseOverOneSharedSession) {
         QStringLiteral(
             "SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED\n%1\nBEGIN TRY EXEC sp_executesql")
             .arg(kExistenceQuery)));
-    EXPECT_EQ(batches[1], QStringLiteral("SET TRANSACTION ISOLATION LEVEL READ COMMITTED\nSELECT "
-                                         "name FROM master.dbo.sysdatabases ORDER BY name"));
+    EXPECT_EQ(batches[1],
+              QStringLiteral("SET TRANSACTION ISOLATION LEVEL READ COMMITTED\nSELECT name, @@SPID "
+                             "AS spid FROM master.dbo.sysdatabases ORDER BY name"));
     EXPECT_EQ(batches[2], QStringLiteral("DROP DATABASE [Compras]"));
 }
 
@@ -367,23 +368,30 @@ TEST_F(Removal, DatabaseInUseStaysWithTheServersReason) {
     expectUnchanged();
 }
 
-TEST_F(Removal, LoginWithoutTheRightToDropChangesNothing) {
-    start(TestServer::defaultState());
-    ui_.allow();
-    EXPECT_FALSE(
-        remove(QStringLiteral("Ventas"), QStringLiteral("lector"), QStringLiteral("lector")));
-    ASSERT_EQ(ui_.messages().size(), 1u);
-    EXPECT_TRUE(ui_.messages()[0].text.startsWith(kRemovalFailed));
-    expectUnchanged();
-}
-
-TEST_F(Removal, SystemDatabaseIsRefusedByTheServer) {
-    start(TestServer::defaultState());
-    ui_.allow();
-    EXPECT_FALSE(remove(QStringLiteral("master")));
-    ASSERT_EQ(ui_.messages().size(), 1u);
-    EXPECT_TRUE(ui_.messages()[0].text.startsWith(kRemovalFailed));
-    expectUnchanged();
+// What the login may not drop, and a system database, are refused before
+// any drop is sent, naming why.
+TEST_F(Removal, WhatMayNotBeDroppedIsRefusedBeforeTheDrop) {
+    const struct {
+        const char* database;
+        const char* login;
+        const char* why;
+    } cases[] = {{"Ventas", "lector", "'lector' no tiene permiso para eliminarla"},
+                 {"master", "sa", "es una base de datos del sistema"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.database);
+        start(TestServer::defaultState());
+        RecordingUi ui;
+        ui.allow();
+        const QString login = QString::fromLatin1(c.login);
+        EXPECT_FALSE(
+            remove(QString::fromLatin1(c.database), login, login == kSa ? kSaPassword : login));
+        ASSERT_EQ(ui.messages().size(), 1u);
+        EXPECT_EQ(ui.messages()[0].style, 16);
+        EXPECT_TRUE(ui.messages()[0].text.contains(QString::fromUtf8(c.why)))
+            << ui.messages()[0].text.toStdString();
+        EXPECT_FALSE(batchesOf(*server_).join(u'|').contains(QStringLiteral("DROP DATABASE")));
+        expectUnchanged();
+    }
 }
 
 TEST_F(Removal, PasswordWithSeparatorsAndQuotesRemoves) {

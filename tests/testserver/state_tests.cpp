@@ -105,9 +105,13 @@ TEST(ServerState, SavingReplacesTheFileWholeAndLeavesNoTemporaryFile) {
 // The conditions that stand in a drop's way: every key read, and written
 // back unchanged.
 TEST(ServerState, ReadsAndWritesBackTheConditionsOfADatabase) {
-    const char* const json = R"({"version": "15.0.2000.5", "logins": [],
+    const char* const json = R"({"version": "15.0.2000.5",
+      "systemNames": ["master", "tempdb", "model", "msdb_vieja"],
+      "logins": [{"name": "consulta", "password": "c", "permissions": ["view server state"],
+                  "roles": ["dbcreator"]}],
       "databases": [
         {"name": "Ventas", "state": "RESTORING", "restrictedUser": true, "mirrored": true,
+         "dbOwners": ["consulta"], "dropTakes": 2000,
          "logShipping": "primary", "availabilityGroup": {"name": "GA_Ventas", "role": "SECONDARY"},
          "files": [{"name": "Ventas", "physical": "/d/Ventas.mdf", "state": "OFFLINE", "size": 8}],
          "backups": [{"finished": "2026-11-30T22:15:03.250", "type": "L", "device": "/b/V.trn"}],
@@ -128,6 +132,11 @@ TEST(ServerState, ReadsAndWritesBackTheConditionsOfADatabase) {
     EXPECT_EQ(d.backups[0].type, 'L');
     EXPECT_EQ(d.running, (RunningRequest{"BACKUP LOG", 42.5}));
     EXPECT_EQ(d.slotTaker, (HoldingSession{"ana", "PC-ANA", "Excel"}));
+    EXPECT_EQ(d.dbOwners, QStringList{"consulta"});
+    EXPECT_EQ(d.dropTakesMs, 2000);
+    EXPECT_EQ(s->logins[0].permissions, QStringList{"VIEW SERVER STATE"});
+    EXPECT_EQ(s->logins[0].roles, QStringList{"dbcreator"});
+    EXPECT_EQ(s->systemNames.last(), "msdb_vieja");
     const Database& snapshot = s->databases[1];
     EXPECT_EQ(snapshot.snapshotOf, QString("ventas"));
     // Without "files": a data and a log file, offline with the database.
@@ -171,6 +180,8 @@ TEST(ServerState, RefusesBadConditionsWithAReason) {
         {R"({"name": "A", "running": {"command": "BACKUP DATABASE", "percent": 101}})", "percent"},
         {R"({"name": "A", "running": {"command": "", "percent": 1}})", "command"},
         {R"({"name": "A", "slotTaker": {"host": "PC"}})", "login"},
+        {R"({"name": "A", "dbOwners": ["nadie"]})", "dbOwners"},
+        {R"({"name": "A", "dropTakes": -1})", "dropTakes"},
     };
     for (const auto& [database, reason] : cases) {
         const QByteArray json =

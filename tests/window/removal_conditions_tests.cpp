@@ -2,6 +2,7 @@
 // dropped, or whose drop leaves something behind, and the rule that no
 // second command starts while one runs, whatever the way in.
 #include "RecordingUi.h"
+#include "ShortTimeouts.h"
 #include "TestServer.h"
 #include "window/frmIni.h"
 
@@ -265,18 +266,6 @@ TEST(RemovalConditions, EachIsToldBeforeTheDropAndOnlyADroppableDatabaseGoes) {
                 "en el disco del servidor:\r\n- /var/opt/mssql/data/Ventas.mdf"}},
          false,
          ""},
-        {"the drop's answer is lost on the way",
-         {},
-         {},
-         {QJsonObject{
-             {"stage", "query"}, {"action", "loseAnswer"}, {"statement", "DROP DATABASE"}}},
-         sql2008,
-         {6},
-         {{308, "Sesiones que la usan ahora: ninguna."},
-          {64, "Se ha perdido la respuesta del servidor a la eliminación, pero la base de datos "
-               "'Ventas' ya no está en el servidor: se ha eliminado."}},
-         true,
-         "Base de datos eliminada correctamente."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -312,6 +301,163 @@ TEST(RemovalConditions, EachIsToldBeforeTheDropAndOnlyADroppableDatabaseGoes) {
         }
         EXPECT_EQ(ventasLeft, !c.dropped);
         if (!c.dropped && c.told.size() <= 1) {
+            EXPECT_EQ(server.readState(), before);
+        }
+    }
+}
+
+// What the login may not drop is told before any confirmation, and a drop
+// whose answer is lost is told as what is true once the server no longer
+// runs it: gone, still there, or (past the wait's bound) still being removed.
+TEST(RemovalConditions, WhatMayNotBeDroppedAndTheTruthAfterALostAnswer) {
+    const testing_support::ShortTimeouts waitFour(
+        std::chrono::seconds(15), std::chrono::seconds(30), std::chrono::seconds(4));
+    const QJsonObject consulta{{"name", "consulta"}, {"password", "consulta"}};
+    const QJsonObject dueno{{"name", "dueno"}, {"password", "dueno"}};
+    const auto linkLostAt = [](int ms) {
+        return QJsonArray{QJsonObject{{"stage", "query"},
+                                      {"action", "loseLink"},
+                                      {"ms", ms},
+                                      {"statement", "DROP DATABASE"}}};
+    };
+    const char* lostButGone = "Se ha perdido la respuesta del servidor a la eliminación, pero la "
+                              "base de datos 'Ventas' ya no está en el servidor: se ha eliminado.";
+    const struct {
+        const char* name;
+        const char* database;
+        QJsonObject ventas; // Ventas' keys beside its name
+        QJsonArray faults;
+        const QJsonObject* login; // none: sa
+        std::vector<int> answers;
+        std::vector<Told> told; // every message, in order
+        bool dropped;
+        const char* status;
+        QJsonArray systemNames = {};
+    } cases[] = {
+        {"the link is lost while the drop still runs for 2 s",
+         "Ventas",
+         {{"dropTakes", 2000}},
+         linkLostAt(300),
+         nullptr,
+         {6},
+         {{308, "Sesiones que la usan ahora: ninguna."}, {64, lostButGone}},
+         true,
+         "Base de datos eliminada correctamente."},
+        {"the link is lost while the drop runs past the wait",
+         "Ventas",
+         {{"dropTakes", 9000}},
+         linkLostAt(300),
+         nullptr,
+         {6},
+         {{308, "Sesiones que la usan ahora: ninguna."},
+          {0, "El servidor sigue eliminando la base de datos: la orden que la elimina sigue en "
+              "curso."}},
+         false,
+         "Se han producido errores durante la eliminación de la base de datos."},
+        {"the link is lost after the drop has finished",
+         "Ventas",
+         {},
+         QJsonArray{QJsonObject{
+             {"stage", "query"}, {"action", "loseAnswer"}, {"statement", "DROP DATABASE"}}},
+         nullptr,
+         {6},
+         {{308, "Sesiones que la usan ahora: ninguna."}, {64, lostButGone}},
+         true,
+         "Base de datos eliminada correctamente."},
+        {"a db_owner that may not see other sessions waits for the database to go",
+         "Ventas",
+         {{"dropTakes", 2000}, {"dbOwners", QJsonArray{"dueno"}}},
+         linkLostAt(300),
+         &dueno,
+         {6},
+         {{308, "Sesiones que la usan ahora: ninguna."}, {64, lostButGone}},
+         true,
+         "Base de datos eliminada correctamente."},
+        {"a login without the right to drop it",
+         "Ventas",
+         {},
+         {},
+         &consulta,
+         {},
+         {{16, "El inicio de sesión 'consulta' no tiene permiso para eliminarla: necesita el "
+               "permiso CONTROL sobre la base de datos, el permiso ALTER ANY DATABASE en el "
+               "servidor o pertenecer al rol db_owner de la base de datos."}},
+         false,
+         ""},
+        {"master",
+         "master",
+         {},
+         {},
+         nullptr,
+         {},
+         {{16, "es una base de datos del sistema (master, model, msdb o tempdb), que SQL Server "
+               "necesita para funcionar."}},
+         false,
+         ""},
+        {"msdb under another name",
+         "msdb_vieja",
+         {},
+         {},
+         nullptr,
+         {},
+         {{16, "es una base de datos del sistema (master, model, msdb o tempdb)"}},
+         false,
+         "",
+         QJsonArray{"master", "tempdb", "model", "msdb_vieja"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QJsonObject state = testing_support::TestServer::defaultState();
+        QJsonObject ventas = c.ventas;
+        ventas["name"] = "Ventas";
+        state["databases"] = QJsonArray{ventas};
+        state["faults"] = c.faults;
+        QJsonArray logins = state["logins"].toArray();
+        logins << consulta << dueno;
+        state["logins"] = logins;
+        if (!c.systemNames.isEmpty()) {
+            state["systemNames"] = c.systemNames;
+        }
+        testing_support::TestServer server(state);
+        const QJsonObject before = server.readState();
+        testing_support::RecordingUi ui;
+        for (const int answer : c.answers) {
+            ui.answer(answer);
+        }
+        ui.allow(static_cast<int>(c.told.size()));
+        frmIni window;
+        aimAt(window, server);
+        // The list follows the login: the name is typed after it.
+        if (c.login) {
+            window.findChild<QLineEdit*>(QStringLiteral("txtUserSQL"))
+                ->setText((*c.login)["name"].toString());
+            window.findChild<QLineEdit*>(QStringLiteral("txtPwdSQL"))
+                ->setText((*c.login)["password"].toString());
+        }
+        window.findChild<QComboBox*>(QStringLiteral("cmbBDSQL"))
+            ->setEditText(QString::fromUtf8(c.database));
+        window.findChild<QPushButton*>(QStringLiteral("cmElimina"))->click();
+
+        ASSERT_EQ(ui.messages().size(), c.told.size())
+            << ui.messageTexts().join("\n---\n").toStdString();
+        for (std::size_t i = 0; i < c.told.size(); ++i) {
+            EXPECT_EQ(ui.messages()[i].style, c.told[i].style) << i;
+            EXPECT_TRUE(ui.messages()[i].text.contains(QString::fromUtf8(c.told[i].contains)))
+                << ui.messages()[i].text.toStdString();
+        }
+        EXPECT_EQ(statusOf(window), QString::fromUtf8(c.status));
+        const bool refused = c.told[0].style == 16;
+        EXPECT_EQ(window.findChild<QPushButton*>(QStringLiteral("cmElimina"))->isEnabled(),
+                  refused);
+        if (refused) {
+            EXPECT_FALSE(serverGot(server, QStringLiteral("DROP DATABASE")));
+        }
+        bool ventasLeft = false;
+        for (const QJsonValue& db : server.readState()["databases"].toArray()) {
+            ventasLeft = ventasLeft || db["name"].toString() == u"Ventas";
+        }
+        EXPECT_EQ(ventasLeft, !c.dropped);
+        if (!c.dropped) {
             EXPECT_EQ(server.readState(), before);
         }
     }

@@ -63,7 +63,7 @@ bool heldOutside(const state::Database& d) {
 Catalog::Catalog(state::ServerState s, QString statePath)
     : state_(std::move(s)), path_(std::move(statePath)), product_(describeProduct(state_.version)) {
     int id = 1;
-    for (const QString& name : state::systemDatabases()) {
+    for (const QString& name : state_.systemNames) {
         entries_.append(DatabaseEntry{name, id++, true, false});
     }
     int mediaSet = 1;
@@ -135,7 +135,7 @@ const DatabaseEntry* Catalog::findById(int id) const {
 
 const state::Database* Catalog::details(const DatabaseEntry& e) const {
     // entries_ holds the system databases, then state_.databases in order.
-    const qsizetype at = &e - entries_.data() - state::systemDatabases().size();
+    const qsizetype at = &e - entries_.data() - state_.systemNames.size();
     return e.system || at < 0 || at >= state_.databases.size() ? nullptr : &state_.databases[at];
 }
 
@@ -158,12 +158,29 @@ const state::Database* Catalog::userDatabase(const QString& name) const {
 }
 
 bool Catalog::isSystemName(const QString& name) const {
-    for (const QString& s : state::systemDatabases()) {
+    for (const QString& s : state_.systemNames) {
         if (sameName(s, name)) {
             return true;
         }
     }
     return false;
+}
+
+void Catalog::startRequest(const LiveRequest& request) {
+    endRequest(request.spid);
+    live_.append(request);
+}
+
+void Catalog::setRequestPercent(int spid, double percent) {
+    for (LiveRequest& r : live_) {
+        if (r.spid == spid) {
+            r.percent = percent;
+        }
+    }
+}
+
+void Catalog::endRequest(int spid) {
+    live_.removeIf([spid](const LiveRequest& r) { return r.spid == spid; });
 }
 
 bool Catalog::drop(const QString& name, QString& error) {

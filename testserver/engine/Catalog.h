@@ -41,6 +41,17 @@ struct DatabaseEntry {
 // ALTER DATABASE ... SET SINGLE_USER | RESTRICTED_USER | MULTI_USER.
 enum class UserAccess { Single, Restricted, Multi };
 
+// A statement of a client session that is running now and takes time (a
+// DROP DATABASE of a database that says so, a BACKUP): sys.dm_exec_requests
+// and sysprocesses show it while it runs.
+struct LiveRequest {
+    int spid = 0;
+    int databaseId = 0;
+    QString login;
+    QString command;
+    double percent = 0;
+};
+
 class Catalog {
 public:
     Catalog(state::ServerState s, QString statePath);
@@ -72,11 +83,18 @@ public:
     bool setUserAccess(const QString& name, UserAccess access, bool endHolders, bool takeSlot,
                        QString& error);
 
+    // The long statements running now, one per session at most.
+    const QList<LiveRequest>& liveRequests() const { return live_; }
+    void startRequest(const LiveRequest& request);
+    void setRequestPercent(int spid, double percent);
+    void endRequest(int spid);
+
 private:
     state::ServerState state_;
     QString path_;
     Product product_;
     QList<DatabaseEntry> entries_;
+    QList<LiveRequest> live_;
 };
 
 // Logins and identifiers other than database names: without regard to case.

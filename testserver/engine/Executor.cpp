@@ -135,12 +135,14 @@ private:
 
     // The statements of a block or of a procedure, each with its DONE.
     void runNested(const QList<sql::Statement>& statements) {
+        const bool outer = std::exchange(topLevel_, false);
         for (const sql::Statement& st : statements) {
             if (const auto done = run(st)) {
                 out_.done(static_cast<std::uint16_t>(done->status | tds::done::More), done->curCmd,
                           done->rows);
             }
         }
+        topLevel_ = outer;
     }
 
     std::optional<Done> exec(const sql::TryCatch& t) {
@@ -290,6 +292,10 @@ private:
     }
 
     std::optional<Done> exec(const sql::DropDatabase& d) {
+        if (const auto taking = longDrop(d)) {
+            pending_ = taking;
+            return std::nullopt;
+        }
         bool failed = false;
         for (const QString& name : d.names) {
             try {
@@ -313,15 +319,67 @@ private:
         return nullptr;
     }
 
+public:
+    // A top-level DROP of one database that takes time: its checks pass now,
+    // and it ends later (finishDrop).
+    struct LongDrop {
+        QString name; // as the server spells it
+        int durationMs;
+        int databaseId;
+    };
+    std::optional<LongDrop> pending_;
+    bool topLevel_ = true;
+
+    Done finishDrop(const QString& name) {
+        try {
+            QString why;
+            if (!catalog_.drop(name, why)) {
+                throw StatementError{5120, 16, {name, why}, "state file"};
+            }
+        } catch (const StatementError& e) {
+            send(e);
+            return Done{tds::done::Error, tds::curcmd::DropDatabase, 0};
+        }
+        return Done{0, tds::curcmd::DropDatabase, 0};
+    }
+
+private:
+    std::optional<LongDrop> longDrop(const sql::DropDatabase& d) {
+        if (!topLevel_ || d.names.size() != 1) {
+            return std::nullopt;
+        }
+        const DatabaseEntry* db = catalog_.find(d.names.first());
+        const state::Database* details = db ? catalog_.details(*db) : nullptr;
+        if (!details || details->dropTakesMs == 0) {
+            return std::nullopt;
+        }
+        try {
+            checkDrop(d.names.first());
+        } catch (const StatementError&) {
+            return std::nullopt; // refused at once, as a plain drop is
+        }
+        return LongDrop{db->name, details->dropTakesMs, db->id};
+    }
+
     // In SQL Server's order: existence and permission, use, snapshots,
     // replication, mirroring, availability groups.  Log shipping and a
     // database that is not online do not stop a drop.
     void dropOne(const QString& name) {
-        if (catalog_.isSystemName(name)) {
+        const QString actual = checkDrop(name); // the entry goes away with the drop
+        QString why;
+        if (!catalog_.drop(actual, why)) {
+            // The file could not be written: the database stays, and says so.
+            throw StatementError{5120, 16, {name, why}, "state file"};
+        }
+    }
+
+    // The drop's checks; the name as the server spells it.
+    QString checkDrop(const QString& name) {
+        const DatabaseEntry* db = catalog_.find(name);
+        if (catalog_.isSystemName(name) || (db && db->system)) {
             throw StatementError{3708, 16, {name}};
         }
-        const DatabaseEntry* db = catalog_.find(name);
-        if (!db || !(session_.sysadmin || owns(*db))) {
+        if (!db || !mayDrop(*db)) {
             throw StatementError{3701, 11, {name}};
         }
         if (inUse_(*db)) {
@@ -340,12 +398,7 @@ private:
         if (d && d->availabilityGroup) {
             throw StatementError{3752, 16, {name}};
         }
-        const QString actual = db->name; // the entry goes away with the drop
-        QString why;
-        if (!catalog_.drop(actual, why)) {
-            // The file could not be written: the database stays, and says so.
-            throw StatementError{5120, 16, {name, why}, "state file"};
-        }
+        return db->name;
     }
 
     std::optional<Done> exec(const sql::AlterDatabase& a) {
@@ -693,6 +746,86 @@ private:
         return d && d->owner && sameName(*d->owner, session_.login);
     }
 
+    // Its owner, or a member of its db_owner role.
+    bool isDbOwner(const DatabaseEntry& db) const {
+        const state::Database* d = catalog_.details(db);
+        return owns(db) ||
+               (d && std::any_of(d->dbOwners.begin(), d->dbOwners.end(),
+                                 [&](const QString& o) { return sameName(o, session_.login); }));
+    }
+
+    bool hasServerPermission(const QString& permission) const {
+        const QString wanted = permission.toUpper();
+        return session_.sysadmin || session_.permissions.contains(wanted) ||
+               (wanted == QLatin1String("CREATE ANY DATABASE") &&
+                session_.roles.contains(QStringLiteral("dbcreator")));
+    }
+
+    // DROP DATABASE: CONTROL on the database (its owner and db_owner have
+    // it), or ALTER ANY DATABASE; on SQL Server 2000, dbcreator too.
+    bool mayDrop(const DatabaseEntry& db) const {
+        return isDbOwner(db) || hasServerPermission(QStringLiteral("ALTER ANY DATABASE")) ||
+               (catalog_.product().parts.major < 9 &&
+                session_.roles.contains(QStringLiteral("dbcreator")));
+    }
+
+    // HAS_PERMS_BY_NAME(securable, class, permission): a server permission
+    // when both are NULL, a database's permission for class DATABASE; NULL
+    // for what does not exist.
+    Value hasPermsByName(const std::vector<sql::Expr>& args) const {
+        if (args.size() != 3 || args[2].kind != sql::Expr::Kind::String) {
+            throw StatementError{174, 15, {QStringLiteral("has_perms_by_name"), "3"}};
+        }
+        const QString permission = args[2].text.toUpper();
+        const bool serverLevel =
+            args[0].kind == sql::Expr::Kind::Null && args[1].kind == sql::Expr::Kind::Null;
+        if (serverLevel) {
+            return Value{std::int32_t(hasServerPermission(permission) ? 1 : 0)};
+        }
+        const DatabaseEntry* db =
+            args[0].kind == sql::Expr::Kind::String ? catalog_.find(args[0].text) : nullptr;
+        if (!db || args[1].kind != sql::Expr::Kind::String ||
+            !sameName(args[1].text, QStringLiteral("DATABASE"))) {
+            return Value{};
+        }
+        const bool granted =
+            session_.sysadmin ||
+            ((permission == QLatin1String("CONTROL") || permission == QLatin1String("ALTER")) &&
+             isDbOwner(*db));
+        return Value{std::int32_t(granted ? 1 : 0)};
+    }
+
+    Value isSrvRoleMember(const std::vector<sql::Expr>& args) const {
+        if (args.size() != 1 || args[0].kind != sql::Expr::Kind::String) {
+            throw StatementError{174, 15, {QStringLiteral("is_srvrolemember"), "1"}};
+        }
+        const QString role = args[0].text.toLower();
+        if (role == QLatin1String("sysadmin")) {
+            return Value{std::int32_t(session_.sysadmin ? 1 : 0)};
+        }
+        if (role == QLatin1String("dbcreator")) {
+            return Value{std::int32_t(session_.roles.contains(role) ? 1 : 0)};
+        }
+        return Value{};
+    }
+
+    // SUSER_SNAME(): the session's login; SUSER_SNAME(sid) of a row of
+    // sysdatabases: its owner's login, which this server keeps in sid.
+    OutputColumn suserSname(const std::vector<sql::Expr>& args, const View* view) {
+        const Column meta{u"", Column::Type::NVarChar, 128, true};
+        if (args.empty()) {
+            return constant(meta, text(session_.login));
+        }
+        if (args[0].kind != sql::Expr::Kind::Column) {
+            return constant(meta, Value{});
+        }
+        if (!view) {
+            throw StatementError{207, 16, {args[0].text}};
+        }
+        const OutputColumn sid = sourceColumn(*view, args[0].text);
+        return {meta, sid.value};
+    }
+
     static OutputColumn sourceColumn(const View& v, const QString& name) {
         const ViewColumn* c = v.column(name);
         if (!c) {
@@ -770,6 +903,12 @@ private:
         case K::ErrorNumber:
             return constant(Column{u"", Column::Type::Int, 0, true},
                             errorNumber_ ? Value{std::int32_t(*errorNumber_)} : Value{});
+        case K::HasPermsByName:
+            return constant(Column{u"", Column::Type::Int, 0, true}, hasPermsByName(e.args));
+        case K::IsSrvRoleMember:
+            return constant(Column{u"", Column::Type::Int, 0, true}, isSrvRoleMember(e.args));
+        case K::SuserSname:
+            return suserSname(e.args, view);
         case K::Star:
             break;
         }
@@ -948,19 +1087,31 @@ tds::ServerMessage serverMessage(int number, int severity, const QString& text, 
     return m;
 }
 
-void runBatch(const sql::Batch& batch, SessionState& session, Catalog& catalog, const InUse& inUse,
-              tds::TokenWriter& out) {
-    if (batch.error) {
-        // Syntax errors come from the recogniser, in English.
-        out.message(serverMessage(batch.error->number, batch.error->severity, batch.error->text));
-        out.done(tds::done::Error, 0, 0);
-        return;
-    }
+namespace {
+
+// Runs the batch's statements from `from` on; stops at a long statement,
+// whose end resumes the rest.
+std::optional<Pending> runFrom(std::shared_ptr<const sql::Batch> batch, qsizetype from,
+                               SessionState& session, Catalog& catalog, const InUse& inUse,
+                               tds::TokenWriter& out) {
     Runner runner(session, catalog, inUse, out);
-    std::optional<Runner::Done> last;
-    for (qsizetype i = 0; i < batch.statements.size(); ++i) {
-        const auto done = runner.run(batch.statements[i]);
-        const bool isLast = i + 1 == batch.statements.size();
+    for (qsizetype i = from; i < batch->statements.size(); ++i) {
+        const auto done = runner.run(batch->statements[i]);
+        const bool isLast = i + 1 == batch->statements.size();
+        if (const auto drop = std::exchange(runner.pending_, std::nullopt)) {
+            Pending p;
+            p.durationMs = drop->durationMs;
+            p.request = LiveRequest{session.spid, drop->databaseId, session.login,
+                                    QStringLiteral("DROP DATABASE"), 0};
+            p.resume = [batch, i, isLast, &session, &catalog, inUse,
+                        name = drop->name](tds::TokenWriter& w) -> std::optional<Pending> {
+                const auto end = Runner(session, catalog, inUse, w).finishDrop(name);
+                w.done(static_cast<std::uint16_t>(end.status | (isLast ? 0 : tds::done::More)),
+                       end.curCmd, 0);
+                return runFrom(batch, i + 1, session, catalog, inUse, w);
+            };
+            return p;
+        }
         if (done) {
             out.done(static_cast<std::uint16_t>(done->status | (isLast ? 0 : tds::done::More)),
                      done->curCmd, done->rows);
@@ -968,9 +1119,25 @@ void runBatch(const sql::Batch& batch, SessionState& session, Catalog& catalog, 
             out.done(tds::done::Final, tds::curcmd::Set, 0);
         }
     }
-    if (batch.statements.isEmpty()) {
-        out.done(tds::done::Final, 0, 0);
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<Pending> runBatch(std::shared_ptr<const sql::Batch> batch, SessionState& session,
+                                Catalog& catalog, const InUse& inUse, tds::TokenWriter& out) {
+    if (batch->error) {
+        // Syntax errors come from the recogniser, in English.
+        out.message(
+            serverMessage(batch->error->number, batch->error->severity, batch->error->text));
+        out.done(tds::done::Error, 0, 0);
+        return std::nullopt;
     }
+    if (batch->statements.isEmpty()) {
+        out.done(tds::done::Final, 0, 0);
+        return std::nullopt;
+    }
+    return runFrom(std::move(batch), 0, session, catalog, inUse, out);
 }
 
 } // namespace engine

@@ -12,6 +12,8 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+#include <optional>
 
 namespace engine {
 
@@ -21,6 +23,8 @@ struct SessionState {
     bool sysadmin = false;
     QStringList deny;
     bool viewAnyDatabase = true; // else: master, tempdb and its own databases
+    QStringList permissions;     // server permissions granted, upper case
+    QStringList roles;           // fixed server roles besides sysadmin
     QString database = QStringLiteral("master");
     QString isolationLevel = QStringLiteral("READ COMMITTED");
     QString language = QStringLiteral("us_english");
@@ -31,8 +35,18 @@ struct SessionState {
 // has the database in use.
 using InUse = std::function<bool(const DatabaseEntry&)>;
 
-void runBatch(const sql::Batch& batch, SessionState& session, Catalog& catalog, const InUse& inUse,
-              tds::TokenWriter& out);
+// A statement that takes time on the server (a DROP DATABASE of a database
+// whose state says so): the batch stops at it.  After durationMs, resume()
+// ends it and runs the rest of the batch, writing their tokens; a batch
+// given up instead (an attention) leaves the statement undone.
+struct Pending {
+    int durationMs = 0;
+    LiveRequest request; // what sys.dm_exec_requests shows meanwhile
+    std::function<std::optional<Pending>(tds::TokenWriter&)> resume;
+};
+
+std::optional<Pending> runBatch(std::shared_ptr<const sql::Batch> batch, SessionState& session,
+                                Catalog& catalog, const InUse& inUse, tds::TokenWriter& out);
 
 // A message as this server sends it (its name, state 1, line 1).
 tds::ServerMessage serverMessage(int number, int severity, const QString& text, int state = 1);

@@ -26,6 +26,8 @@ const QList<Text>& texts() {
          "de la lista de selección."},
         {137, nullptr, "Must declare the scalar variable \"@@%1\".",
          "Debe declarar la variable escalar \"@@%1\"."},
+        {174, nullptr, "The %1 function requires %2 argument(s).",
+         "La función %1 requiere %2 argumentos."},
         {207, nullptr, "Invalid column name '%1'.", "El nombre de columna '%1' no es válido."},
         {208, nullptr, "Invalid object name '%1'.", "El nombre de objeto '%1' no es válido."},
         {229, nullptr,

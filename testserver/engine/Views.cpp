@@ -6,6 +6,7 @@
 #include <QTimeZone>
 #include <QUuid>
 
+#include <array>
 #include <memory>
 
 namespace engine {
@@ -72,21 +73,21 @@ struct DbRow {
     const state::Database* details; // null for a system database
 };
 
-// The system databases' files, as SQL Server names them.
-QList<state::DatabaseFile> systemFiles(const QString& name) {
-    static const QHash<QString, std::pair<QString, QString>> names = {
-        {"master", {"master", "mastlog"}},
-        {"tempdb", {"tempdev", "templog"}},
-        {"model", {"modeldev", "modellog"}},
-        {"msdb", {"MSDBData", "MSDBLog"}}};
-    const auto [data, log] = names.value(name);
+// The system databases' files, as SQL Server names them, by the database's
+// id (1 master, 2 tempdb, 3 model, 4 msdb).
+QList<state::DatabaseFile> systemFiles(int id) {
+    static const QHash<int, std::array<QString, 3>> names = {{1, {"master", "master", "mastlog"}},
+                                                             {2, {"tempdb", "tempdev", "templog"}},
+                                                             {3, {"model", "modeldev", "modellog"}},
+                                                             {4, {"msdb", "MSDBData", "MSDBLog"}}};
+    const auto [database, data, log] = names.value(id);
     const QString folder = QStringLiteral("/var/opt/mssql/data/");
-    return {{data, folder + name + QStringLiteral(".mdf"), true, 1024},
+    return {{data, folder + database + QStringLiteral(".mdf"), true, 1024},
             {log, folder + log + QStringLiteral(".ldf"), true, 256}};
 }
 
 QList<state::DatabaseFile> filesOf(const DbRow& r) {
-    return r.details ? state::databaseFiles(*r.details) : systemFiles(r.entry->name);
+    return r.details ? state::databaseFiles(*r.details) : systemFiles(r.entry->id);
 }
 
 QString stateDesc(const DbRow& r) {
@@ -115,19 +116,45 @@ std::int32_t statusBits(const DbRow& r) {
            (r.entry->singleUser ? 4096 : 0);
 }
 
-// A session that holds a database: this one, or one staged in the state.
+// A session with a database in use, or a request running: this one, one of
+// another client of this server running a long statement, or one staged in
+// the state.
 struct Process {
     int spid = 0;
     int dbid = 0;
     QString login;
     QString host;
     QString program;
-    const state::RunningRequest* running = nullptr;
+    QString cmd;                                  // sysprocesses' cmd
+    std::optional<state::RunningRequest> running; // a request running now
 };
+
+// A login sees every session with VIEW SERVER STATE (on SQL Server 2000,
+// always), else its own alone.
+bool seesEverySession(const Catalog& catalog, const SessionState& session) {
+    return session.sysadmin || session.permissions.contains(QStringLiteral("VIEW SERVER STATE")) ||
+           catalog.product().parts.major < 9;
+}
 
 QList<Process> processes(const Catalog& catalog, const SessionState& session) {
     const DatabaseEntry* own = catalog.find(session.database);
-    QList<Process> rows{{session.spid, own ? own->id : 1, session.login, {}, {}, nullptr}};
+    QList<Process> rows{
+        {session.spid, own ? own->id : 1, session.login, {}, {}, QStringLiteral("SELECT"), {}}};
+    if (!seesEverySession(catalog, session)) {
+        return rows;
+    }
+    for (const LiveRequest& r : catalog.liveRequests()) {
+        if (r.spid != session.spid) {
+            rows.append({r.spid,
+                         r.databaseId,
+                         r.login,
+                         {},
+                         {},
+                         r.command,
+                         state::RunningRequest{r.command, r.percent}});
+        }
+    }
+    const QString idle = QStringLiteral("AWAITING COMMAND");
     int spid = 1000; // above this server's own session numbers
     for (const DatabaseEntry& e : catalog.databases()) {
         const state::Database* d = catalog.details(e);
@@ -135,14 +162,19 @@ QList<Process> processes(const Catalog& catalog, const SessionState& session) {
             continue;
         }
         if (d->inUse) {
-            rows.append({spid++, e.id, QStringLiteral("sa"), {}, {}, nullptr});
+            rows.append({spid++, e.id, QStringLiteral("sa"), {}, {}, idle, {}});
         }
         for (const state::HoldingSession& h : d->sessions) {
-            rows.append({spid++, e.id, h.login, h.host, h.program, nullptr});
+            rows.append({spid++, e.id, h.login, h.host, h.program, idle, {}});
         }
         if (d->running) {
-            rows.append(
-                {spid++, e.id, QStringLiteral("sa"), {}, QStringLiteral("SQLCMD"), &*d->running});
+            rows.append({spid++,
+                         e.id,
+                         QStringLiteral("sa"),
+                         {},
+                         QStringLiteral("SQLCMD"),
+                         d->running->command,
+                         d->running});
         }
     }
     return rows;
@@ -261,7 +293,8 @@ private:
         const bool all = !onlyVisible || session_.viewAnyDatabase || session_.sysadmin;
         for (const DatabaseEntry& e : catalog_.databases()) {
             const DbRow r{&e, catalog_.details(e)};
-            if (all || e.name == u"master" || e.name == u"tempdb" || owns(r)) {
+            constexpr int kMaster = 1, kTempdb = 2;
+            if (all || e.id == kMaster || e.id == kTempdb || owns(r)) {
                 rows.append(r);
             }
         }
@@ -279,6 +312,13 @@ private:
             .column(u"category", Type::Int, 0, true,
                     [](const DbRow& r) {
                         return Value{std::int32_t(r.details && r.details->replicated ? 1 : 0)};
+                    })
+            // The owner's login in place of its security id: SUSER_SNAME(sid)
+            // gives it back.
+            .column(u"sid", Type::NVarChar, 128, true,
+                    [](const DbRow& r) {
+                        return text(r.details && r.details->owner ? *r.details->owner
+                                                                  : QStringLiteral("sa"));
                     })
             .done({"name", "dbid"});
     }
@@ -369,12 +409,14 @@ private:
                     [](const Process& p) { return padded(p.host, 128); })
             .column(u"program_name", Type::NVarChar, 128, false,
                     [](const Process& p) { return padded(p.program, 128); })
+            .column(u"cmd", Type::NVarChar, 16, false,
+                    [](const Process& p) { return padded(p.cmd, 16); })
             .done({"spid", "dbid", "loginame", "hostname", "program_name"}, false);
     }
 
     View requests() const {
         QList<Process> running = processes(catalog_, session_);
-        running.removeIf([](const Process& p) { return p.running == nullptr; });
+        running.removeIf([](const Process& p) { return !p.running; });
         return Builder<Process>(QStringLiteral("dm_exec_requests"), running)
             .column(u"session_id", Type::SmallInt, 0, false,
                     [](const Process& p) { return Value{std::int32_t(p.spid)}; })

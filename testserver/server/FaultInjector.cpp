@@ -96,6 +96,17 @@ bool FaultInjector::act(const state::Fault& fault, FaultStage stage,
         resume();
         connection_.closeGracefully();
         return false;
+    case FaultAction::LoseLink: {
+        // The link goes down while the batch runs; the server goes on with
+        // it, as SQL Server goes on with a DROP whose client has gone.
+        QPointer<FaultInjector> self(this);
+        QTimer::singleShot(fault.ms, this, [self] {
+            if (self) {
+                self->connection_.loseLink();
+            }
+        });
+        return true;
+    }
     case FaultAction::Refuse:
         break; // the listener's business
     }

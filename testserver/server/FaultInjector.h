@@ -38,6 +38,8 @@ public:
     virtual void resumeRequests() = 0;
     // From now on nothing more reaches the client.
     virtual void mute() = 0;
+    // The link goes down now; the work the connection started goes on.
+    virtual void loseLink() = 0;
 };
 
 class FaultInjector : public QObject {

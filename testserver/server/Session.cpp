@@ -73,8 +73,19 @@ Session::Session(QTcpSocket* socket, int spid, SessionHost& host, QObject* paren
             return;
         }
         stage_ = Stage::Closed;
-        emit finished(this);
+        endConnection();
     });
+    pendingTimer_.setSingleShot(true);
+    connect(&pendingTimer_, &QTimer::timeout, this, &Session::finishPending);
+}
+
+void Session::endConnection() {
+    // A statement still running goes on to its end, as on SQL Server.
+    if (pending_) {
+        endWhenDone_ = true;
+        return;
+    }
+    emit finished(this);
 }
 
 void Session::start() {
@@ -428,6 +439,8 @@ void Session::handleLogin(const tds::Message& m) {
         state_.sysadmin = account->sysadmin;
         state_.deny = account->deny;
         state_.viewAnyDatabase = account->viewAnyDatabase;
+        state_.permissions = account->permissions;
+        state_.roles = account->roles;
         state_.database = db->name;
         packetSize_ = login.packetSize == 0 ? InitialPacketSize
                                             : std::clamp<std::size_t>(login.packetSize, 512,
@@ -476,12 +489,43 @@ void Session::handleBatch(const tds::Message& m) {
 }
 
 void Session::runStatements(const QString& text) {
-    const sql::Batch batch = sql::parseBatch(text);
-    tds::TokenWriter w(tdsVersion_);
-    engine::runBatch(
-        batch, state_, host_.catalog(),
-        [this](const engine::DatabaseEntry& db) { return host_.inUse(db); }, w);
-    sendRows(w);
+    pendingOut_ = tds::TokenWriter(tdsVersion_);
+    continueBatch(engine::runBatch(
+        std::make_shared<const sql::Batch>(sql::parseBatch(text)), state_, host_.catalog(),
+        [this](const engine::DatabaseEntry& db) { return host_.inUse(db); }, pendingOut_));
+}
+
+void Session::continueBatch(std::optional<engine::Pending> pending) {
+    pending_ = std::move(pending);
+    if (!pending_) {
+        sendRows(pendingOut_);
+        return;
+    }
+    host_.catalog().startRequest(pending_->request);
+    pendingTimer_.start(pending_->durationMs);
+}
+
+void Session::finishPending() {
+    host_.catalog().endRequest(state_.spid);
+    const auto resume = std::move(pending_->resume);
+    pending_.reset();
+    continueBatch(resume(pendingOut_));
+    if (!pending_ && endWhenDone_) {
+        endWhenDone_ = false;
+        emit finished(this);
+    }
+}
+
+void Session::loseLink() {
+    logRequest(QStringLiteral("linkLost"));
+    muted_ = true;
+    if (socket_) {
+        socket_->abort();
+    }
+    if (stage_ != Stage::Closed) {
+        stage_ = Stage::Closed;
+        endConnection();
+    }
 }
 
 namespace {
@@ -567,6 +611,13 @@ void Session::handleRpc(const tds::Message& m) {
 
 void Session::handleAttention() {
     logRequest(QStringLiteral("attention"));
+    // A long statement given up: nothing of it happens.
+    if (pending_) {
+        pendingTimer_.stop();
+        host_.catalog().endRequest(state_.spid);
+        pending_.reset();
+        pendingOut_ = tds::TokenWriter(tdsVersion_);
+    }
     tds::TokenWriter w(tdsVersion_ ? tdsVersion_ : tds::version::V7_1);
     w.done(tds::done::Attention, 0, 0);
     sendResult(w.take());
@@ -629,7 +680,7 @@ void Session::rejectInput(const QString& why) {
     if (socket_) {
         socket_->abort();
     }
-    emit finished(this);
+    endConnection();
 }
 
 void Session::closeGracefully() {
@@ -640,7 +691,7 @@ void Session::closeGracefully() {
     if (socket_) {
         socket_->disconnectFromHost(); // sends what is queued first
         if (socket_->state() == QAbstractSocket::UnconnectedState) {
-            emit finished(this);
+            endConnection();
         }
     }
 }

@@ -18,6 +18,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -105,6 +106,12 @@ private:
     void answerCancelledQuery() override;
     void resumeRequests() override { onReadyRead(); }
     void mute() override { muted_ = true; }
+    void loseLink() override;
+    // A long statement of the batch running: its request is shown, and its
+    // end (or an attention) goes on with the batch.
+    void continueBatch(std::optional<engine::Pending> pending);
+    void finishPending();
+    void endConnection();
     void logRequest(const QString& kind, QJsonObject extra = {});
     QJsonObject baseEntry(const QString& kind) const;
     void startTiming(const QString& kind);
@@ -126,6 +133,11 @@ private:
     bool received_ = false;           // the client has sent a byte
     bool tlsHandshaken_ = false;
     bool tlsRecords_ = false; // the socket carries TLS records now
+    std::optional<engine::Pending> pending_;
+    tds::TokenWriter pendingOut_{0};
+    QTimer pendingTimer_;
+    // The link went down while a statement ran: the session ends with it.
+    bool endWhenDone_ = false;
     QElapsedTimer timer_;
     QString timedKind_;
     qint64 timedBytes_ = 0;

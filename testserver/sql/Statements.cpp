@@ -626,6 +626,17 @@ private:
             }
         } else if (upper == QLatin1String("ERROR_NUMBER")) {
             e.kind = Expr::Kind::ErrorNumber;
+        } else if (upper == QLatin1String("HAS_PERMS_BY_NAME") ||
+                   upper == QLatin1String("IS_SRVROLEMEMBER") ||
+                   upper == QLatin1String("SUSER_SNAME")) {
+            e.kind = upper == QLatin1String("HAS_PERMS_BY_NAME")  ? Expr::Kind::HasPermsByName
+                     : upper == QLatin1String("IS_SRVROLEMEMBER") ? Expr::Kind::IsSrvRoleMember
+                                                                  : Expr::Kind::SuserSname;
+            if (!isPunct(")")) {
+                do {
+                    e.args.push_back(expression());
+                } while (acceptPunct(","));
+            }
         } else {
             throw ParseFailure{SyntaxError{
                 195, 15,

@@ -14,22 +14,26 @@
 #include <optional>
 #include <utility>
 #include <variant>
+#include <vector>
 
 namespace sql {
 
 // A scalar expression in a select list.
 struct Expr {
     enum class Kind {
-        ServerProperty, // SERVERPROPERTY('name'): text = the property name
-        GlobalVariable, // @@VERSION ...: text = the name without "@@", upper case
-        DbName,         // DB_NAME() or DB_NAME(arg)
-        DbId,           // DB_ID() or DB_ID('name')
-        Column,         // a column of the FROM object: text = its name, "alias.name" qualified
-        Star,           // *
-        Integer,        // number
-        String,         // 'text' or N'text'
-        Null,           // NULL
-        ErrorNumber,    // ERROR_NUMBER(), inside a CATCH block
+        ServerProperty,  // SERVERPROPERTY('name'): text = the property name
+        GlobalVariable,  // @@VERSION ...: text = the name without "@@", upper case
+        DbName,          // DB_NAME() or DB_NAME(arg)
+        DbId,            // DB_ID() or DB_ID('name')
+        Column,          // a column of the FROM object: text = its name, "alias.name" qualified
+        Star,            // *
+        Integer,         // number
+        String,          // 'text' or N'text'
+        Null,            // NULL
+        ErrorNumber,     // ERROR_NUMBER(), inside a CATCH block
+        HasPermsByName,  // HAS_PERMS_BY_NAME(securable, class, permission): args
+        IsSrvRoleMember, // IS_SRVROLEMEMBER('role'): args
+        SuserSname,      // SUSER_SNAME() or SUSER_SNAME(column): args
     };
     Kind kind = Kind::Integer;
     QString text;
@@ -38,6 +42,8 @@ struct Expr {
     std::optional<Kind> argKind;
     QString argText;
     qint64 argNumber = 0;
+    // The arguments of the functions that take expressions.
+    std::vector<Expr> args;
 };
 
 struct SelectItem {

@@ -64,6 +64,24 @@ int optionalCount(const QJsonObject& o, const QString& key, const QString& where
     return static_cast<int>(d);
 }
 
+// An array of texts, or none.
+QStringList optionalNames(const QJsonObject& o, const QString& key, const QString& where) {
+    QStringList names;
+    if (!o.contains(key)) {
+        return names;
+    }
+    if (!o.value(key).isArray()) {
+        throw Invalid{QStringLiteral("\"%1\" in %2 must be an array of names").arg(key, where)};
+    }
+    for (const QJsonValue& v : o.value(key).toArray()) {
+        if (!v.isString()) {
+            throw Invalid{QStringLiteral("\"%1\" in %2 must be an array of names").arg(key, where)};
+        }
+        names.append(v.toString());
+    }
+    return names;
+}
+
 QJsonArray requiredArray(const QJsonObject& o, const QString& key) {
     const QJsonValue v = o.value(key);
     if (!v.isArray()) {
@@ -82,7 +100,7 @@ QJsonObject objectAt(const QJsonArray& a, qsizetype i, const QString& where) {
 Login parseLogin(const QJsonObject& o, const QString& where) {
     onlyKeys(o,
              {"name", "password", "sysadmin", "deny", "defaultDatabase", "viewAnyDatabase",
-              "integrated"},
+              "integrated", "permissions", "roles"},
              where);
     Login l;
     l.name = requiredString(o, "name", where);
@@ -110,17 +128,24 @@ Login parseLogin(const QJsonObject& o, const QString& where) {
     if (l.name.isEmpty() || l.name.size() > MaxNameLength) {
         throw Invalid{QStringLiteral("%1 needs a name of 1 to 128 characters").arg(where)};
     }
-    if (o.contains("deny")) {
-        if (!o.value("deny").isArray()) {
-            throw Invalid{QStringLiteral("\"deny\" in %1 must be an array of names").arg(where)};
+    l.deny = optionalNames(o, "deny", where);
+    for (const QString& p : optionalNames(o, "permissions", where)) {
+        static const QStringList known = {"ALTER ANY DATABASE", "VIEW SERVER STATE",
+                                          "CREATE ANY DATABASE"};
+        if (!known.contains(p.toUpper())) {
+            throw Invalid{QStringLiteral("%1: \"%2\" is not a permission this server grants; it "
+                                         "knows %3")
+                              .arg(where, p, known.join(QStringLiteral(", ")))};
         }
-        for (const QJsonValue& v : o.value("deny").toArray()) {
-            if (!v.isString()) {
-                throw Invalid{
-                    QStringLiteral("\"deny\" in %1 must be an array of names").arg(where)};
-            }
-            l.deny.append(v.toString());
+        l.permissions.append(p.toUpper());
+    }
+    for (const QString& r : optionalNames(o, "roles", where)) {
+        if (r.compare(u"dbcreator", Qt::CaseInsensitive) != 0) {
+            throw Invalid{QStringLiteral("%1: \"%2\" is not a server role this server knows "
+                                         "besides \"sysadmin\" (dbcreator)")
+                              .arg(where, r)};
         }
+        l.roles.append(r.toLower());
     }
     return l;
 }
@@ -136,10 +161,10 @@ const QList<std::pair<FaultStage, QString>>& stageNames() {
 
 const QList<std::pair<FaultAction, QString>>& actionNames() {
     static const QList<std::pair<FaultAction, QString>> names = {
-        {FaultAction::Refuse, "refuse"},        {FaultAction::Close, "close"},
-        {FaultAction::Delay, "delay"},          {FaultAction::Garbage, "garbage"},
-        {FaultAction::Stall, "stall"},          {FaultAction::Trickle, "trickle"},
-        {FaultAction::LoseAnswer, "loseAnswer"}};
+        {FaultAction::Refuse, "refuse"},         {FaultAction::Close, "close"},
+        {FaultAction::Delay, "delay"},           {FaultAction::Garbage, "garbage"},
+        {FaultAction::Stall, "stall"},           {FaultAction::Trickle, "trickle"},
+        {FaultAction::LoseAnswer, "loseAnswer"}, {FaultAction::LoseLink, "loseLink"}};
     return names;
 }
 
@@ -365,7 +390,7 @@ Database parseDatabase(const QJsonObject& o, const QString& where) {
     onlyKeys(o,
              {"name", "inUse", "sessions", "owner", "singleUser", "replicated", "state",
               "restrictedUser", "snapshotOf", "mirrored", "availabilityGroup", "logShipping",
-              "files", "backups", "created", "running", "slotTaker"},
+              "files", "backups", "created", "running", "slotTaker", "dbOwners", "dropTakes"},
              where);
     Database d;
     d.name = requiredString(o, "name", where);
@@ -385,6 +410,8 @@ Database parseDatabase(const QJsonObject& o, const QString& where) {
     if (o.contains("owner")) {
         d.owner = requiredString(o, "owner", where);
     }
+    d.dbOwners = optionalNames(o, "dbOwners", where);
+    d.dropTakesMs = optionalCount(o, "dropTakes", where);
     parseConditions(o, d, where);
     return d;
 }
@@ -508,10 +535,24 @@ ServerState parse(const QByteArray& json) {
     const QJsonObject top = doc.object();
     onlyKeys(top,
              {"version", "collation", "instance", "logins", "databases", "faults", "encryption",
-              "certificate", "key", "tls13", "kerberos", "routing"},
+              "certificate", "key", "tls13", "kerberos", "routing", "systemNames"},
              QStringLiteral("the state"));
     ServerState s;
     s.version = requiredString(top, "version", QStringLiteral("the state"));
+    s.systemNames = systemDatabases();
+    if (top.contains("systemNames")) {
+        s.systemNames = optionalNames(top, "systemNames", QStringLiteral("the state"));
+        QSet<QString> distinct;
+        for (const QString& n : s.systemNames) {
+            distinct.insert(n.toCaseFolded());
+        }
+        if (s.systemNames.size() != 4 || distinct.size() != 4 ||
+            std::any_of(s.systemNames.begin(), s.systemNames.end(),
+                        [](const QString& n) { return n.isEmpty() || n.size() > MaxNameLength; })) {
+            throw Invalid{QStringLiteral("\"systemNames\" needs four distinct names of 1 to 128 "
+                                         "characters (master, tempdb, model, msdb)")};
+        }
+    }
     if (top.contains("instance")) {
         s.instance = requiredString(top, "instance", QStringLiteral("the state"));
         static const QRegularExpression instancePattern(
@@ -558,7 +599,13 @@ ServerState parse(const QByteArray& json) {
         if (d.owner && !loginNames.contains(d.owner->toCaseFolded())) {
             throw Invalid{QStringLiteral("%1 names an owner that is not a login").arg(where)};
         }
-        const bool systemName = systemDatabases().contains(d.name, Qt::CaseInsensitive);
+        for (const QString& owner : d.dbOwners) {
+            if (!loginNames.contains(owner.toCaseFolded())) {
+                throw Invalid{QStringLiteral("%1: \"dbOwners\" names \"%2\", which is not a login")
+                                  .arg(where, owner)};
+            }
+        }
+        const bool systemName = s.systemNames.contains(d.name, Qt::CaseInsensitive);
         if (systemName || dbNames.contains(nameKey(d.name))) {
             throw Invalid{QStringLiteral("database \"%1\" is listed twice or is a system database")
                               .arg(d.name)};
@@ -761,6 +808,12 @@ QByteArray serializeState(const ServerState& s) {
         if (!l.viewAnyDatabase) {
             o.insert("viewAnyDatabase", false);
         }
+        if (!l.permissions.isEmpty()) {
+            o.insert("permissions", QJsonArray::fromStringList(l.permissions));
+        }
+        if (!l.roles.isEmpty()) {
+            o.insert("roles", QJsonArray::fromStringList(l.roles));
+        }
         logins.append(o);
     }
     QJsonArray dbs;
@@ -785,12 +838,21 @@ QByteArray serializeState(const ServerState& s) {
         if (d.replicated) {
             o.insert("replicated", true);
         }
+        if (!d.dbOwners.isEmpty()) {
+            o.insert("dbOwners", QJsonArray::fromStringList(d.dbOwners));
+        }
+        if (d.dropTakesMs) {
+            o.insert("dropTakes", d.dropTakesMs);
+        }
         insertConditions(o, d);
         dbs.append(o);
     }
     QJsonObject top{{"version", s.version}, {"logins", logins}, {"databases", dbs}};
     if (!s.instance.isEmpty()) {
         top.insert("instance", s.instance);
+    }
+    if (s.systemNames != systemDatabases()) {
+        top.insert("systemNames", QJsonArray::fromStringList(s.systemNames));
     }
     if (s.collation.name() != QLatin1String(Collation::DefaultName)) {
         top.insert("collation", s.collation.name());

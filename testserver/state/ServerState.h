@@ -28,6 +28,11 @@ struct Login {
     // A Windows login (DOMINIO\\alicia), taken with a Kerberos ticket of
     // the matching principal (alicia@REALM); it has no password.
     bool integrated = false;
+    // Server permissions granted ("ALTER ANY DATABASE", "VIEW SERVER STATE",
+    // "CREATE ANY DATABASE"), in upper case, and fixed server roles besides
+    // sysadmin ("dbcreator").
+    QStringList permissions;
+    QStringList roles;
 };
 
 // What the server needs to accept Kerberos logins: its keytab, and the
@@ -114,6 +119,11 @@ struct Database {
     std::optional<RunningRequest> running; // holds the database as a session does
     // Enters the database the moment it becomes single-user, taking the slot.
     std::optional<HoldingSession> slotTaker;
+    // Logins in the database's db_owner role, besides its owner.
+    QStringList dbOwners;
+    // How long a DROP DATABASE of it runs, in ms: sys.dm_exec_requests and
+    // sysprocesses show the dropping session's request meanwhile.
+    int dropTakesMs = 0;
 };
 
 // When the database was made: the state file's date, or one fixed date.
@@ -127,8 +137,10 @@ QList<DatabaseFile> databaseFiles(const Database& d);
 // batch, or inside a result with more than `after` rows.
 enum class FaultStage { Connect, Prelogin, Login, Query, Rows };
 // LoseAnswer (query stage): the batch runs in full, then the connection is
-// closed before any of its answer is sent.
-enum class FaultAction { Refuse, Close, Delay, Garbage, Stall, Trickle, LoseAnswer };
+// closed before any of its answer is sent.  LoseLink (query stage): the
+// connection is closed `ms` after the batch arrived, while the batch goes on
+// to its end.
+enum class FaultAction { Refuse, Close, Delay, Garbage, Stall, Trickle, LoseAnswer, LoseLink };
 
 // The names the state file and the request log use.
 QString faultStageName(FaultStage stage);
@@ -169,9 +181,16 @@ struct Routing {
     int port = 0;
 };
 
+// The system databases' own names, which they have with ids 1 to 4 unless
+// the state gives them others.
+const QStringList& systemDatabases();
+
 struct ServerState {
     QString version;
     Collation collation;
+    // The four system databases (ids 1 to 4), by the names SQL Server gives
+    // them unless the state says otherwise.
+    QStringList systemNames = systemDatabases();
     QString instance; // empty: the default instance, no Browser
     QList<Login> logins;
     QList<Database> databases;
@@ -182,9 +201,6 @@ struct ServerState {
 };
 
 constexpr int MaxNameLength = 128;
-
-// The system databases, which always exist with ids 1 to 4.
-const QStringList& systemDatabases();
 
 std::optional<ServerState> parseState(const QByteArray& json, QString& error);
 QByteArray serializeState(const ServerState& s);

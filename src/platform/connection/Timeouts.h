@@ -2,7 +2,8 @@
 // How long a call waits for a silent server, as the client libraries this
 // tool stands in for did: a login gives up after 15 s, a statement after
 // 30 s without an answer.  A statement that must not be cut short (a drop,
-// which the server may still complete) waits without limit.
+// which the server may still complete) waits without limit; when its answer
+// is lost, the server is watched for 60 s more while it still runs it.
 //
 // At a statement's time-out the driver asks the server to cancel and waits
 // once more as long for the acknowledgement before it drops the link, so
@@ -16,9 +17,11 @@ namespace connection {
 struct Timeouts {
     std::chrono::seconds login;
     std::chrono::seconds query;
+    std::chrono::seconds stillRunning;
 };
 
-inline constexpr Timeouts kTimeouts{std::chrono::seconds(15), std::chrono::seconds(30)};
+inline constexpr Timeouts kTimeouts{std::chrono::seconds(15), std::chrono::seconds(30),
+                                    std::chrono::seconds(60)};
 
 // The time-outs in force: kTimeouts, unless a test shortened them.
 Timeouts timeouts();

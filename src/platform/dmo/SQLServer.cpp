@@ -16,6 +16,7 @@ namespace detail {
 // taken from it.
 struct Session {
     std::unique_ptr<connection::Link> link;
+    std::optional<std::int32_t> processId; // known once read
 
     bool isConnected() const { return link != nullptr; }
     odbc::Connection& connected() {
@@ -133,9 +134,16 @@ Databases::iterator Databases::begin() const { return iterator(session_); }
 
 Database Databases::Item(const QString& name) const {
     QStringList names;
-    for (const Database& database : *this) {
-        names << database.Name();
-    }
+    guarded([&] {
+        odbc::Statement rows(session_->connected());
+        rows.execute(QStringLiteral(
+            "SELECT name, @@SPID AS spid FROM master.dbo.sysdatabases ORDER BY name"));
+        while (rows.fetch()) {
+            names << rows.text(1).value_or(QString());
+            session_->processId = static_cast<std::int32_t>(rows.integer(2).value_or(0));
+        }
+        rows.finishResults();
+    });
     return Database(session_, matchingName(names, name));
 }
 
@@ -179,6 +187,38 @@ std::int32_t SQLServer::VersionMajor() const {
 
 Databases SQLServer::Databases() const { return dmo::Databases(session_); }
 
-void SQLServer::DisConnect() { session_->link.reset(); }
+std::int32_t SQLServer::ProcessID() const {
+    if (!session_->processId) {
+        const QueryResults r = ExecuteWithResults(QStringLiteral("SELECT @@SPID"));
+        session_->processId =
+            r.rows.isEmpty() ? 0 : r.rows.first().value(0).value_or(QString()).toInt();
+    }
+    return *session_->processId;
+}
+
+QueryResults SQLServer::ExecuteWithResults(const QString& command) const {
+    return guarded([&] {
+        odbc::Statement statement(session_->connected());
+        statement.execute(command);
+        QueryResults results;
+        for (SQLSMALLINT i = 1; i <= statement.columnCount(); ++i) {
+            results.columns << statement.column(static_cast<SQLUSMALLINT>(i)).name;
+        }
+        while (statement.fetch()) {
+            QList<std::optional<QString>> row;
+            for (qsizetype i = 1; i <= results.columns.size(); ++i) {
+                row << statement.text(static_cast<SQLUSMALLINT>(i));
+            }
+            results.rows << row;
+        }
+        statement.finishResults();
+        return results;
+    });
+}
+
+void SQLServer::DisConnect() {
+    session_->link.reset();
+    session_->processId.reset();
+}
 
 } // namespace dmo

@@ -9,6 +9,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <iterator>
@@ -24,6 +25,13 @@ namespace dmo {
 namespace detail {
 struct Session;
 }
+
+// The rows of a statement run by ExecuteWithResults, every value as text
+// (none for NULL).
+struct QueryResults {
+    QStringList columns;
+    QList<QList<std::optional<QString>>> rows;
+};
 
 // A session that has a database in use, as the server lists it.
 struct UsingSession {
@@ -86,7 +94,10 @@ public:
     iterator begin() const;
     std::default_sentinel_t end() const { return {}; }
 
-    // The database of that name, matched as NameMatch.h says.
+    // The database of that name, matched as NameMatch.h says.  The list it
+    // matches in also tells the server process of the connection
+    // (SQLServer::ProcessID), which a statement that changes the server may
+    // need known before it is sent.
     Database Item(const QString& name) const;
 
 private:
@@ -114,7 +125,12 @@ public:
     void Connect(const QString& serverName, const std::optional<QString>& login = std::nullopt,
                  const std::optional<QString>& password = std::nullopt);
     std::int32_t VersionMajor() const;
+    // The server process (@@SPID) of the connection: the statements it runs
+    // show under it in sys.dm_exec_requests.
+    std::int32_t ProcessID() const;
     dmo::Databases Databases() const;
+    // Runs a statement and reads every row of its first result.
+    QueryResults ExecuteWithResults(const QString& command) const;
     void DisConnect();
 
 private:
