@@ -111,13 +111,23 @@ TEST(ServerState, ReadsAndWritesBackTheConditionsOfADatabase) {
                   "roles": ["dbcreator"]}],
       "databases": [
         {"name": "Ventas", "state": "RESTORING", "restrictedUser": true, "mirrored": true,
-         "dbOwners": ["consulta"], "dropTakes": 2000,
+         "dbOwners": ["consulta"], "dropTakes": 2000, "backupOperators": ["consulta"],
+         "backupTakes": 0, "backupFault": {"kind": "diskFull", "atPercent": 40},
+         "encrypted": true,
          "logShipping": "primary", "availabilityGroup": {"name": "GA_Ventas", "role": "SECONDARY"},
          "files": [{"name": "Ventas", "physical": "/d/Ventas.mdf", "state": "OFFLINE", "size": 8}],
-         "backups": [{"finished": "2026-11-30T22:15:03.250", "type": "L", "device": "/b/V.trn"}],
+         "backups": [{"finished": "2026-11-30T22:15:03.250", "type": "L", "device": "/b/V.trn"},
+                     {"finished": "2026-12-01T10:00:00", "type": "D", "device": "/b/V.bak",
+                      "name": "Tarvelo 1", "description": "final", "position": 2,
+                      "started": "2026-12-01T09:59:58", "size": 8404992,
+                      "compressedSize": 2101248, "checksums": true, "copyOnly": true}],
          "running": {"command": "BACKUP LOG", "percent": 42.5},
          "slotTaker": {"login": "ana", "host": "PC-ANA", "program": "Excel"}},
-        {"name": "Ventas_foto", "snapshotOf": "ventas", "state": "OFFLINE"}]})";
+        {"name": "Ventas_foto", "snapshotOf": "ventas", "state": "OFFLINE"}],
+      "edition": "Azure SQL Managed Instance", "backupFolder": "/srv/copias",
+      "backupHistory": [{"database": "Vieja", "databaseCreated": "2020-01-01T00:00:00",
+                         "finished": "2025-01-01T00:00:00", "type": "D", "device": "/b/Vieja.bak",
+                         "damaged": true}]})";
     QString error;
     const auto s = parseState(json, error);
     ASSERT_TRUE(s) << error.toStdString();
@@ -127,9 +137,23 @@ TEST(ServerState, ReadsAndWritesBackTheConditionsOfADatabase) {
     EXPECT_EQ(d.logShipping, LogShipping::Primary);
     EXPECT_EQ(d.availabilityGroup, (AvailabilityGroup{"GA_Ventas", false}));
     EXPECT_EQ(databaseFiles(d), (QList<DatabaseFile>{{"Ventas", "/d/Ventas.mdf", false, 8}}));
-    ASSERT_EQ(d.backups.size(), 1);
+    ASSERT_EQ(d.backups.size(), 2);
     EXPECT_EQ(d.backups[0].finished.time().msec(), 250);
     EXPECT_EQ(d.backups[0].type, 'L');
+    // Without them: started a second before it finished, 8 MB.
+    EXPECT_EQ(backupStarted(d.backups[0]), d.backups[0].finished.addSecs(-1));
+    EXPECT_EQ(backupSize(d.backups[0]), 8 * 1024 * 1024);
+    EXPECT_EQ(d.backups[1].position, 2);
+    EXPECT_EQ(backupSize(d.backups[1]), 8404992);
+    EXPECT_TRUE(d.backups[1].checksums && d.backups[1].copyOnly && !d.backups[1].damaged);
+    EXPECT_EQ(d.backupOperators, QStringList{"consulta"});
+    EXPECT_EQ(d.backupTakesMs, 0);
+    EXPECT_EQ(d.backupFault, (BackupFault{BackupFault::Kind::DiskFull, 40}));
+    EXPECT_TRUE(d.encrypted);
+    EXPECT_EQ(s->edition, Edition::AzureManagedInstance);
+    EXPECT_EQ(s->backupFolder, "/srv/copias");
+    ASSERT_EQ(s->backupHistory.size(), 1);
+    EXPECT_TRUE(s->backupHistory[0].backup.damaged);
     EXPECT_EQ(d.running, (RunningRequest{"BACKUP LOG", 42.5}));
     EXPECT_EQ(d.slotTaker, (HoldingSession{"ana", "PC-ANA", "Excel"}));
     EXPECT_EQ(d.dbOwners, QStringList{"consulta"});
@@ -182,6 +206,22 @@ TEST(ServerState, RefusesBadConditionsWithAReason) {
         {R"({"name": "A", "slotTaker": {"host": "PC"}})", "login"},
         {R"({"name": "A", "dbOwners": ["nadie"]})", "dbOwners"},
         {R"({"name": "A", "dropTakes": -1})", "dropTakes"},
+        {R"({"name": "A", "backupOperators": ["nadie"]})", "backupOperators"},
+        {R"({"name": "A", "backupTakes": 1.5})", "backupTakes"},
+        {R"({"name": "A", "backupFault": {"kind": "fire"}})", "kind"},
+        {R"({"name": "A", "backupFault": {"kind": "diskFull"}})", "atPercent"},
+        {R"({"name": "A", "backupFault": {"kind": "accessDenied", "atPercent": 5}})", "atPercent"},
+        {R"({"name": "A", "backupFault": {"kind": "damagedPage", "atPercent": 101}})", "atPercent"},
+        {R"({"name": "A", "encrypted": 1})", "encrypted"},
+        {R"({"name": "A", "backups": [{"finished": "2026-11-30T22:15:03", "type": "D",
+                                       "device": "/b", "size": -1}]})",
+         "size"},
+        {R"({"name": "A", "backups": [{"finished": "2026-11-30T22:15:03", "type": "D",
+                                       "device": "/b", "position": 0}]})",
+         "position"},
+        {R"({"name": "A", "backups": [{"finished": "2026-11-30T22:15:03", "type": "D",
+                                       "device": "/b", "copyOnly": "yes"}]})",
+         "copyOnly"},
     };
     for (const auto& [database, reason] : cases) {
         const QByteArray json =
@@ -201,6 +241,19 @@ TEST(ServerState, RefusesBadConditionsWithAReason) {
     EXPECT_TRUE(errorFor(R"({"version": "9.0.1", "logins": [], "databases": [],
                              "faults": [{"stage": "rows", "action": "loseAnswer"}]})")
                     .contains("query stage"));
+    // The server's own keys.
+    const std::pair<const char*, const char*> server[] = {
+        {R"("edition": "Developer Edition")", "edition"},
+        {R"("backupFolder": "copias/")", "backupFolder"},
+        {R"("backupHistory": [{"database": "V", "finished": "2026-11-30T22:15:03",
+                               "type": "D", "device": "/b"}])",
+         "databaseCreated"},
+    };
+    for (const auto& [key, reason] : server) {
+        const QByteArray json =
+            QByteArray(R"({"version": "15.0.1", "logins": [], "databases": [], )") + key + "}";
+        EXPECT_TRUE(errorFor(json).contains(reason)) << key << ": " << errorFor(json).toStdString();
+    }
 }
 
 // Collations: which names are one name, how ORDER BY sorts (accented letters

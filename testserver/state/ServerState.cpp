@@ -210,6 +210,26 @@ const QList<std::pair<DatabaseStatus, QString>>& statusNames() {
     return names;
 }
 
+const QList<std::pair<BackupFault::Kind, QString>>& backupFaultNames() {
+    static const QList<std::pair<BackupFault::Kind, QString>> names = {
+        {BackupFault::Kind::AccessDenied, "accessDenied"},
+        {BackupFault::Kind::DiskFull, "diskFull"},
+        {BackupFault::Kind::DamagedPage, "damagedPage"}};
+    return names;
+}
+
+const QList<std::pair<Edition, QString>>& editionNames() {
+    static const QList<std::pair<Edition, QString>> names = {
+        {Edition::Developer, "Developer"},
+        {Edition::Enterprise, "Enterprise"},
+        {Edition::Standard, "Standard"},
+        {Edition::Web, "Web"},
+        {Edition::Express, "Express"},
+        {Edition::AzureSqlDatabase, "Azure SQL Database"},
+        {Edition::AzureManagedInstance, "Azure SQL Managed Instance"}};
+    return names;
+}
+
 const QList<std::pair<LogShipping, QString>>& logShippingNames() {
     static const QList<std::pair<LogShipping, QString>> names = {
         {LogShipping::Primary, "primary"}, {LogShipping::Secondary, "secondary"}};
@@ -304,29 +324,122 @@ QDateTime parseFinished(const QString& text, const QString& at) {
     return QDateTime(date, time, QTimeZone::utc());
 }
 
+// A whole number from `min` to 2^53 (JSON's exact integers), or none.
+std::optional<qint64> optionalWhole(const QJsonObject& o, const QString& key, qint64 min,
+                                    const QString& where) {
+    const QJsonValue v = o.value(key);
+    if (v.isUndefined()) {
+        return std::nullopt;
+    }
+    const double d = v.toDouble(-1);
+    constexpr double largest = 9007199254740992.0;
+    if (!v.isDouble() || d < static_cast<double>(min) || d > largest ||
+        d != static_cast<double>(static_cast<qint64>(d))) {
+        throw Invalid{QStringLiteral("\"%1\" in %2 must be a whole number from %3 up")
+                          .arg(key, where)
+                          .arg(min)};
+    }
+    return static_cast<qint64>(d);
+}
+
+// An optional text of at most `max` characters.
+std::optional<QString> optionalText(const QJsonObject& o, const QString& key, int max,
+                                    const QString& where) {
+    if (!o.contains(key)) {
+        return std::nullopt;
+    }
+    const QString text = requiredString(o, key, where);
+    if (text.size() > max) {
+        throw Invalid{
+            QStringLiteral("\"%1\" in %2 takes at most %3 characters").arg(key, where).arg(max)};
+    }
+    return text;
+}
+
+Backup parseBackup(const QJsonObject& b, const QString& at, const QStringList& extraKeys = {}) {
+    onlyKeys(b,
+             QStringList{"finished", "type", "device", "databaseCreated", "name", "description",
+                         "position", "started", "size", "compressedSize", "checksums", "copyOnly",
+                         "damaged"} +
+                 extraKeys,
+             at);
+    Backup backup;
+    backup.finished = parseFinished(requiredString(b, "finished", at), at);
+    if (b.contains("databaseCreated")) {
+        backup.databaseCreated = parseFinished(requiredString(b, "databaseCreated", at), at);
+    }
+    const QString type = requiredString(b, "type", at);
+    if (type != u"D" && type != u"I" && type != u"L") {
+        throw Invalid{QStringLiteral("%1 needs a \"type\" of \"D\", \"I\" or \"L\"").arg(at)};
+    }
+    backup.type = static_cast<char>(type.front().unicode());
+    backup.device = requiredString(b, "device", at);
+    if (backup.device.isEmpty() || backup.device.size() > 260) {
+        throw Invalid{QStringLiteral("\"device\" in %1 needs 1 to 260 characters").arg(at)};
+    }
+    backup.name = optionalText(b, "name", MaxNameLength, at);
+    backup.description = optionalText(b, "description", 255, at);
+    if (const auto position = optionalWhole(b, "position", 1, at)) {
+        if (*position > 2147483647) {
+            throw Invalid{QStringLiteral("\"position\" in %1 is too large").arg(at)};
+        }
+        backup.position = static_cast<int>(*position);
+    }
+    if (b.contains("started")) {
+        backup.started = parseFinished(requiredString(b, "started", at), at);
+    }
+    backup.size = optionalWhole(b, "size", 0, at);
+    backup.compressedSize = optionalWhole(b, "compressedSize", 0, at);
+    backup.checksums = optionalBool(b, "checksums", at);
+    backup.copyOnly = optionalBool(b, "copyOnly", at);
+    backup.damaged = optionalBool(b, "damaged", at);
+    return backup;
+}
+
 QList<Backup> parseBackups(const QJsonArray& a, const QString& where) {
     QList<Backup> backups;
     for (qsizetype k = 0; k < a.size(); ++k) {
-        const QString at = QStringLiteral("%1, backup %2").arg(where).arg(k + 1);
-        const QJsonObject b = objectAt(a, k, where + QStringLiteral(", backup"));
-        onlyKeys(b, {"finished", "type", "device", "databaseCreated"}, at);
-        Backup backup;
-        backup.finished = parseFinished(requiredString(b, "finished", at), at);
-        if (b.contains("databaseCreated")) {
-            backup.databaseCreated = parseFinished(requiredString(b, "databaseCreated", at), at);
-        }
-        const QString type = requiredString(b, "type", at);
-        if (type != u"D" && type != u"I" && type != u"L") {
-            throw Invalid{QStringLiteral("%1 needs a \"type\" of \"D\", \"I\" or \"L\"").arg(at)};
-        }
-        backup.type = static_cast<char>(type.front().unicode());
-        backup.device = requiredString(b, "device", at);
-        if (backup.device.isEmpty() || backup.device.size() > 260) {
-            throw Invalid{QStringLiteral("\"device\" in %1 needs 1 to 260 characters").arg(at)};
-        }
-        backups.append(backup);
+        backups.append(parseBackup(objectAt(a, k, where + QStringLiteral(", backup")),
+                                   QStringLiteral("%1, backup %2").arg(where).arg(k + 1)));
     }
     return backups;
+}
+
+// The history of dropped databases: each backup names its database and
+// when that database was made.
+QList<HistoricBackup> parseHistory(const QJsonArray& a) {
+    QList<HistoricBackup> history;
+    for (qsizetype k = 0; k < a.size(); ++k) {
+        const QString at = QStringLiteral("\"backupHistory\" entry %1").arg(k + 1);
+        const QJsonObject o = objectAt(a, k, QStringLiteral("\"backupHistory\" entry"));
+        HistoricBackup h{requiredName(o, "database", at), parseBackup(o, at, {"database"})};
+        if (!h.backup.databaseCreated) {
+            throw Invalid{QStringLiteral("%1 needs \"databaseCreated\"").arg(at)};
+        }
+        history.append(h);
+    }
+    return history;
+}
+
+BackupFault parseBackupFault(const QJsonObject& o, const QString& where) {
+    const QString at = where + QStringLiteral(", \"backupFault\"");
+    onlyKeys(o, {"kind", "atPercent"}, at);
+    BackupFault f;
+    f.kind = valueOf(backupFaultNames(), requiredString(o, "kind", at), QStringLiteral("kind"), at);
+    const bool takesPercent = f.kind != BackupFault::Kind::AccessDenied;
+    if (takesPercent != o.contains("atPercent")) {
+        throw Invalid{QStringLiteral("%1: \"atPercent\" (0 to 100) goes with \"diskFull\" and "
+                                     "\"damagedPage\", and only with them")
+                          .arg(at)};
+    }
+    if (takesPercent) {
+        const double percent = o.value("atPercent").toDouble(-1);
+        if (percent < 0 || percent > 100 || percent != static_cast<int>(percent)) {
+            throw Invalid{QStringLiteral("%1 needs \"atPercent\" from 0 to 100").arg(at)};
+        }
+        f.atPercent = static_cast<int>(percent);
+    }
+    return f;
 }
 
 RunningRequest parseRunning(const QJsonObject& o, const QString& where) {
@@ -387,10 +500,29 @@ void parseConditions(const QJsonObject& o, Database& d, const QString& where) {
 }
 
 Database parseDatabase(const QJsonObject& o, const QString& where) {
-    onlyKeys(o,
-             {"name", "inUse", "sessions", "owner", "singleUser", "replicated", "state",
-              "restrictedUser", "snapshotOf", "mirrored", "availabilityGroup", "logShipping",
-              "files", "backups", "created", "running", "slotTaker", "dbOwners", "dropTakes"},
+    onlyKeys(o, {"name",
+                 "inUse",
+                 "sessions",
+                 "owner",
+                 "singleUser",
+                 "replicated",
+                 "state",
+                 "restrictedUser",
+                 "snapshotOf",
+                 "mirrored",
+                 "availabilityGroup",
+                 "logShipping",
+                 "files",
+                 "backups",
+                 "created",
+                 "running",
+                 "slotTaker",
+                 "dbOwners",
+                 "dropTakes",
+                 "backupOperators",
+                 "backupTakes",
+                 "backupFault",
+                 "encrypted"},
              where);
     Database d;
     d.name = requiredString(o, "name", where);
@@ -412,6 +544,14 @@ Database parseDatabase(const QJsonObject& o, const QString& where) {
     }
     d.dbOwners = optionalNames(o, "dbOwners", where);
     d.dropTakesMs = optionalCount(o, "dropTakes", where);
+    d.backupOperators = optionalNames(o, "backupOperators", where);
+    if (o.contains("backupTakes")) {
+        d.backupTakesMs = optionalCount(o, "backupTakes", where);
+    }
+    if (o.contains("backupFault")) {
+        d.backupFault = parseBackupFault(requiredObject(o, "backupFault", where), where);
+    }
+    d.encrypted = optionalBool(o, "encrypted", where);
     parseConditions(o, d, where);
     return d;
 }
@@ -535,7 +675,8 @@ ServerState parse(const QByteArray& json) {
     const QJsonObject top = doc.object();
     onlyKeys(top,
              {"version", "collation", "instance", "logins", "databases", "faults", "encryption",
-              "certificate", "key", "tls13", "kerberos", "routing", "systemNames"},
+              "certificate", "key", "tls13", "kerberos", "routing", "systemNames", "edition",
+              "backupFolder", "backupHistory"},
              QStringLiteral("the state"));
     ServerState s;
     s.version = requiredString(top, "version", QStringLiteral("the state"));
@@ -599,10 +740,13 @@ ServerState parse(const QByteArray& json) {
         if (d.owner && !loginNames.contains(d.owner->toCaseFolded())) {
             throw Invalid{QStringLiteral("%1 names an owner that is not a login").arg(where)};
         }
-        for (const QString& owner : d.dbOwners) {
-            if (!loginNames.contains(owner.toCaseFolded())) {
-                throw Invalid{QStringLiteral("%1: \"dbOwners\" names \"%2\", which is not a login")
-                                  .arg(where, owner)};
+        for (const auto& [key, members] : {std::pair{"dbOwners", &d.dbOwners},
+                                           std::pair{"backupOperators", &d.backupOperators}}) {
+            for (const QString& login : *members) {
+                if (!loginNames.contains(login.toCaseFolded())) {
+                    throw Invalid{QStringLiteral("%1: \"%2\" names \"%3\", which is not a login")
+                                      .arg(where, QString::fromLatin1(key), login)};
+                }
             }
         }
         const bool systemName = s.systemNames.contains(d.name, Qt::CaseInsensitive);
@@ -635,6 +779,20 @@ ServerState parse(const QByteArray& json) {
         onlyKeys(v.toObject(), {"keytab", "realm"}, where);
         s.kerberos = Kerberos{requiredString(v.toObject(), "keytab", where),
                               requiredString(v.toObject(), "realm", where)};
+    }
+    if (top.contains("edition")) {
+        s.edition = valueOf(editionNames(), requiredString(top, "edition", "the state"),
+                            QStringLiteral("edition"), QStringLiteral("the state"));
+    }
+    if (top.contains("backupFolder")) {
+        s.backupFolder = requiredString(top, "backupFolder", "the state");
+        if (!s.backupFolder.startsWith(u'/') || s.backupFolder.size() > 259) {
+            throw Invalid{QStringLiteral("\"backupFolder\" needs an absolute path of at most "
+                                         "259 characters")};
+        }
+    }
+    if (top.contains("backupHistory")) {
+        s.backupHistory = parseHistory(requiredArray(top, "backupHistory"));
     }
     if (top.contains("routing")) {
         const QJsonValue v = top.value("routing");
@@ -671,6 +829,12 @@ QString faultStageName(FaultStage stage) { return nameOf(stageNames(), stage); }
 QString faultActionName(FaultAction action) { return nameOf(actionNames(), action); }
 
 QString databaseStatusName(DatabaseStatus status) { return nameOf(statusNames(), status); }
+
+QString editionName(Edition edition) { return nameOf(editionNames(), edition); }
+
+QDateTime backupStarted(const Backup& b) { return b.started.value_or(b.finished.addSecs(-1)); }
+
+qint64 backupSize(const Backup& b) { return b.size.value_or(8 * 1024 * 1024); }
 
 QDateTime databaseCreated(const Database& d) {
     return d.created.value_or(QDateTime(QDate(2024, 1, 15), QTime(9, 0), QTimeZone::utc()));
@@ -722,16 +886,45 @@ QString dateTimeText(const QDateTime& t) {
                                       : QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
 }
 
+QJsonObject backupObject(const Backup& b) {
+    QJsonObject o{{"finished", dateTimeText(b.finished)},
+                  {"type", QString(QChar::fromLatin1(b.type))},
+                  {"device", b.device}};
+    if (b.databaseCreated) {
+        o.insert("databaseCreated", dateTimeText(*b.databaseCreated));
+    }
+    if (b.name) {
+        o.insert("name", *b.name);
+    }
+    if (b.description) {
+        o.insert("description", *b.description);
+    }
+    if (b.position) {
+        o.insert("position", *b.position);
+    }
+    if (b.started) {
+        o.insert("started", dateTimeText(*b.started));
+    }
+    if (b.size) {
+        o.insert("size", static_cast<double>(*b.size));
+    }
+    if (b.compressedSize) {
+        o.insert("compressedSize", static_cast<double>(*b.compressedSize));
+    }
+    for (const auto& [key, on] :
+         {std::pair{"checksums", b.checksums}, std::pair{"copyOnly", b.copyOnly},
+          std::pair{"damaged", b.damaged}}) {
+        if (on) {
+            o.insert(QLatin1String(key), true);
+        }
+    }
+    return o;
+}
+
 QJsonArray backupsArray(const QList<Backup>& backups) {
     QJsonArray a;
     for (const Backup& b : backups) {
-        QJsonObject o{{"finished", dateTimeText(b.finished)},
-                      {"type", QString(QChar::fromLatin1(b.type))},
-                      {"device", b.device}};
-        if (b.databaseCreated) {
-            o.insert("databaseCreated", dateTimeText(*b.databaseCreated));
-        }
-        a.append(o);
+        a.append(backupObject(b));
     }
     return a;
 }
@@ -776,6 +969,54 @@ void insertConditions(QJsonObject& o, const Database& d) {
     }
 }
 
+// A database's entry, every key that differs from its default.
+QJsonObject databaseObject(const Database& d) {
+    QJsonObject o{{"name", d.name}};
+    if (d.inUse) {
+        o.insert("inUse", true);
+    }
+    if (!d.sessions.isEmpty()) {
+        QJsonArray held;
+        for (const HoldingSession& h : d.sessions) {
+            held.append(holderObject(h));
+        }
+        o.insert("sessions", held);
+    }
+    if (d.owner) {
+        o.insert("owner", *d.owner);
+    }
+    if (d.singleUser) {
+        o.insert("singleUser", true);
+    }
+    if (d.replicated) {
+        o.insert("replicated", true);
+    }
+    if (!d.dbOwners.isEmpty()) {
+        o.insert("dbOwners", QJsonArray::fromStringList(d.dbOwners));
+    }
+    if (d.dropTakesMs) {
+        o.insert("dropTakes", d.dropTakesMs);
+    }
+    if (!d.backupOperators.isEmpty()) {
+        o.insert("backupOperators", QJsonArray::fromStringList(d.backupOperators));
+    }
+    if (d.backupTakesMs) {
+        o.insert("backupTakes", *d.backupTakesMs);
+    }
+    if (d.backupFault) {
+        QJsonObject f{{"kind", nameOf(backupFaultNames(), d.backupFault->kind)}};
+        if (d.backupFault->kind != BackupFault::Kind::AccessDenied) {
+            f.insert("atPercent", d.backupFault->atPercent);
+        }
+        o.insert("backupFault", f);
+    }
+    if (d.encrypted) {
+        o.insert("encrypted", true);
+    }
+    insertConditions(o, d);
+    return o;
+}
+
 void insertEncryption(QJsonObject& top, const Encryption& e) {
     if (e.mode != EncryptionMode::Off) {
         top.insert("encryption", nameOf(encryptionModeNames(), e.mode));
@@ -818,34 +1059,7 @@ QByteArray serializeState(const ServerState& s) {
     }
     QJsonArray dbs;
     for (const Database& d : s.databases) {
-        QJsonObject o{{"name", d.name}};
-        if (d.inUse) {
-            o.insert("inUse", true);
-        }
-        if (!d.sessions.isEmpty()) {
-            QJsonArray held;
-            for (const HoldingSession& h : d.sessions) {
-                held.append(holderObject(h));
-            }
-            o.insert("sessions", held);
-        }
-        if (d.owner) {
-            o.insert("owner", *d.owner);
-        }
-        if (d.singleUser) {
-            o.insert("singleUser", true);
-        }
-        if (d.replicated) {
-            o.insert("replicated", true);
-        }
-        if (!d.dbOwners.isEmpty()) {
-            o.insert("dbOwners", QJsonArray::fromStringList(d.dbOwners));
-        }
-        if (d.dropTakesMs) {
-            o.insert("dropTakes", d.dropTakesMs);
-        }
-        insertConditions(o, d);
-        dbs.append(o);
+        dbs.append(databaseObject(d));
     }
     QJsonObject top{{"version", s.version}, {"logins", logins}, {"databases", dbs}};
     if (!s.instance.isEmpty()) {
@@ -886,7 +1100,56 @@ QByteArray serializeState(const ServerState& s) {
     if (s.routing) {
         top.insert("routing", QJsonObject{{"host", s.routing->host}, {"port", s.routing->port}});
     }
+    if (s.edition != Edition::Developer) {
+        top.insert("edition", editionName(s.edition));
+    }
+    if (s.backupFolder != QLatin1String(DefaultBackupFolder)) {
+        top.insert("backupFolder", s.backupFolder);
+    }
+    if (!s.backupHistory.isEmpty()) {
+        QJsonArray history;
+        for (const HistoricBackup& h : s.backupHistory) {
+            QJsonObject o = backupObject(h.backup);
+            o.insert("database", h.database);
+            history.append(o);
+        }
+        top.insert("backupHistory", history);
+    }
     return QJsonDocument(top).toJson(QJsonDocument::Indented);
+}
+
+namespace {
+// The keys of a database's entry that belong to the server around it, not
+// to what a backup holds.
+const QStringList& notInImage() {
+    static const QStringList keys = {
+        "inUse",       "sessions",          "running",     "slotTaker",  "dropTakes",
+        "backupTakes", "backupFault",       "backups",     "replicated", "mirrored",
+        "state",       "availabilityGroup", "logShipping", "snapshotOf"};
+    return keys;
+}
+} // namespace
+
+QJsonObject backupImage(const Database& d) {
+    QJsonObject o = databaseObject(d);
+    for (const QString& key : notInImage()) {
+        o.remove(key);
+    }
+    return o;
+}
+
+std::optional<Database> databaseFromImage(const QJsonObject& image, QString& error) {
+    try {
+        for (const QString& key : notInImage()) {
+            if (image.contains(key)) {
+                throw Invalid{QStringLiteral("\"%1\" has no place in a backup").arg(key)};
+            }
+        }
+        return parseDatabase(image, QStringLiteral("the database"));
+    } catch (const Invalid& e) {
+        error = e.why;
+        return std::nullopt;
+    }
 }
 
 std::optional<ServerState> loadState(const QString& path, QString& error) {

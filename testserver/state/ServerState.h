@@ -8,6 +8,7 @@
 #include "Collation.h"
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -90,7 +91,43 @@ struct Backup {
     // When the database backed up was made; none: the database it is kept
     // with.  Another date is the history of an earlier database of that name.
     std::optional<QDateTime> databaseCreated;
+    // backupset's other columns; a staged backup may leave them out (see
+    // backupStarted() and the README for what stands in for them).
+    std::optional<QString> name;
+    std::optional<QString> description;
+    std::optional<int> position;
+    std::optional<QDateTime> started;
+    std::optional<qint64> size; // bytes
+    std::optional<qint64> compressedSize;
+    bool checksums = false;
+    bool copyOnly = false;
+    bool damaged = false;
+    // backup_set_id and media_set_id: given by the catalog when it loads the
+    // state and as backups are made; never written to the file.
+    int setId = 0;
     friend bool operator==(const Backup&, const Backup&) = default;
+};
+
+// When a backup began: as staged, or a second before it finished.
+QDateTime backupStarted(const Backup& b);
+// Its size in bytes: as staged, or 8 MB.
+qint64 backupSize(const Backup& b);
+
+// msdb's history of a database the server no longer has (dropped).
+struct HistoricBackup {
+    QString database;
+    Backup backup; // its databaseCreated always set
+    friend bool operator==(const HistoricBackup&, const HistoricBackup&) = default;
+};
+
+// A backup of the database fails as a real one would: the device refused
+// (3201, access denied), the disk full at `atPercent` (3202), or a damaged
+// page found at `atPercent` when the backup checks pages (3043).
+struct BackupFault {
+    enum class Kind { AccessDenied, DiskFull, DamagedPage };
+    Kind kind = Kind::AccessDenied;
+    int atPercent = 0;
+    friend bool operator==(const BackupFault&, const BackupFault&) = default;
 };
 
 // A request (BACKUP DATABASE, RESTORE DATABASE, ...) running on the database.
@@ -124,7 +161,22 @@ struct Database {
     // How long a DROP DATABASE of it runs, in ms: sys.dm_exec_requests and
     // sysprocesses show the dropping session's request meanwhile.
     int dropTakesMs = 0;
+    // Logins in its db_backupoperator role: they may back it up.
+    QStringList backupOperators;
+    // How long a BACKUP DATABASE of it runs, in ms; none: a short while.
+    std::optional<int> backupTakesMs;
+    std::optional<BackupFault> backupFault;
+    bool encrypted = false; // transparent data encryption: sys.databases.is_encrypted
 };
+
+// The database's entry as a backup set keeps it: what a restore brings
+// back.  What belongs to the server around it rather than to the database
+// (sessions and requests, staged faults and timings, msdb's history,
+// replication, mirroring, availability groups, log shipping, its state) is
+// left out.
+QJsonObject backupImage(const Database& d);
+// Reads such an entry back; none, with `error`, when it is not one.
+std::optional<Database> databaseFromImage(const QJsonObject& image, QString& error);
 
 // When the database was made: the state file's date, or one fixed date.
 QDateTime databaseCreated(const Database& d);
@@ -185,6 +237,25 @@ struct Routing {
 // the state gives them others.
 const QStringList& systemDatabases();
 
+// What the server says it is (SERVERPROPERTY('Edition'), 'EngineEdition',
+// 'EditionID'), and so what it allows: no BACKUP at all on Azure SQL
+// Database, none to disk on a managed instance, no compression on Express
+// and Web.
+enum class Edition {
+    Developer,
+    Enterprise,
+    Standard,
+    Web,
+    Express,
+    AzureSqlDatabase,
+    AzureManagedInstance
+};
+// "Developer", "Azure SQL Database", ... as the state file writes it.
+QString editionName(Edition edition);
+
+// Where a backup to a bare file name goes, as SQL Server on Linux has it.
+inline constexpr const char* DefaultBackupFolder = "/var/opt/mssql/data/";
+
 struct ServerState {
     QString version;
     Collation collation;
@@ -198,6 +269,10 @@ struct ServerState {
     Encryption encryption;
     std::optional<Kerberos> kerberos;
     std::optional<Routing> routing;
+    Edition edition = Edition::Developer;
+    QString backupFolder = QString::fromLatin1(DefaultBackupFolder);
+    // msdb's history of databases dropped since.
+    QList<HistoricBackup> backupHistory;
 };
 
 constexpr int MaxNameLength = 128;
