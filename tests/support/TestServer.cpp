@@ -1,6 +1,7 @@
 #include "TestServer.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -72,6 +73,18 @@ void TestServer::writeState(const QJsonObject& state) {
         f.write(QJsonDocument(state).toJson()) < 0) {
         throw std::runtime_error("TestServer: cannot write the state file");
     }
+}
+
+QString TestServer::useOwnBackupFolder() {
+    const QString folder = dir_.filePath(QStringLiteral("backups"));
+    if (!QDir().mkpath(folder)) {
+        throw std::runtime_error("TestServer: cannot make the backup folder");
+    }
+    QJsonObject state = readState();
+    state.insert(QStringLiteral("backupFolder"), folder);
+    writeState(state);
+    restart();
+    return folder;
 }
 
 void TestServer::start(int port) {

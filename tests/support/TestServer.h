@@ -45,6 +45,11 @@ public:
 
     // Replaces the state file; takes effect at the next restart().
     void writeState(const QJsonObject& state);
+    // Points the state's "backupFolder" at a folder of the server's own
+    // (made here, gone with the server) and restarts it; returns the
+    // folder.  Without it, a backup to a bare file name goes to
+    // /var/opt/mssql/data/, which this host usually lacks (3201).
+    QString useOwnBackupFolder();
     // Stops the server and starts it again on the same state file (and the
     // same port when it is still free).
     void restart();
