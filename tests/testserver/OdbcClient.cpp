@@ -1,5 +1,7 @@
 #include "OdbcClient.h"
 
+#include <algorithm>
+
 namespace odbc_check {
 
 namespace {
@@ -79,14 +81,35 @@ bool OdbcClient::connect(int port, const QString& uid, const QString& pwd, const
     return connected_;
 }
 
-bool OdbcClient::query(const QString& sql, std::vector<Row>& rows) {
+bool OdbcClient::query(const QString& sql, std::vector<Row>& rows) { return query(sql, {}, rows); }
+
+void OdbcClient::cancel() {
+    if (const SQLHSTMT st = running_.load()) {
+        SQLCancel(st);
+    }
+}
+
+bool OdbcClient::query(const QString& sql, const QStringList& parameters, std::vector<Row>& rows) {
     diags_.clear();
     rows.clear();
     types_.clear();
     SQLHSTMT st = SQL_NULL_HSTMT;
     SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st);
+    std::vector<std::u16string> values;
+    std::vector<SQLLEN> lengths(static_cast<std::size_t>(parameters.size()), SQL_NTS);
+    values.reserve(static_cast<std::size_t>(parameters.size()));
+    for (const QString& p : parameters) {
+        values.push_back(wide(p));
+    }
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        SQLBindParameter(st, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_WCHAR,
+                         SQL_WVARCHAR, std::max<SQLULEN>(1, values[i].size()), 0, w(values[i]), 0,
+                         &lengths[i]);
+    }
     std::u16string text = wide(sql);
+    running_ = st;
     SQLRETURN rc = SQLExecDirectW(st, w(text), SQL_NTS);
+    running_ = SQL_NULL_HSTMT;
     collect(SQL_HANDLE_STMT, st);
     bool ok = SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA;
     if (ok) {

@@ -8,6 +8,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +38,12 @@ public:
                  const QString& extra = {});
     // Runs `sql` and fetches every row of the first result as text.
     bool query(const QString& sql, std::vector<Row>& rows);
+    // The same with its `?` markers bound to these texts, which FreeTDS
+    // sends as an sp_executesql call with @P1, @P2, ...
+    bool query(const QString& sql, const QStringList& parameters, std::vector<Row>& rows);
+    // From another thread: cancels the statement running now, as the
+    // driver does it, with an ATTENTION.
+    void cancel();
     bool execute(const QString& sql);
     // The SQL types (SQL_GUID, SQL_BIT, ...) of the last query's columns.
     const std::vector<SQLSMALLINT>& columnTypes() const { return types_; }
@@ -51,6 +58,7 @@ private:
     bool connected_ = false;
     std::vector<Diagnostic> diags_;
     std::vector<SQLSMALLINT> types_;
+    std::atomic<SQLHSTMT> running_{SQL_NULL_HSTMT};
 };
 
 } // namespace odbc_check

@@ -110,6 +110,13 @@ function tediousConnection(port, user, password, timeoutMs, integrated, tdsVersi
   });
 }
 
+// An error the server sent (a statement refused), as tedious reports it:
+// one, or several together (BACKUP's cause and its 3013) as an AggregateError.
+function serverRefusal(err) {
+  if (err.name === 'AggregateError' && Array.isArray(err.errors)) return err.errors.every(serverRefusal);
+  return err.code === 'EREQUEST' && Boolean(err.number);
+}
+
 // One tedious connection, run in a worker thread: tedious throws some
 // protocol errors from inside its stream parser, where nothing can catch
 // them, and a test must see those as a failed client, not crash itself.
@@ -147,7 +154,7 @@ async function runTediousHere({ port, user, password, batches, integrated, timeo
     for (const sql of batches) {
       const ok = await new Promise((resolve) => {
         const req = new Request(sql, (err) => {
-          if (err && !(err.code === 'EREQUEST' && err.number)) {
+          if (err && !serverRefusal(err)) {
             result.failed = true;
             result.error = result.error || err;
             resolve(false);

@@ -120,6 +120,8 @@ TEST(Packetize, SplitsAtThePacketSizeAndMarksOnlyTheLast) {
     EXPECT_EQ((out[1024 + 2] << 8) | out[1024 + 3], 492 + 8);
     EXPECT_EQ(out[1024 + 6], 3); // packet ids count up
     EXPECT_EQ(packetize(packet::TabularResult, {}, 4096, 0).size(), 8u);
+    // Part of an answer sent as it goes: the message does not end there.
+    EXPECT_EQ(packetize(packet::TabularResult, payload, 4096, 51, 0, false)[1], 0);
 }
 
 TEST(Login7, ReadsNamesAndRecoversTheObfuscatedPassword) {

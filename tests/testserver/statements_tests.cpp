@@ -193,3 +193,73 @@ TEST(Statements, BlocksProceduresAndJoins) {
     EXPECT_EQ(s.orderBy.at(0).column, "bs.name");
     EXPECT_EQ(errorOf("BEGIN TRY SELECT 1 END CATCH").number, 156);
 }
+
+// BACKUP and RESTORE as the tool sends them (a parameter arrives as a text
+// where the name goes) and as tsql sends them; their options in any order
+// and case; what this server does not serve is a syntax error, never
+// ignored.
+TEST(Statements, BackupAndRestoreWithTheirOptions) {
+    const auto backup = [](const QString& text) {
+        const Batch b = parseBatch(text);
+        EXPECT_FALSE(b.error) << text.toStdString() << ": " << b.error->text.toStdString();
+        return b.error ? BackupDatabase{} : std::get<BackupDatabase>(b.statements.at(0));
+    };
+    const BackupDatabase tool =
+        backup("BACKUP DATABASE N'O''Brien' TO DISK = N'/b/x.bak' WITH COPY_ONLY, CHECKSUM, "
+               "NOINIT, NAME = N'Tarvelo 1', DESCRIPTION = N'final', STATS = 10, COMPRESSION");
+    EXPECT_EQ(tool.database, "O'Brien");
+    EXPECT_EQ(tool.device, "/b/x.bak");
+    EXPECT_TRUE(tool.copyOnly && tool.checksum && !tool.init);
+    EXPECT_EQ(tool.name, QString("Tarvelo 1"));
+    EXPECT_EQ(tool.description, QString("final"));
+    EXPECT_EQ(tool.stats, 10);
+    EXPECT_EQ(tool.compression, true);
+    EXPECT_TRUE(tool.conflicting.isEmpty());
+    const BackupDatabase plain =
+        backup("backup database [a]]b] to disk = 'x.bak' with stats, init");
+    EXPECT_EQ(plain.database, "a]b");
+    EXPECT_EQ(plain.stats, 10);
+    EXPECT_TRUE(plain.init && !plain.copyOnly && !plain.compression);
+    EXPECT_EQ(backup("BACKUP DATABASE \"v\" TO DISK = NULL").device, "");
+    EXPECT_EQ(backup("BACKUP DATABASE v TO DISK = 'x' WITH INIT, NOINIT").conflicting,
+              (QStringList{"INIT", "NOINIT"}));
+
+    const auto restore = [](const QString& text) {
+        const Batch b = parseBatch(text);
+        EXPECT_FALSE(b.error) << text.toStdString() << ": " << b.error->text.toStdString();
+        return b.error ? Restore{} : std::get<Restore>(b.statements.at(0));
+    };
+    const Restore verify =
+        restore("RESTORE VERIFYONLY FROM DISK = N'/b/x.bak' WITH FILE = 2, CHECKSUM");
+    EXPECT_EQ(verify.kind, Restore::Kind::VerifyOnly);
+    EXPECT_EQ(verify.file, 2);
+    EXPECT_TRUE(verify.checksum);
+    EXPECT_EQ(restore("restore headeronly from disk = 'x'").kind, Restore::Kind::HeaderOnly);
+    const Restore db = restore("RESTORE DATABASE [V] FROM DISK = N'x' WITH REPLACE, NORECOVERY");
+    EXPECT_EQ(db.database, "V");
+    EXPECT_TRUE(db.replace && !db.recovery);
+
+    const std::pair<const char*, const char*> refused[] = {
+        {"BACKUP DATABASE v TO DISK = 'x' WITH FORMAT", "Incorrect syntax near 'FORMAT'."},
+        {"BACKUP DATABASE v TO TAPE = 'x'", "Incorrect syntax near 'TAPE'."},
+        {"BACKUP DATABASE v TO DISK = 'x' WITH NAME", "Incorrect syntax near 'NAME'."},
+        {"RESTORE HEADERONLY FROM DISK = 'x' WITH REPLACE", "Incorrect syntax near 'REPLACE'."},
+        {"RESTORE VERIFYONLY FROM DISK = 'x' WITH FILE = 'a'", "Incorrect syntax near 'a'."},
+        {"RESTORE LOG v FROM DISK = 'x'", "Incorrect syntax near 'LOG'."},
+    };
+    for (const auto& [text, why] : refused) {
+        EXPECT_EQ(errorOf(text).text, why) << text;
+    }
+}
+
+TEST(Statements, TheServerFactsOfTheFinalBackup) {
+    const Batch b =
+        parseBatch("SELECT SUSER_SNAME(0x01) AS first_login, GETDATE() AS server_now, "
+                   "HAS_PERMS_BY_NAME(NULL, NULL, 'VIEW SERVER STATE') AS may_view_server_state");
+    ASSERT_FALSE(b.error) << b.error->text.toStdString();
+    const auto& items = std::get<Select>(b.statements[0]).items;
+    ASSERT_EQ(items.size(), 3);
+    EXPECT_EQ(items[0].expr.args.at(0).kind, Expr::Kind::Binary);
+    EXPECT_EQ(items[0].expr.args.at(0).text, "01");
+    EXPECT_EQ(items[1].expr.kind, Expr::Kind::GetDate);
+}

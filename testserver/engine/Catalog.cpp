@@ -1,6 +1,10 @@
 #include "Catalog.h"
 
+#include <QHash>
+#include <QTimeZone>
+
 #include <algorithm>
+#include <array>
 
 namespace engine {
 
@@ -34,7 +38,75 @@ QString productName(int major, int minor) {
 
 bool sameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
+QDateTime serverNow() {
+    const QDateTime local = QDateTime::currentDateTime();
+    return QDateTime(local.date(), local.time(), QTimeZone::utc());
+}
+
+QDateTime systemDatabaseCreated() {
+    return QDateTime(QDate(2003, 4, 8), QTime(9, 13, 36), QTimeZone::utc());
+}
+
 QString serverName() { return QStringLiteral("TARVELO"); }
+
+QString editionText(state::Edition edition) {
+    using E = state::Edition;
+    switch (edition) {
+    case E::Enterprise:
+        return QStringLiteral("Enterprise Edition (64-bit)");
+    case E::Standard:
+        return QStringLiteral("Standard Edition (64-bit)");
+    case E::Web:
+        return QStringLiteral("Web Edition (64-bit)");
+    case E::Express:
+        return QStringLiteral("Express Edition (64-bit)");
+    case E::AzureSqlDatabase:
+    case E::AzureManagedInstance:
+        return QStringLiteral("SQL Azure");
+    case E::Developer:
+        break;
+    }
+    return QStringLiteral("Developer Edition (64-bit)");
+}
+
+int engineEdition(state::Edition edition) {
+    using E = state::Edition;
+    switch (edition) {
+    case E::Standard:
+    case E::Web:
+        return 2;
+    case E::Express:
+        return 4;
+    case E::AzureSqlDatabase:
+        return 5;
+    case E::AzureManagedInstance:
+        return 8;
+    case E::Enterprise:
+    case E::Developer:
+        break;
+    }
+    return 3;
+}
+
+qint64 editionId(state::Edition edition) {
+    using E = state::Edition;
+    switch (edition) {
+    case E::Enterprise:
+        return 1804890536;
+    case E::Standard:
+        return -1534726760;
+    case E::Web:
+        return 1293598313;
+    case E::Express:
+        return -1592396055;
+    case E::AzureSqlDatabase:
+    case E::AzureManagedInstance:
+        return 1674378470;
+    case E::Developer:
+        break;
+    }
+    return -2117995310;
+}
 
 Product describeProduct(const QString& version) {
     Product p;
@@ -62,14 +134,23 @@ bool heldOutside(const state::Database& d) {
 
 Catalog::Catalog(state::ServerState s, QString statePath)
     : state_(std::move(s)), path_(std::move(statePath)), product_(describeProduct(state_.version)) {
+    product_.versionText.replace(QStringLiteral("Developer Edition (64-bit)"),
+                                 editionText(state_.edition));
     int id = 1;
     for (const QString& name : state_.systemNames) {
         entries_.append(DatabaseEntry{name, id++, true, false});
     }
-    int mediaSet = 1;
-    for (const state::Database& d : state_.databases) {
-        entries_.append(DatabaseEntry{d.name, id++, false, heldOutside(d), d.singleUser, mediaSet});
-        mediaSet += static_cast<int>(d.backups.size());
+    // Backup sets are numbered at start: the history of databases gone
+    // first (older than any database of the same name now), then each
+    // database's in file order.
+    for (state::HistoricBackup& h : state_.backupHistory) {
+        h.backup.setId = nextSetId_++;
+    }
+    for (state::Database& d : state_.databases) {
+        entries_.append(DatabaseEntry{d.name, id++, false, heldOutside(d), d.singleUser});
+        for (state::Backup& b : d.backups) {
+            b.setId = nextSetId_++;
+        }
     }
 }
 
@@ -139,6 +220,21 @@ const state::Database* Catalog::details(const DatabaseEntry& e) const {
     return e.system || at < 0 || at >= state_.databases.size() ? nullptr : &state_.databases[at];
 }
 
+QList<state::DatabaseFile> Catalog::files(const DatabaseEntry& e) const {
+    if (const state::Database* d = details(e)) {
+        return state::databaseFiles(*d);
+    }
+    // By the system database's id: 1 master, 2 tempdb, 3 model, 4 msdb.
+    static const QHash<int, std::array<QString, 3>> names = {{1, {"master", "master", "mastlog"}},
+                                                             {2, {"tempdb", "tempdev", "templog"}},
+                                                             {3, {"model", "modeldev", "modellog"}},
+                                                             {4, {"msdb", "MSDBData", "MSDBLog"}}};
+    const auto [database, data, log] = names.value(e.id);
+    const QString folder = QStringLiteral("/var/opt/mssql/data/");
+    return {{data, folder + database + QStringLiteral(".mdf"), true, 1024},
+            {log, folder + log + QStringLiteral(".ldf"), true, 256}};
+}
+
 const state::Login* Catalog::login(const QString& name) const {
     for (const state::Login& l : state_.logins) {
         if (sameName(l.name, name)) {
@@ -166,8 +262,11 @@ bool Catalog::isSystemName(const QString& name) const {
     return false;
 }
 
-void Catalog::startRequest(const LiveRequest& request) {
+void Catalog::startRequest(LiveRequest request) {
     endRequest(request.spid);
+    if (!request.started.isValid()) {
+        request.started = serverNow();
+    }
     live_.append(request);
 }
 
@@ -183,10 +282,24 @@ void Catalog::endRequest(int spid) {
     live_.removeIf([spid](const LiveRequest& r) { return r.spid == spid; });
 }
 
+void Catalog::keepHistory(state::ServerState& s, const state::Database& leaving) {
+    for (state::Backup b : leaving.backups) {
+        if (!b.databaseCreated) {
+            b.databaseCreated = state::databaseCreated(leaving);
+        }
+        s.backupHistory.append({leaving.name, b});
+    }
+}
+
 bool Catalog::drop(const QString& name, QString& error) {
     state::ServerState next = state_;
-    const auto removed = next.databases.removeIf(
-        [&](const state::Database& d) { return sameDatabase(d.name, name); });
+    const auto removed = next.databases.removeIf([&](const state::Database& d) {
+        if (!sameDatabase(d.name, name)) {
+            return false;
+        }
+        keepHistory(next, d); // as SQL Server's msdb keeps it after a drop
+        return true;
+    });
     if (removed == 0) {
         error = QStringLiteral("no such user database");
         return false;
@@ -199,5 +312,64 @@ bool Catalog::drop(const QString& name, QString& error) {
         [&](const DatabaseEntry& e) { return !e.system && sameDatabase(e.name, name); });
     return true;
 }
+
+bool Catalog::recordBackup(const QString& database, state::Backup backup, QString& error) {
+    state::ServerState next = state_;
+    backup.setId = nextSetId_;
+    const auto own =
+        std::find_if(next.databases.begin(), next.databases.end(),
+                     [&](const state::Database& d) { return sameDatabase(d.name, database); });
+    if (own != next.databases.end()) {
+        own->backups.append(backup);
+    } else {
+        if (!backup.databaseCreated) {
+            backup.databaseCreated = systemDatabaseCreated();
+        }
+        next.backupHistory.append({database, backup});
+    }
+    if (!state::saveState(path_, next, error)) {
+        return false;
+    }
+    state_ = std::move(next);
+    ++nextSetId_;
+    return true;
+}
+
+bool Catalog::restore(const state::Database& restored, QString& error) {
+    state::ServerState next = state_;
+    const auto same =
+        std::find_if(next.databases.begin(), next.databases.end(),
+                     [&](const state::Database& d) { return sameDatabase(d.name, restored.name); });
+    if (same != next.databases.end()) {
+        keepHistory(next, *same);
+        *same = restored;
+    } else {
+        next.databases.append(restored);
+    }
+    if (!state::saveState(path_, next, error)) {
+        return false;
+    }
+    state_ = std::move(next);
+    const DatabaseEntry entry{restored.name, 0, false, heldOutside(restored), restored.singleUser};
+    for (DatabaseEntry& e : entries_) {
+        if (!e.system && sameDatabase(e.name, restored.name)) {
+            e = DatabaseEntry{entry.name, e.id, false, entry.inUse, entry.singleUser};
+            return true;
+        }
+    }
+    entries_.append(
+        DatabaseEntry{entry.name, entries_.last().id + 1, false, entry.inUse, entry.singleUser});
+    return true;
+}
+
+bool Catalog::claimDevice(const QString& path) {
+    if (devices_.contains(path)) {
+        return false;
+    }
+    devices_.insert(path);
+    return true;
+}
+
+void Catalog::releaseDevice(const QString& path) { devices_.remove(path); }
 
 } // namespace engine

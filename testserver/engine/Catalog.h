@@ -7,7 +7,9 @@
 #include "protocol/Prelogin.h"
 #include "state/ServerState.h"
 
+#include <QDateTime>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -27,15 +29,20 @@ Product describeProduct(const QString& version);
 // The name this server goes by in messages and server properties.
 QString serverName();
 
+// SERVERPROPERTY's words for an edition: 'Edition' ("Developer Edition
+// (64-bit)", "SQL Azure"), 'EngineEdition' (2 Standard and Web, 3
+// Enterprise and Developer, 4 Express, 5 Azure SQL Database, 8 managed
+// instance) and 'EditionID'.
+QString editionText(state::Edition edition);
+int engineEdition(state::Edition edition);
+qint64 editionId(state::Edition edition);
+
 struct DatabaseEntry {
     QString name;
     int id = 0;
     bool system = false;
     bool inUse = false; // held outside this server, from the state file
     bool singleUser = false;
-    // msdb's media_set_id of its first backup: numbered once, at start, so
-    // that a drop does not renumber the others.
-    int firstMediaSet = 1;
 };
 
 // ALTER DATABASE ... SET SINGLE_USER | RESTRICTED_USER | MULTI_USER.
@@ -50,7 +57,19 @@ struct LiveRequest {
     QString login;
     QString command;
     double percent = 0;
+    QDateTime started;  // none: when startRequest() is called
+    int durationMs = 0; // how long it is expected to run
+    // A BACKUP holds its database as a session in it does: no other
+    // session may drop it meanwhile.
+    bool holdsDatabase = false;
 };
+
+// The server's clock as its dates show it: the local time, kept without a
+// zone as SQL Server's datetime is (the UTC tag stands for "no zone").
+QDateTime serverNow();
+
+// When the system databases were made, as sys.databases tells it.
+QDateTime systemDatabaseCreated();
 
 class Catalog {
 public:
@@ -68,6 +87,9 @@ public:
     // The state file's entry of a database of databases(); none for a
     // system one.  Constant time, for the listings of many databases.
     const state::Database* details(const DatabaseEntry& e) const;
+    // The database's files: the state's, or for a system database those
+    // SQL Server gives it (master/mastlog, ..., MSDBData/MSDBLog).
+    QList<state::DatabaseFile> files(const DatabaseEntry& e) const;
     const state::Login* login(const QString& name) const;
     // The state file's entry of a user database; none for a system one.
     const state::Database* userDatabase(const QString& name) const;
@@ -85,16 +107,37 @@ public:
 
     // The long statements running now, one per session at most.
     const QList<LiveRequest>& liveRequests() const { return live_; }
-    void startRequest(const LiveRequest& request);
+    void startRequest(LiveRequest request);
     void setRequestPercent(int spid, double percent);
     void endRequest(int spid);
+    // When the server started: the staged requests began then.
+    const QDateTime& started() const { return started_; }
+
+    // msdb's rows of a backup just made, saved with the state: kept with
+    // the database's entry, or in the history when it has none (a system
+    // database).  The backup gets the next backup_set_id.  On a failed
+    // save nothing changes and `error` says why.
+    bool recordBackup(const QString& database, state::Backup backup, QString& error);
+    // Brings a restored database in, in place of the one of its name if
+    // there is one (whose msdb history stays), and saves the state.
+    bool restore(const state::Database& restored, QString& error);
+    // A backup device being written: no second backup may open it.  False
+    // when it is taken already.
+    bool claimDevice(const QString& path);
+    void releaseDevice(const QString& path);
 
 private:
+    // A database leaves (dropped, restored over): msdb keeps its backups.
+    static void keepHistory(state::ServerState& s, const state::Database& leaving);
+
     state::ServerState state_;
     QString path_;
     Product product_;
     QList<DatabaseEntry> entries_;
     QList<LiveRequest> live_;
+    int nextSetId_ = 1;
+    QSet<QString> devices_;
+    QDateTime started_ = serverNow();
 };
 
 // Logins and identifiers other than database names: without regard to case.

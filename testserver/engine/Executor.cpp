@@ -1,5 +1,6 @@
 #include "Executor.h"
 
+#include "Backup.h"
 #include "Messages.h"
 #include "Views.h"
 #include "sql/Parameters.h"
@@ -19,6 +20,13 @@ using tds::Column;
 using tds::Value;
 
 Value text(const QString& s) { return Value{s.toStdU16String()}; }
+
+Value dateTimeValue(const QDateTime& t) {
+    static const QDate epoch(1900, 1, 1);
+    return Value{
+        tds::DateTime{static_cast<std::int32_t>(epoch.daysTo(t.date())),
+                      static_cast<std::uint32_t>((t.time().msecsSinceStartOfDay() * 3 + 5) / 10)}};
+}
 
 Value idOf(const DatabaseEntry* db) {
     Value v;
@@ -114,7 +122,39 @@ public:
         } catch (const StatementError& e) {
             send(e);
             return Done{tds::done::Error, curCmdOf(st), 0};
+        } catch (const StatementErrors& e) {
+            sendAll(e.errors);
+            return Done{tds::done::Error, curCmdOf(st), 0};
         }
+    }
+
+    // Messages that go together: inside a TRY block the CATCH hears the
+    // last error, the summary, as SQL Server's BACKUP and RESTORE are heard.
+    void sendAll(const QList<StatementError>& messages) {
+        if (tryDepth_ > 0) {
+            for (qsizetype i = messages.size() - 1; i >= 0; --i) {
+                if (messages[i].severity >= 11) {
+                    throw Caught{messages[i].number};
+                }
+            }
+        }
+        for (const StatementError& m : messages) {
+            out_.message(serverMessage(m.number, m.severity,
+                                       messageText(m.number, language(), m.args, m.variant)));
+        }
+    }
+
+    // A backup or restore's end: what it says, and its DONE.
+    Done ended(const Outcome& outcome) {
+        sendAll(outcome.messages);
+        return Done{static_cast<std::uint16_t>(outcome.failed ? tds::done::Error : 0),
+                    tds::curcmd::None, 0};
+    }
+
+    // The backup's STATS messages as it goes; false once a fault stops it.
+    bool backupProgress(BackupRun& run, double percent) {
+        sendAll(run.advance(percent));
+        return !run.stopped();
     }
 
 private:
@@ -222,6 +262,10 @@ private:
         if (std::holds_alternative<sql::Execute>(st)) {
             return tds::curcmd::Execute;
         }
+        if (std::holds_alternative<sql::BackupDatabase>(st) ||
+            std::holds_alternative<sql::Restore>(st)) {
+            return tds::curcmd::None;
+        }
         return tds::curcmd::Set;
     }
 
@@ -293,7 +337,15 @@ private:
 
     std::optional<Done> exec(const sql::DropDatabase& d) {
         if (const auto taking = longDrop(d)) {
-            pending_ = taking;
+            LongStatement drop;
+            drop.durationMs = taking->durationMs;
+            drop.request.spid = session_.spid;
+            drop.request.databaseId = taking->databaseId;
+            drop.request.login = session_.login;
+            drop.request.command = QStringLiteral("DROP DATABASE");
+            drop.request.durationMs = taking->durationMs;
+            drop.finish = [name = taking->name](Runner& r) { return r.finishDrop(name); };
+            pending_ = std::move(drop);
             return std::nullopt;
         }
         bool failed = false;
@@ -320,14 +372,17 @@ private:
     }
 
 public:
-    // A top-level DROP of one database that takes time: its checks pass now,
-    // and it ends later (finishDrop).
-    struct LongDrop {
-        QString name; // as the server spells it
-        int durationMs;
-        int databaseId;
+    // A top-level statement that takes time (a DROP of one database that
+    // says so, a BACKUP): its checks pass now, and it ends later.
+    struct LongStatement {
+        int durationMs = 0;
+        LiveRequest request;
+        // Its end, told through a runner writing to the answer then.
+        std::function<Done(Runner&)> finish;
+        std::function<bool(Runner&, double)> progress; // none: silent meanwhile
+        std::function<void()> abandon;
     };
-    std::optional<LongDrop> pending_;
+    std::optional<LongStatement> pending_;
     bool topLevel_ = true;
 
     Done finishDrop(const QString& name) {
@@ -343,7 +398,50 @@ public:
         return Done{0, tds::curcmd::DropDatabase, 0};
     }
 
+    std::optional<Done> exec(const sql::BackupDatabase& b) {
+        std::shared_ptr<BackupRun> run = startBackup(b, session_, catalog_);
+        if (!topLevel_) {
+            // Inside a block or a procedure it runs at once.
+            backupProgress(*run, 100);
+            return ended(run->finish(catalog_));
+        }
+        LongStatement backup;
+        backup.durationMs = run->durationMs();
+        backup.request = run->request();
+        backup.finish = [run](Runner& r) { return r.ended(run->finish(r.catalog_)); };
+        backup.progress = [run](Runner& r, double percent) {
+            return r.backupProgress(*run, percent);
+        };
+        backup.abandon = [run, &catalog = catalog_] { run->abandon(catalog); };
+        pending_ = std::move(backup);
+        return std::nullopt;
+    }
+
+    std::optional<Done> exec(const sql::Restore& r) {
+        switch (r.kind) {
+        case sql::Restore::Kind::VerifyOnly:
+            return ended(verifyBackup(r, session_, catalog_));
+        case sql::Restore::Kind::HeaderOnly: {
+            const Table t = backupHeaders(r, session_, catalog_);
+            out_.columns(t.columns);
+            for (const std::vector<Value>& row : t.rows) {
+                out_.row(row);
+            }
+            return Done{static_cast<std::uint16_t>(session_.noCount ? 0 : tds::done::Count),
+                        tds::curcmd::None, static_cast<std::uint64_t>(t.rows.size())};
+        }
+        case sql::Restore::Kind::Database:
+            break;
+        }
+        return ended(restoreDatabase(r, session_, catalog_, inUse_));
+    }
+
 private:
+    struct LongDrop {
+        QString name; // as the server spells it
+        int durationMs;
+        int databaseId;
+    };
     std::optional<LongDrop> longDrop(const sql::DropDatabase& d) {
         if (!topLevel_ || d.names.size() != 1) {
             return std::nullopt;
@@ -512,7 +610,12 @@ private:
         }
         case Column::Type::Int:
         case Column::Type::SmallInt:
+        case Column::Type::TinyInt:
             return std::get<std::int32_t>(cell) ==
+                   (wantedNumber ? *wantedNumber : intOf(*wantedText));
+        case Column::Type::BigInt:
+        case Column::Type::Numeric:
+            return std::get<std::int64_t>(cell) ==
                    (wantedNumber ? *wantedNumber : intOf(*wantedText));
         case Column::Type::NVarChar: {
             const auto& s = std::get<std::u16string>(cell);
@@ -746,19 +849,12 @@ private:
         return d && d->owner && sameName(*d->owner, session_.login);
     }
 
-    // Its owner, or a member of its db_owner role.
     bool isDbOwner(const DatabaseEntry& db) const {
-        const state::Database* d = catalog_.details(db);
-        return owns(db) ||
-               (d && std::any_of(d->dbOwners.begin(), d->dbOwners.end(),
-                                 [&](const QString& o) { return sameName(o, session_.login); }));
+        return engine::isDbOwner(catalog_, session_, db);
     }
 
     bool hasServerPermission(const QString& permission) const {
-        const QString wanted = permission.toUpper();
-        return session_.sysadmin || session_.permissions.contains(wanted) ||
-               (wanted == QLatin1String("CREATE ANY DATABASE") &&
-                session_.roles.contains(QStringLiteral("dbcreator")));
+        return engine::hasServerPermission(session_, permission);
     }
 
     // DROP DATABASE: CONTROL on the database (its owner and db_owner have
@@ -788,10 +884,16 @@ private:
             !sameName(args[1].text, QStringLiteral("DATABASE"))) {
             return Value{};
         }
+        const state::Database* d = catalog_.details(*db);
+        const bool backupOperator =
+            d && std::any_of(d->backupOperators.begin(), d->backupOperators.end(),
+                             [&](const QString& o) { return sameName(o, session_.login); });
         const bool granted =
             session_.sysadmin ||
-            ((permission == QLatin1String("CONTROL") || permission == QLatin1String("ALTER")) &&
-             isDbOwner(*db));
+            ((permission == QLatin1String("CONTROL") || permission == QLatin1String("ALTER") ||
+              permission == QLatin1String("BACKUP DATABASE")) &&
+             isDbOwner(*db)) ||
+            (permission == QLatin1String("BACKUP DATABASE") && backupOperator);
         return Value{std::int32_t(granted ? 1 : 0)};
     }
 
@@ -810,11 +912,20 @@ private:
     }
 
     // SUSER_SNAME(): the session's login; SUSER_SNAME(sid) of a row of
-    // sysdatabases: its owner's login, which this server keeps in sid.
+    // sysdatabases: its owner's login, which this server keeps in sid;
+    // SUSER_SNAME(0x01): the login whose security id is 0x01, the first
+    // sysadmin of the state (sa, or rdsa on Amazon RDS).
     OutputColumn suserSname(const std::vector<sql::Expr>& args, const View* view) {
         const Column meta{u"", Column::Type::NVarChar, 128, true};
         if (args.empty()) {
             return constant(meta, text(session_.login));
+        }
+        if (args[0].kind == sql::Expr::Kind::Binary) {
+            const auto& logins = catalog_.state().logins;
+            const auto first = std::find_if(logins.begin(), logins.end(),
+                                            [](const state::Login& l) { return l.sysadmin; });
+            const bool sa = args[0].text == QLatin1String("01");
+            return constant(meta, sa && first != logins.end() ? text(first->name) : Value{});
         }
         if (args[0].kind != sql::Expr::Kind::Column) {
             return constant(meta, Value{});
@@ -847,11 +958,23 @@ private:
         if (key == QLatin1String("PRODUCTLEVEL")) {
             return text(QStringLiteral("RTM"));
         }
+        const state::Edition edition = catalog_.state().edition;
         if (key == QLatin1String("EDITION")) {
-            return text(QStringLiteral("Developer Edition (64-bit)"));
+            return text(editionText(edition));
         }
         if (key == QLatin1String("ENGINEEDITION")) {
-            return text(QStringLiteral("3"));
+            return text(QString::number(engineEdition(edition)));
+        }
+        if (key == QLatin1String("EDITIONID")) {
+            return text(QString::number(editionId(edition)));
+        }
+        if (key == QLatin1String("INSTANCEDEFAULTBACKUPPATH") && p.parts.major >= 15) {
+            // With one separator at its end, as SQL Server 2019 and later tell it.
+            QString folder = catalog_.state().backupFolder;
+            while (folder.endsWith(u'/')) {
+                folder.chop(1);
+            }
+            return text(folder + u'/');
         }
         if (key == QLatin1String("MACHINENAME") || key == QLatin1String("SERVERNAME")) {
             return text(serverName());
@@ -909,6 +1032,12 @@ private:
             return constant(Column{u"", Column::Type::Int, 0, true}, isSrvRoleMember(e.args));
         case K::SuserSname:
             return suserSname(e.args, view);
+        case K::GetDate:
+            return constant(Column{u"", Column::Type::DateTime, 0, false},
+                            dateTimeValue(serverNow()));
+        case K::Binary:
+            // A binary constant is only read as SUSER_SNAME's argument here.
+            throw StatementError{206, 16, {}, "binary"};
         case K::Star:
             break;
         }
@@ -985,6 +1114,12 @@ private:
             return QStringLiteral("datetime");
         case Column::Type::Real:
             return QStringLiteral("real");
+        case Column::Type::TinyInt:
+            return QStringLiteral("tinyint");
+        case Column::Type::BigInt:
+            return QStringLiteral("bigint");
+        case Column::Type::Numeric:
+            return QStringLiteral("numeric");
         }
         return {};
     }
@@ -1076,6 +1211,20 @@ private:
 
 } // namespace
 
+bool isDbOwner(const Catalog& catalog, const SessionState& session, const DatabaseEntry& db) {
+    const state::Database* d = catalog.details(db);
+    return d && ((d->owner && sameName(*d->owner, session.login)) ||
+                 std::any_of(d->dbOwners.begin(), d->dbOwners.end(),
+                             [&](const QString& o) { return sameName(o, session.login); }));
+}
+
+bool hasServerPermission(const SessionState& session, const QString& permission) {
+    const QString wanted = permission.toUpper();
+    return session.sysadmin || session.permissions.contains(wanted) ||
+           (wanted == QLatin1String("CREATE ANY DATABASE") &&
+            session.roles.contains(QStringLiteral("dbcreator")));
+}
+
 tds::ServerMessage serverMessage(int number, int severity, const QString& text, int state) {
     tds::ServerMessage m;
     m.number = number;
@@ -1098,18 +1247,26 @@ std::optional<Pending> runFrom(std::shared_ptr<const sql::Batch> batch, qsizetyp
     for (qsizetype i = from; i < batch->statements.size(); ++i) {
         const auto done = runner.run(batch->statements[i]);
         const bool isLast = i + 1 == batch->statements.size();
-        if (const auto drop = std::exchange(runner.pending_, std::nullopt)) {
+        if (auto taking = std::exchange(runner.pending_, std::nullopt)) {
             Pending p;
-            p.durationMs = drop->durationMs;
-            p.request = LiveRequest{session.spid, drop->databaseId, session.login,
-                                    QStringLiteral("DROP DATABASE"), 0};
+            p.durationMs = taking->durationMs;
+            p.request = taking->request;
             p.resume = [batch, i, isLast, &session, &catalog, inUse,
-                        name = drop->name](tds::TokenWriter& w) -> std::optional<Pending> {
-                const auto end = Runner(session, catalog, inUse, w).finishDrop(name);
-                w.done(static_cast<std::uint16_t>(end.status | (isLast ? 0 : tds::done::More)),
-                       end.curCmd, 0);
+                        finish = taking->finish](tds::TokenWriter& w) -> std::optional<Pending> {
+                Runner end(session, catalog, inUse, w);
+                const Runner::Done ended = finish(end);
+                w.done(static_cast<std::uint16_t>(ended.status | (isLast ? 0 : tds::done::More)),
+                       ended.curCmd, 0);
                 return runFrom(batch, i + 1, session, catalog, inUse, w);
             };
+            if (taking->progress) {
+                p.progress = [&session, &catalog, inUse,
+                              progress = taking->progress](double percent, tds::TokenWriter& w) {
+                    Runner meanwhile(session, catalog, inUse, w);
+                    return progress(meanwhile, percent);
+                };
+            }
+            p.abandon = taking->abandon;
             return p;
         }
         if (done) {

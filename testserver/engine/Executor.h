@@ -36,17 +36,33 @@ struct SessionState {
 using InUse = std::function<bool(const DatabaseEntry&)>;
 
 // A statement that takes time on the server (a DROP DATABASE of a database
-// whose state says so): the batch stops at it.  After durationMs, resume()
-// ends it and runs the rest of the batch, writing their tokens; a batch
-// given up instead (an attention) leaves the statement undone.
+// whose state says so, a BACKUP DATABASE): the batch stops at it.  After
+// durationMs, resume() ends it and runs the rest of the batch, writing
+// their tokens; a batch given up instead (an attention) leaves the
+// statement undone, or, for a backup, its set incomplete.
 struct Pending {
     int durationMs = 0;
     LiveRequest request; // what sys.dm_exec_requests shows meanwhile
     std::function<std::optional<Pending>(tds::TokenWriter&)> resume;
+    // Told how far the statement is (0 to 100) as it runs, at least every
+    // 100 ms, and once with 100 before resume(): it writes what the
+    // statement says meanwhile (a backup's STATS messages), to be sent at
+    // once.  False: the statement stops there (a fault), and resume() at
+    // once tells why.  None for a statement that says nothing meanwhile.
+    std::function<bool(double percent, tds::TokenWriter&)> progress;
+    // The batch is given up: what the statement leaves behind.
+    std::function<void()> abandon;
 };
 
 std::optional<Pending> runBatch(std::shared_ptr<const sql::Batch> batch, SessionState& session,
                                 Catalog& catalog, const InUse& inUse, tds::TokenWriter& out);
+
+// The session's rights, as the statements check them.
+// Its owner, or a member of its db_owner role (sysadmin aside).
+bool isDbOwner(const Catalog& catalog, const SessionState& session, const DatabaseEntry& db);
+// A server permission ("CREATE ANY DATABASE", ...): sysadmin has them all,
+// dbcreator CREATE ANY DATABASE.
+bool hasServerPermission(const SessionState& session, const QString& permission);
 
 // A message as this server sends it (its name, state 1, line 1).
 tds::ServerMessage serverMessage(int number, int severity, const QString& text, int state = 1);

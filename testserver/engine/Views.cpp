@@ -73,23 +73,6 @@ struct DbRow {
     const state::Database* details; // null for a system database
 };
 
-// The system databases' files, as SQL Server names them, by the database's
-// id (1 master, 2 tempdb, 3 model, 4 msdb).
-QList<state::DatabaseFile> systemFiles(int id) {
-    static const QHash<int, std::array<QString, 3>> names = {{1, {"master", "master", "mastlog"}},
-                                                             {2, {"tempdb", "tempdev", "templog"}},
-                                                             {3, {"model", "modeldev", "modellog"}},
-                                                             {4, {"msdb", "MSDBData", "MSDBLog"}}};
-    const auto [database, data, log] = names.value(id);
-    const QString folder = QStringLiteral("/var/opt/mssql/data/");
-    return {{data, folder + database + QStringLiteral(".mdf"), true, 1024},
-            {log, folder + log + QStringLiteral(".ldf"), true, 256}};
-}
-
-QList<state::DatabaseFile> filesOf(const DbRow& r) {
-    return r.details ? state::databaseFiles(*r.details) : systemFiles(r.entry->id);
-}
-
 QString stateDesc(const DbRow& r) {
     return state::databaseStatusName(r.details ? r.details->status : state::DatabaseStatus::Online);
 }
@@ -127,6 +110,8 @@ struct Process {
     QString program;
     QString cmd;                                  // sysprocesses' cmd
     std::optional<state::RunningRequest> running; // a request running now
+    QDateTime started;                            // when it began
+    qint64 remainingMs = 0;                       // what it expects still to take
 };
 
 // A login sees every session with VIEW SERVER STATE (on SQL Server 2000,
@@ -138,20 +123,31 @@ bool seesEverySession(const Catalog& catalog, const SessionState& session) {
 
 QList<Process> processes(const Catalog& catalog, const SessionState& session) {
     const DatabaseEntry* own = catalog.find(session.database);
-    QList<Process> rows{
-        {session.spid, own ? own->id : 1, session.login, {}, {}, QStringLiteral("SELECT"), {}}};
+    QList<Process> rows{{session.spid,
+                         own ? own->id : 1,
+                         session.login,
+                         {},
+                         {},
+                         QStringLiteral("SELECT"),
+                         {},
+                         {},
+                         0}};
     if (!seesEverySession(catalog, session)) {
         return rows;
     }
+    const QDateTime now = serverNow();
     for (const LiveRequest& r : catalog.liveRequests()) {
         if (r.spid != session.spid) {
+            const qint64 remaining = std::max<qint64>(0, r.durationMs - r.started.msecsTo(now));
             rows.append({r.spid,
                          r.databaseId,
                          r.login,
                          {},
                          {},
                          r.command,
-                         state::RunningRequest{r.command, r.percent}});
+                         state::RunningRequest{r.command, r.percent},
+                         r.started,
+                         remaining});
         }
     }
     const QString idle = QStringLiteral("AWAITING COMMAND");
@@ -162,10 +158,10 @@ QList<Process> processes(const Catalog& catalog, const SessionState& session) {
             continue;
         }
         if (d->inUse) {
-            rows.append({spid++, e.id, QStringLiteral("sa"), {}, {}, idle, {}});
+            rows.append({spid++, e.id, QStringLiteral("sa"), {}, {}, idle, {}, {}, 0});
         }
         for (const state::HoldingSession& h : d->sessions) {
-            rows.append({spid++, e.id, h.login, h.host, h.program, idle, {}});
+            rows.append({spid++, e.id, h.login, h.host, h.program, idle, {}, {}, 0});
         }
         if (d->running) {
             rows.append({spid++,
@@ -174,7 +170,9 @@ QList<Process> processes(const Catalog& catalog, const SessionState& session) {
                          {},
                          QStringLiteral("SQLCMD"),
                          d->running->command,
-                         d->running});
+                         d->running,
+                         catalog.started(),
+                         0});
         }
     }
     return rows;
@@ -353,6 +351,10 @@ private:
                     [](const DbRow& r) { return Value{r.details && r.details->replicated}; })
             .column(u"is_merge_published", Type::Bit, 0, false,
                     [](const DbRow&) { return Value{false}; });
+        if (major() >= 10) {
+            b.column(u"is_encrypted", Type::Bit, 0, true,
+                     [](const DbRow& r) { return Value{r.details && r.details->encrypted}; });
+        }
         if (major() >= 11) {
             // An availability database: its replica and its place in the group.
             auto group = [](const DbRow& r) {
@@ -426,6 +428,11 @@ private:
                     [](const Process& p) { return text(p.running->command); })
             .column(u"percent_complete", Type::Real, 0, false,
                     [](const Process& p) { return Value{static_cast<float>(p.running->percent)}; })
+            .column(u"start_time", Type::DateTime, 0, false,
+                    [](const Process& p) { return dateTime(p.started); })
+            // In ms: SQL Server calls it internal, and yet tools read it.
+            .column(u"estimated_completion_time", Type::BigInt, 0, true,
+                    [](const Process& p) { return Value{std::int64_t(p.remainingMs)}; })
             .done({"session_id", "database_id", "command", "percent_complete"});
     }
 
@@ -436,7 +443,7 @@ private:
     QList<FileRow> fileRows() const {
         QList<FileRow> rows;
         for (const DbRow& r : databaseRows(false)) {
-            for (const state::DatabaseFile& f : filesOf(r)) {
+            for (const state::DatabaseFile& f : catalog_.files(*r.entry)) {
                 rows.append({r.entry->id, f});
             }
         }
@@ -527,38 +534,69 @@ private:
 
     struct BackupRow {
         QString database;
-        int mediaSet;
         state::Backup backup;
         QDateTime databaseCreated;
     };
+    // msdb's history: of the databases gone (dropped, system ones), then of
+    // each database the server has, in backup_set_id order.
     QList<BackupRow> backupRows() const {
         QList<BackupRow> rows;
+        for (const state::HistoricBackup& h : catalog_.state().backupHistory) {
+            rows.append({h.database, h.backup, h.backup.databaseCreated.value_or(QDateTime())});
+        }
         for (const DbRow& r : databaseRows(false)) {
             if (!r.details) {
                 continue;
             }
-            int mediaSet = r.entry->firstMediaSet;
             for (const state::Backup& b : r.details->backups) {
-                rows.append({r.entry->name, mediaSet++, b,
+                rows.append({r.entry->name, b,
                              b.databaseCreated.value_or(state::databaseCreated(*r.details))});
             }
         }
         return rows;
     }
 
+    static Value optionalText(const std::optional<QString>& s) { return s ? text(*s) : Value{}; }
+
     View backupset() const {
         return Builder<BackupRow>(QStringLiteral("backupset"), backupRows())
+            .column(u"backup_set_id", Type::Int, 0, false,
+                    [](const BackupRow& b) { return Value{std::int32_t(b.backup.setId)}; })
             .column(u"media_set_id", Type::Int, 0, false,
-                    [](const BackupRow& b) { return Value{std::int32_t(b.mediaSet)}; })
+                    [](const BackupRow& b) { return Value{std::int32_t(b.backup.setId)}; })
+            .column(u"name", Type::NVarChar, 128, true,
+                    [](const BackupRow& b) { return optionalText(b.backup.name); })
+            .column(u"description", Type::NVarChar, 255, true,
+                    [](const BackupRow& b) { return optionalText(b.backup.description); })
+            .column(u"position", Type::Int, 0, true,
+                    [](const BackupRow& b) {
+                        return Value{std::int32_t(b.backup.position.value_or(1))};
+                    })
             .column(u"database_name", Type::NVarChar, 128, true,
                     [](const BackupRow& b) { return text(b.database); })
             .column(
                 u"type", Type::NVarChar, 1, true,
                 [](const BackupRow& b) { return text(QString(QChar::fromLatin1(b.backup.type))); })
+            .column(u"backup_start_date", Type::DateTime, 0, true,
+                    [](const BackupRow& b) { return dateTime(state::backupStarted(b.backup)); })
             .column(u"backup_finish_date", Type::DateTime, 0, true,
                     [](const BackupRow& b) { return dateTime(b.backup.finished); })
             .column(u"database_creation_date", Type::DateTime, 0, true,
                     [](const BackupRow& b) { return dateTime(b.databaseCreated); })
+            .column(
+                u"backup_size", Type::Numeric, 0, true,
+                [](const BackupRow& b) { return Value{std::int64_t(state::backupSize(b.backup))}; })
+            .column(u"compressed_backup_size", Type::Numeric, 0, true,
+                    [](const BackupRow& b) {
+                        return Value{std::int64_t(
+                            b.backup.compressedSize.value_or(state::backupSize(b.backup)))};
+                    })
+            .column(u"has_backup_checksums", Type::Bit, 0, true,
+                    [](const BackupRow& b) { return Value{b.backup.checksums}; })
+            .column(u"is_copy_only", Type::Bit, 0, true,
+                    [](const BackupRow& b) { return Value{b.backup.copyOnly}; })
+            .column(u"is_damaged", Type::Bit, 0, true,
+                    [](const BackupRow& b) { return Value{b.backup.damaged}; })
             .done({"media_set_id", "database_name", "type", "backup_finish_date",
                    "database_creation_date"});
     }
@@ -566,9 +604,12 @@ private:
     View mediaFamily() const {
         return Builder<BackupRow>(QStringLiteral("backupmediafamily"), backupRows())
             .column(u"media_set_id", Type::Int, 0, false,
-                    [](const BackupRow& b) { return Value{std::int32_t(b.mediaSet)}; })
+                    [](const BackupRow& b) { return Value{std::int32_t(b.backup.setId)}; })
             .column(u"physical_device_name", Type::NVarChar, 260, true,
                     [](const BackupRow& b) { return text(b.backup.device); })
+            // 2: a disk file.
+            .column(u"device_type", Type::TinyInt, 0, true,
+                    [](const BackupRow&) { return Value{std::int32_t(2)}; })
             .done({"media_set_id", "physical_device_name"});
     }
 

@@ -93,7 +93,7 @@ std::optional<std::uint8_t> MessageAssembler::nextType() const {
 }
 
 Bytes packetize(std::uint8_t type, ByteView payload, std::size_t packetSize, std::uint16_t spid,
-                std::uint8_t extraStatus) {
+                std::uint8_t extraStatus, bool endsMessage) {
     packetSize = std::clamp<std::size_t>(packetSize, 512, packet::MaxPacketSize);
     const std::size_t chunk = packetSize - packet::HeaderSize;
     Bytes out;
@@ -102,7 +102,7 @@ Bytes packetize(std::uint8_t type, ByteView payload, std::size_t packetSize, std
     std::uint8_t id = 1;
     do {
         const std::size_t n = std::min(chunk, payload.size() - offset);
-        const bool last = offset + n == payload.size();
+        const bool last = endsMessage && offset + n == payload.size();
         const std::size_t length = n + packet::HeaderSize;
         out.push_back(type);
         out.push_back(static_cast<std::uint8_t>((last ? packet::StatusEom : 0) | extraStatus));

@@ -72,8 +72,10 @@ private:
 bool isKnownPacketType(std::uint8_t type);
 
 // Splits `payload` into packets of at most `packetSize` bytes (header
-// included) of the given type, the last one marked end-of-message.
+// included) of the given type, the last one marked end-of-message unless
+// more of the same message follows later (`endsMessage` false: a statement
+// that sends its progress as it goes).
 Bytes packetize(std::uint8_t type, ByteView payload, std::size_t packetSize, std::uint16_t spid,
-                std::uint8_t extraStatus = 0);
+                std::uint8_t extraStatus = 0, bool endsMessage = true);
 
 } // namespace tds

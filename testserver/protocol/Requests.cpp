@@ -73,6 +73,8 @@ constexpr std::uint8_t BigVarChar = 0xA7;
 constexpr std::uint8_t BigChar = 0xAF;
 constexpr std::uint8_t NVarChar = 0xE7;
 constexpr std::uint8_t NChar = 0xEF;
+constexpr std::uint8_t Text = 0x23;
+constexpr std::uint8_t NText = 0x63;
 } // namespace type
 
 constexpr std::uint16_t PlpMarker = 0xFFFF;
@@ -199,6 +201,27 @@ bool readValue(ByteReader& r, std::uint8_t t, RpcParameter& p, bool& known) {
             return false;
         }
         p.value = textOf(b, unicode);
+        return true;
+    }
+    case type::Text:
+    case type::NText: {
+        // FreeTDS sends sp_executesql's statement and declarations so: a
+        // four-byte maximum, the collation, a four-byte length (all ones
+        // for NULL) and the bytes.
+        std::uint32_t max = 0;
+        std::uint32_t length = 0;
+        ByteView collation;
+        ByteView b;
+        if (!r.u32le(max) || !r.bytes(5, collation) || !r.u32le(length)) {
+            return false;
+        }
+        if (length == 0xFFFFFFFF) {
+            return true;
+        }
+        if (!r.bytes(length, b)) {
+            return false;
+        }
+        p.value = textOf(b, t == type::NText);
         return true;
     }
     default:

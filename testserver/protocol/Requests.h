@@ -18,7 +18,8 @@ std::optional<std::u16string> parseSqlBatch(ByteView payload, std::uint32_t tdsV
 
 struct RpcParameter {
     std::u16string name; // with its "@", or empty
-    // NULL, an integer (bit and integer types) or a text (character types).
+    // NULL, an integer (bit and integer types) or a text (character types,
+    // TEXT and NTEXT included).
     std::variant<std::monostate, std::int64_t, std::u16string> value;
 };
 

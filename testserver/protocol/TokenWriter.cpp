@@ -26,6 +26,11 @@ constexpr std::uint8_t TypeBitN = 0x68;
 constexpr std::uint8_t TypeGuid = 0x24;
 constexpr std::uint8_t TypeDateTimeN = 0x6F;
 constexpr std::uint8_t TypeFloatN = 0x6D;
+constexpr std::uint8_t TypeNumericN = 0x6C;
+// NUMERIC(20,0): a sign byte and 12 bytes of magnitude, as precisions 20 to
+// 28 take.
+constexpr std::uint8_t NumericPrecision = 20;
+constexpr std::uint8_t NumericLength = 13;
 constexpr std::uint16_t NullableFlag = 0x0001;
 
 // B_VARCHAR and US_VARCHAR carry at most 255 and 65535 code units.
@@ -155,6 +160,20 @@ void TokenWriter::columns(const std::vector<Column>& cols) {
             out_.u8(TypeFloatN);
             out_.u8(4);
             break;
+        case Column::Type::TinyInt:
+            out_.u8(TypeIntN);
+            out_.u8(1);
+            break;
+        case Column::Type::BigInt:
+            out_.u8(TypeIntN);
+            out_.u8(8);
+            break;
+        case Column::Type::Numeric:
+            out_.u8(TypeNumericN);
+            out_.u8(NumericLength);
+            out_.u8(NumericPrecision);
+            out_.u8(0); // scale
+            break;
         }
         bVarchar(c.name);
     }
@@ -231,6 +250,24 @@ void TokenWriter::nullableValue(Column::Type type, const Value& v) {
         std::memcpy(&bits, &f, sizeof bits);
         out_.u8(4);
         out_.u32le(bits);
+        break;
+    }
+    case Column::Type::TinyInt:
+        out_.u8(1);
+        out_.u8(static_cast<std::uint8_t>(std::get<std::int32_t>(v)));
+        break;
+    case Column::Type::BigInt:
+        out_.u8(8);
+        out_.u64le(static_cast<std::uint64_t>(std::get<std::int64_t>(v)));
+        break;
+    case Column::Type::Numeric: {
+        const std::int64_t n = std::get<std::int64_t>(v);
+        out_.u8(NumericLength);
+        out_.u8(n < 0 ? 0 : 1); // 1: positive
+        // The magnitude, little-endian; the top four bytes stay zero.
+        out_.u64le(n < 0 ? static_cast<std::uint64_t>(0) - static_cast<std::uint64_t>(n)
+                         : static_cast<std::uint64_t>(n));
+        out_.u32le(0);
         break;
     }
     default:

@@ -1,9 +1,9 @@
 #pragma once
 // Writes the token stream of a server response in the layout of the
 // negotiated TDS version: LOGINACK, ENVCHANGE, INFO and ERROR messages,
-// result sets (COLMETADATA and ROW for NVARCHAR, INT, SMALLINT, BIT,
-// UNIQUEIDENTIFIER, DATETIME and REAL columns, NULL included) and DONE with
-// its status and row count.
+// result sets (COLMETADATA and ROW for NVARCHAR, INT, SMALLINT, TINYINT,
+// BIGINT, NUMERIC(20,0), BIT, UNIQUEIDENTIFIER, DATETIME and REAL columns,
+// NULL included) and DONE with its status and row count.
 
 #include "Bytes.h"
 
@@ -43,7 +43,19 @@ constexpr std::uint8_t Routing = 20;
 } // namespace envchange
 
 struct Column {
-    enum class Type { NVarChar, Int, SmallInt, Bit, UniqueIdentifier, DateTime, Real };
+    // Numeric: NUMERIC(20,0), as msdb keeps byte counts.
+    enum class Type {
+        NVarChar,
+        Int,
+        SmallInt,
+        Bit,
+        UniqueIdentifier,
+        DateTime,
+        Real,
+        TinyInt,
+        BigInt,
+        Numeric
+    };
     std::u16string name;
     Type type = Type::NVarChar;
     int maxChars = 128; // NVARCHAR only
@@ -67,10 +79,11 @@ struct DateTime {
     friend auto operator<=>(const DateTime&, const DateTime&) = default;
 };
 
-// One cell: NULL, an integer (INT, SMALLINT), a text, a bit, a real, a
-// uniqueidentifier or a datetime.
-using Value =
-    std::variant<std::monostate, std::int32_t, std::u16string, bool, float, Guid, DateTime>;
+// One cell: NULL, an integer (INT, SMALLINT, TINYINT), a text, a bit, a
+// real, a uniqueidentifier, a datetime or a 64-bit integer (BIGINT,
+// NUMERIC(20,0)).
+using Value = std::variant<std::monostate, std::int32_t, std::u16string, bool, float, Guid,
+                           DateTime, std::int64_t>;
 
 struct ServerMessage {
     std::int32_t number = 0;
@@ -107,12 +120,17 @@ public:
     // Where each ROW token written so far begins, for cutting a result short.
     const std::vector<std::size_t>& rowStarts() const { return rowStarts_; }
     const Bytes& bytes() const { return out_.bytes(); }
-    Bytes take() { return out_.take(); }
+    // The bytes written so far; the writer goes on empty.
+    Bytes take() {
+        rowStarts_.clear();
+        return out_.take();
+    }
 
 private:
     void bVarchar(const std::u16string& s);
     void usVarchar(const std::u16string& s);
-    // A BITN, GUID, DATETIMN or FLTN cell: its length byte, then its bytes.
+    // A BITN, GUID, DATETIMN, FLTN, INTN or NUMERICN cell: its length byte,
+    // then its bytes.
     void nullableValue(Column::Type type, const Value& v);
 
     std::uint32_t version_;

@@ -67,6 +67,12 @@ bool Server::inUse(const engine::DatabaseEntry& db) const {
     if (db.inUse) {
         return true;
     }
+    // A running backup holds its database.
+    for (const engine::LiveRequest& r : catalog_.liveRequests()) {
+        if (r.holdsDatabase && r.databaseId == db.id) {
+            return true;
+        }
+    }
     for (const Session* s : sessions_) {
         if (s->loggedIn() && catalog_.sameDatabase(s->database(), db.name)) {
             return true;

@@ -23,6 +23,8 @@ namespace {
 using state::FaultStage;
 
 constexpr std::size_t InitialPacketSize = 4096;
+// How often a long statement's percentage moves on, and what it says meanwhile goes out.
+constexpr int ProgressEveryMs = 50;
 // The first byte of a TLS handshake record; a TDS packet begins with its type.
 constexpr char TlsHandshakeRecord = 0x16;
 
@@ -77,6 +79,7 @@ Session::Session(QTcpSocket* socket, int spid, SessionHost& host, QObject* paren
     });
     pendingTimer_.setSingleShot(true);
     connect(&pendingTimer_, &QTimer::timeout, this, &Session::finishPending);
+    connect(&progressTimer_, &QTimer::timeout, this, &Session::reportProgress);
 }
 
 void Session::endConnection() {
@@ -502,10 +505,45 @@ void Session::continueBatch(std::optional<engine::Pending> pending) {
         return;
     }
     host_.catalog().startRequest(pending_->request);
+    pendingClock_.start();
     pendingTimer_.start(pending_->durationMs);
+    if (pending_->progress) {
+        sendPartial(); // what came before it in the batch
+        progressTimer_.start(ProgressEveryMs);
+    }
+}
+
+void Session::reportProgress() {
+    if (!pending_ || !pending_->progress) {
+        return;
+    }
+    const int duration = pending_->durationMs;
+    const double percent =
+        duration <= 0 ? 100.0
+                      : std::min(100.0, 100.0 * static_cast<double>(pendingClock_.elapsed()) /
+                                            static_cast<double>(duration));
+    host_.catalog().setRequestPercent(state_.spid, percent);
+    const bool goesOn = pending_->progress(percent, pendingOut_);
+    sendPartial();
+    if (!goesOn) {
+        finishPending(); // stopped early: its end says why
+    }
+}
+
+void Session::sendPartial() {
+    const tds::Bytes tokens = pendingOut_.take();
+    if (!tokens.empty()) {
+        transmit(asByteArray(tds::packetize(tds::packet::TabularResult, tokens, packetSize_,
+                                            static_cast<std::uint16_t>(state_.spid), 0, false)));
+    }
 }
 
 void Session::finishPending() {
+    pendingTimer_.stop();
+    progressTimer_.stop();
+    if (pending_->progress) {
+        pending_->progress(100, pendingOut_);
+    }
     host_.catalog().endRequest(state_.spid);
     const auto resume = std::move(pending_->resume);
     pending_.reset();
@@ -611,10 +649,15 @@ void Session::handleRpc(const tds::Message& m) {
 
 void Session::handleAttention() {
     logRequest(QStringLiteral("attention"));
-    // A long statement given up: nothing of it happens.
+    // A long statement given up: nothing of it happens (a backup leaves
+    // its set incomplete).
     if (pending_) {
         pendingTimer_.stop();
+        progressTimer_.stop();
         host_.catalog().endRequest(state_.spid);
+        if (pending_->abandon) {
+            pending_->abandon();
+        }
         pending_.reset();
         pendingOut_ = tds::TokenWriter(tdsVersion_);
     }

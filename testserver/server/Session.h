@@ -111,6 +111,11 @@ private:
     // end (or an attention) goes on with the batch.
     void continueBatch(std::optional<engine::Pending> pending);
     void finishPending();
+    // How far the long statement is: its percentage shown, and what it
+    // says meanwhile sent at once.
+    void reportProgress();
+    // The answer so far, sent without ending the message: more follows.
+    void sendPartial();
     void endConnection();
     void logRequest(const QString& kind, QJsonObject extra = {});
     QJsonObject baseEntry(const QString& kind) const;
@@ -136,6 +141,8 @@ private:
     std::optional<engine::Pending> pending_;
     tds::TokenWriter pendingOut_{0};
     QTimer pendingTimer_;
+    QTimer progressTimer_;
+    QElapsedTimer pendingClock_;
     // The link went down while a statement ran: the session ends with it.
     bool endWhenDone_ = false;
     QElapsedTimer timer_;

@@ -6,6 +6,10 @@ namespace {
 
 bool isWordStart(QChar c) { return c.isLetter() || c == u'_' || c == u'@' || c == u'#'; }
 
+bool isHexDigit(QChar c) {
+    return c.isDigit() || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
 bool isWordChar(QChar c) {
     return c.isLetterOrNumber() || c == u'_' || c == u'@' || c == u'#' || c == u'$';
 }
@@ -89,6 +93,13 @@ LexResult tokenize(const QString& s) {
                     105, QStringLiteral("Unclosed quotation mark after the character string '%1'.")
                              .arg(t.text)};
                 return result;
+            }
+        } else if (c == u'0' && i + 1 < n && (s[i + 1] == u'x' || s[i + 1] == u'X')) {
+            // 0x01: a binary constant, as SUSER_SNAME takes a security id.
+            t.kind = Token::Kind::Binary;
+            i += 2;
+            while (i < n && isHexDigit(s[i])) {
+                t.text += s[i++].toUpper();
             }
         } else if (c.isDigit()) {
             t.kind = Token::Kind::Number;

@@ -11,9 +11,11 @@
 namespace sql {
 
 struct Token {
-    enum class Kind { Word, QuotedIdent, String, Number, Punct, End };
+    enum class Kind { Word, QuotedIdent, String, Number, Binary, Punct, End };
     Kind kind = Kind::End;
-    QString text;          // the value: unquoted for identifiers and strings
+    // The value: unquoted for identifiers and strings, the hex digits (upper
+    // case, without 0x) for a binary constant.
+    QString text;
     bool national = false; // N'...'
 };
 

@@ -4,6 +4,8 @@
 
 #include <QSet>
 
+#include <algorithm>
+
 namespace sql {
 
 namespace {
@@ -388,7 +390,187 @@ private:
         if (acceptWord("ALTER")) {
             return alterDatabase();
         }
+        if (acceptWord("BACKUP")) {
+            return backup();
+        }
+        if (acceptWord("RESTORE")) {
+            return restore();
+        }
         fail();
+    }
+
+    // A database named as an identifier or, as a parameter arrives, a text.
+    QString databaseName() {
+        if (peek().kind != Token::Kind::String) {
+            return identifier();
+        }
+        const QString name = take().text;
+        if (name.size() > MaxIdentifier) {
+            throw ParseFailure{SyntaxError{
+                103, 15,
+                QStringLiteral("The identifier that starts with '%1' is too long. Maximum "
+                               "length is 128.")
+                    .arg(name.left(MaxIdentifier))}};
+        }
+        return name;
+    }
+
+    // A text value (NULL stands for an empty one).
+    QString textValue() {
+        if (acceptWord("NULL")) {
+            return {};
+        }
+        if (peek().kind != Token::Kind::String) {
+            fail();
+        }
+        return take().text;
+    }
+
+    // DISK = 'path', after TO or FROM.
+    QString disk() {
+        expectWord("DISK");
+        expectPunct("=");
+        return textValue();
+    }
+
+    // What a WITH option takes after its name.
+    enum class Takes { Nothing, Text, Number, OptionalNumber };
+    struct OptionValue {
+        QString name; // upper case
+        QString text;
+        std::optional<qint64> number;
+    };
+
+    // WITH name [= value], ...: every name must be one of `known`; a name
+    // this server does not serve is a syntax error at that name.
+    QList<OptionValue> withOptions(const QList<std::pair<const char*, Takes>>& known) {
+        QList<OptionValue> options;
+        if (!acceptWord("WITH")) {
+            return options;
+        }
+        do {
+            const auto spec = std::find_if(known.begin(), known.end(),
+                                           [this](const auto& k) { return isWord(k.first); });
+            if (spec == known.end()) {
+                fail();
+            }
+            OptionValue o{take().text.toUpper(), {}, {}};
+            switch (spec->second) {
+            case Takes::Nothing:
+                break;
+            case Takes::Text:
+                expectPunct("=");
+                o.text = textValue();
+                break;
+            case Takes::Number:
+                expectPunct("=");
+                o.number = signedNumber();
+                break;
+            case Takes::OptionalNumber:
+                if (acceptPunct("=")) {
+                    o.number = signedNumber();
+                }
+                break;
+            }
+            options.append(o);
+        } while (acceptPunct(","));
+        return options;
+    }
+
+    // The options of a pair, both given: SQL Server refuses them (3031).
+    static QStringList conflicts(const QList<OptionValue>& options,
+                                 const QList<std::pair<const char*, const char*>>& pairs) {
+        auto given = [&](const char* name) {
+            return std::any_of(options.begin(), options.end(),
+                               [&](const OptionValue& o) { return o.name == QLatin1String(name); });
+        };
+        for (const auto& [a, b] : pairs) {
+            if (given(a) && given(b)) {
+                return {QString::fromLatin1(a), QString::fromLatin1(b)};
+            }
+        }
+        return {};
+    }
+
+    BackupDatabase backup() {
+        expectWord("DATABASE");
+        BackupDatabase b;
+        b.database = databaseName();
+        expectWord("TO");
+        b.device = disk();
+        const QList<OptionValue> options = withOptions({{"COPY_ONLY", Takes::Nothing},
+                                                        {"CHECKSUM", Takes::Nothing},
+                                                        {"NO_CHECKSUM", Takes::Nothing},
+                                                        {"INIT", Takes::Nothing},
+                                                        {"NOINIT", Takes::Nothing},
+                                                        {"NAME", Takes::Text},
+                                                        {"DESCRIPTION", Takes::Text},
+                                                        {"STATS", Takes::OptionalNumber},
+                                                        {"COMPRESSION", Takes::Nothing},
+                                                        {"NO_COMPRESSION", Takes::Nothing}});
+        for (const OptionValue& o : options) {
+            if (o.name == u"COPY_ONLY") {
+                b.copyOnly = true;
+            } else if (o.name == u"CHECKSUM" || o.name == u"NO_CHECKSUM") {
+                b.checksum = o.name == u"CHECKSUM";
+            } else if (o.name == u"INIT" || o.name == u"NOINIT") {
+                b.init = o.name == u"INIT";
+            } else if (o.name == u"NAME") {
+                b.name = o.text;
+            } else if (o.name == u"DESCRIPTION") {
+                b.description = o.text;
+            } else if (o.name == u"STATS") {
+                b.stats = o.number.value_or(10);
+            } else {
+                b.compression = o.name == u"COMPRESSION";
+            }
+        }
+        b.conflicting = conflicts(
+            options,
+            {{"CHECKSUM", "NO_CHECKSUM"}, {"INIT", "NOINIT"}, {"COMPRESSION", "NO_COMPRESSION"}});
+        return b;
+    }
+
+    Restore restore() {
+        Restore r;
+        if (acceptWord("VERIFYONLY")) {
+            r.kind = Restore::Kind::VerifyOnly;
+        } else if (acceptWord("HEADERONLY")) {
+            r.kind = Restore::Kind::HeaderOnly;
+        } else {
+            expectWord("DATABASE");
+            r.database = databaseName();
+        }
+        expectWord("FROM");
+        r.device = disk();
+        QList<std::pair<const char*, Takes>> known = {{"FILE", Takes::Number}};
+        if (r.kind != Restore::Kind::HeaderOnly) {
+            known += {{"CHECKSUM", Takes::Nothing},
+                      {"NO_CHECKSUM", Takes::Nothing},
+                      {"STATS", Takes::OptionalNumber}};
+        }
+        if (r.kind == Restore::Kind::Database) {
+            known += {{"REPLACE", Takes::Nothing},
+                      {"RECOVERY", Takes::Nothing},
+                      {"NORECOVERY", Takes::Nothing}};
+        }
+        const QList<OptionValue> options = withOptions(known);
+        for (const OptionValue& o : options) {
+            if (o.name == u"FILE") {
+                r.file = o.number;
+            } else if (o.name == u"CHECKSUM" || o.name == u"NO_CHECKSUM") {
+                r.checksum = o.name == u"CHECKSUM";
+            } else if (o.name == u"STATS") {
+                r.stats = o.number.value_or(10);
+            } else if (o.name == u"REPLACE") {
+                r.replace = true;
+            } else {
+                r.recovery = o.name == u"RECOVERY";
+            }
+        }
+        r.conflicting =
+            conflicts(options, {{"CHECKSUM", "NO_CHECKSUM"}, {"RECOVERY", "NORECOVERY"}});
+        return r;
     }
 
     // The statements of a block, up to END `closing` (taken).
@@ -538,7 +720,7 @@ private:
         return name;
     }
 
-    // column = expression, two of them at most, joined by AND.
+    // column = expression, one or more joined by AND.
     QList<Condition> conditions() {
         QList<Condition> all;
         do {
@@ -547,7 +729,7 @@ private:
             expectPunct("=");
             c.value = expression();
             all.append(c);
-        } while (all.size() < 2 && acceptWord("AND"));
+        } while (acceptWord("AND"));
         return all;
     }
 
@@ -584,6 +766,11 @@ private:
         }
         if (acceptWord("NULL")) {
             e.kind = Expr::Kind::Null;
+            return e;
+        }
+        if (t.kind == Token::Kind::Binary) {
+            e.kind = Expr::Kind::Binary;
+            e.text = take().text;
             return e;
         }
         if (t.kind == Token::Kind::Word && t.text.startsWith(QLatin1String("@@"))) {
@@ -626,6 +813,8 @@ private:
             }
         } else if (upper == QLatin1String("ERROR_NUMBER")) {
             e.kind = Expr::Kind::ErrorNumber;
+        } else if (upper == QLatin1String("GETDATE")) {
+            e.kind = Expr::Kind::GetDate;
         } else if (upper == QLatin1String("HAS_PERMS_BY_NAME") ||
                    upper == QLatin1String("IS_SRVROLEMEMBER") ||
                    upper == QLatin1String("SUSER_SNAME")) {

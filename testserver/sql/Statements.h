@@ -33,7 +33,9 @@ struct Expr {
         ErrorNumber,     // ERROR_NUMBER(), inside a CATCH block
         HasPermsByName,  // HAS_PERMS_BY_NAME(securable, class, permission): args
         IsSrvRoleMember, // IS_SRVROLEMEMBER('role'): args
-        SuserSname,      // SUSER_SNAME() or SUSER_SNAME(column): args
+        SuserSname,      // SUSER_SNAME(), SUSER_SNAME(column) or SUSER_SNAME(0x01): args
+        GetDate,         // GETDATE()
+        Binary,          // 0x01: text = the hex digits, upper case
     };
     Kind kind = Kind::Integer;
     QString text;
@@ -63,8 +65,8 @@ struct OrderItem {
     bool descending = false;
 };
 
-// column = expression: the filter this server answers, alone or two of
-// them joined by AND.
+// column = expression: the filter this server answers, alone or several
+// joined by AND.
 struct Condition {
     QString column;
     Expr value;
@@ -122,6 +124,38 @@ struct Execute {
     QList<std::pair<QString, Expr>> arguments; // name (empty: by position), value
 };
 
+// BACKUP DATABASE name TO DISK = 'path' [WITH option, ...]: the name may be
+// a text (a parameter put in as a literal); NULL for the path or a name is
+// taken as empty, as SQL Server takes a NULL variable.
+struct BackupDatabase {
+    QString database;
+    QString device;
+    bool copyOnly = false;
+    bool checksum = false;
+    bool init = false;
+    std::optional<bool> compression; // none: the server's default (off)
+    std::optional<QString> name;
+    std::optional<QString> description;
+    std::optional<qint64> stats; // STATS alone is 10
+    // Options that cannot go together, as written ("INIT", "NOINIT").
+    QStringList conflicting;
+};
+
+// RESTORE DATABASE name | VERIFYONLY | HEADERONLY FROM DISK = 'path'
+//     [WITH FILE = n, CHECKSUM, REPLACE, RECOVERY | NORECOVERY, STATS [= n]]
+struct Restore {
+    enum class Kind { Database, VerifyOnly, HeaderOnly };
+    Kind kind = Kind::Database;
+    QString database; // RESTORE DATABASE only
+    QString device;
+    std::optional<qint64> file;
+    bool checksum = false;
+    bool replace = false;
+    bool recovery = true;
+    std::optional<qint64> stats;
+    QStringList conflicting;
+};
+
 struct StatementList; // the statements of a block
 
 // BEGIN TRY ... END TRY BEGIN CATCH ... END CATCH
@@ -130,7 +164,8 @@ struct TryCatch {
     std::shared_ptr<const StatementList> catchBlock;
 };
 
-using Statement = std::variant<Select, Use, Set, DropDatabase, AlterDatabase, Execute, TryCatch>;
+using Statement = std::variant<Select, Use, Set, DropDatabase, AlterDatabase, Execute, TryCatch,
+                               BackupDatabase, Restore>;
 
 struct StatementList {
     QList<Statement> items;
