@@ -140,6 +140,7 @@ describe(`${client.name}: backup and restore`, () => {
         [3201, 3013],
         "Cannot open backup device '/no/existe/v.bak'. Operating system error 2(The system cannot find the file specified.).",
       ],
+      ['a device name over 259 characters', SA, `BACKUP DATABASE [Ventas] TO DISK = N'/${'v'.repeat(259)}'`, [3057, 3013]],
       ['a device that refuses access', SA, "BACKUP DATABASE [Cerrada] TO DISK = N'c.bak'", [3201, 3013], null, 'c.bak', null],
       ['a disk that fills up at 40 %', SA, "BACKUP DATABASE [Llena] TO DISK = N'l.bak' WITH STATS = 10", [3211, 3211, 3211, 3202, 3013], null, 'l.bak', false],
       ['a damaged page found by CHECKSUM', SA, "BACKUP DATABASE [Dañada] TO DISK = N'd.bak' WITH CHECKSUM", [3043, 3013], "BACKUP 'Dañada' detected an error on page (1:153) in file '/d/D.mdf'.", 'd.bak', false],
