@@ -3,6 +3,7 @@
 #include "Failure.h"
 #include "NameMatch.h"
 #include "Quoting.h"
+#include "Session.h"
 #include "platform/connection/Connect.h"
 #include "platform/connection/Link.h"
 #include "platform/odbc/Odbc.h"
@@ -10,24 +11,6 @@
 #include <QStringList>
 
 namespace dmo {
-
-namespace detail {
-// The one connection a SQLServer object holds, shared with the objects
-// taken from it.
-struct Session {
-    std::unique_ptr<connection::Link> link;
-    std::optional<std::int32_t> processId; // known once read
-
-    bool isConnected() const { return link != nullptr; }
-    odbc::Connection& connected() {
-        if (!isConnected()) {
-            throw rt::RuntimeError(kNoServerMessage,
-                                   QStringLiteral("[SQL-DMO]No hay conexión con el servidor."));
-        }
-        return link->odbc();
-    }
-};
-} // namespace detail
 
 namespace {
 
@@ -92,6 +75,28 @@ QList<UsingSession> Database::UsingSessions() const {
 
 void Database::SetSingleUserClosingSessions() {
     alter(*session_, name_, QStringLiteral("SINGLE_USER WITH ROLLBACK IMMEDIATE"));
+}
+
+bool Database::SetSingleUserIfAlone() {
+    // Other sessions in it: SQL Server says so with either of these.
+    constexpr std::int32_t kLockNotPlaced = 5061;
+    constexpr std::int32_t kOthersUsingIt = 5070;
+    try {
+        odbc::Statement statement(session_->connected());
+        statement.setQueryTimeout(std::chrono::seconds(0));
+        statement.execute(QStringLiteral("ALTER DATABASE ") + bracketQuoted(name_) +
+                          QStringLiteral(" SET SINGLE_USER WITH NO_WAIT"));
+        statement.finishResults();
+        return true;
+    } catch (const odbc::Error& error) {
+        // The driver orders its records as it likes: any of them may say so.
+        for (const odbc::DiagRecord& record : error.records()) {
+            if (record.nativeError == kLockNotPlaced || record.nativeError == kOthersUsingIt) {
+                return false;
+            }
+        }
+        throw failureFrom(error);
+    }
 }
 
 void Database::SetMultiUser() { alter(*session_, name_, QStringLiteral("MULTI_USER")); }
@@ -196,10 +201,11 @@ std::int32_t SQLServer::ProcessID() const {
     return *session_->processId;
 }
 
-QueryResults SQLServer::ExecuteWithResults(const QString& command) const {
+QueryResults SQLServer::ExecuteWithResults(const QString& command,
+                                           const std::vector<QString>& parameters) const {
     return guarded([&] {
         odbc::Statement statement(session_->connected());
-        statement.execute(command);
+        statement.execute(command, parameters);
         QueryResults results;
         for (SQLSMALLINT i = 1; i <= statement.columnCount(); ++i) {
             results.columns << statement.column(static_cast<SQLUSMALLINT>(i)).name;

@@ -15,6 +15,7 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace odbc {
 class Statement;
@@ -51,6 +52,10 @@ public:
     // uses the database; SET MULTI_USER gives it back to everyone, SET
     // RESTRICTED_USER to the owners and administrators.
     void SetSingleUserClosingSessions();
+    // SET SINGLE_USER WITH NO_WAIT: false, and nothing changed, while
+    // another session uses the database (5061 or 5070); else every other
+    // session is kept out from now on.
+    bool SetSingleUserIfAlone();
     void SetMultiUser();
     void SetRestrictedUser();
 
@@ -129,11 +134,14 @@ public:
     // show under it in sys.dm_exec_requests.
     std::int32_t ProcessID() const;
     dmo::Databases Databases() const;
-    // Runs a statement and reads every row of its first result.
-    QueryResults ExecuteWithResults(const QString& command) const;
+    // Runs a statement and reads every row of its first result; the
+    // parameters, when given, go to its markers (?) in order, as values.
+    QueryResults ExecuteWithResults(const QString& command,
+                                    const std::vector<QString>& parameters = {}) const;
     void DisConnect();
 
 private:
+    friend class AbortableOperation;
     std::shared_ptr<detail::Session> session_;
     bool loginSecure_ = false;
     QString login_;

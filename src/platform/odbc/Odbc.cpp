@@ -82,7 +82,9 @@ Error::Error(const QString& cause, std::vector<DiagRecord> records)
 
 std::optional<std::int32_t> Error::serverMessageNumber() const {
     for (const DiagRecord& record : records_) {
-        if (!isDriverMessage(record.nativeError)) {
+        // The server's informational messages (class 01: progress, PRINT)
+        // come along with a failure without being it.
+        if (!isDriverMessage(record.nativeError) && !record.sqlState.startsWith(u"01")) {
             return record.nativeError;
         }
     }
@@ -211,18 +213,85 @@ void Statement::setQueryTimeout(std::chrono::seconds limit) {
                                 0));
 }
 
-void Statement::execute(const QString& sql) {
+void Cancellation::cancel() {
+    const std::lock_guard lock(mutex_);
+    asked_ = true;
+    if (running_ != SQL_NULL_HANDLE) {
+        SQLCancel(running_);
+    }
+}
+
+bool Cancellation::asked() const {
+    const std::lock_guard lock(mutex_);
+    return asked_;
+}
+
+void Cancellation::running(SQLHANDLE statement) {
+    const std::lock_guard lock(mutex_);
+    running_ = statement;
+}
+
+void Cancellation::ended() {
+    const std::lock_guard lock(mutex_);
+    running_ = SQL_NULL_HANDLE;
+}
+
+template <typename Call> SQLRETURN Statement::run(Call&& call) {
     if (watch_ && !watched_) {
         watched_ = true;
         watch_->started(std::chrono::seconds(attribute(SQL_ATTR_QUERY_TIMEOUT)));
     }
-    const QString& preamble = connection_.preamble();
-    const QString batch = preamble.isEmpty() ? sql : preamble + u'\n' + sql;
-    const SQLRETURN rc = SQLExecDirectW(stmt_.get(), wide(batch), SQL_NTS);
+    messages_.clear();
+    if (cancellation_) {
+        cancellation_->running(stmt_.get());
+    }
+    const SQLRETURN rc = call();
+    if (cancellation_) {
+        cancellation_->ended();
+    }
+    if (rc == SQL_SUCCESS_WITH_INFO) {
+        messages_ = diagnostics(SQL_HANDLE_STMT, stmt_.get());
+    }
     if (rc != SQL_NO_DATA) {
         check(rc);
     }
+    return rc;
+}
+
+void Statement::execute(const QString& sql) {
+    const QString& preamble = connection_.preamble();
+    const QString batch = preamble.isEmpty() ? sql : preamble + u'\n' + sql;
+    run([&] { return SQLExecDirectW(stmt_.get(), wide(batch), SQL_NTS); });
     connection_.setPreamble(QString());
+}
+
+void Statement::execute(const QString& sql, const std::vector<QString>& parameters) {
+    if (parameters.empty()) {
+        execute(sql);
+        return;
+    }
+    // The driver sends a statement with parameters as a procedure call, in
+    // whose scope a SET would end with the call: the preamble goes first.
+    if (!connection_.preamble().isEmpty()) {
+        execute(QString());
+        finishResults();
+    }
+    std::vector<SQLLEN> lengths(parameters.size());
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        const QString& value = parameters[i];
+        lengths[i] = static_cast<SQLLEN>(value.size() * sizeof(SQLWCHAR));
+        stmt_.check(SQLBindParameter(stmt_.get(), static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT,
+                                     SQL_C_WCHAR, SQL_WVARCHAR,
+                                     static_cast<SQLULEN>(std::max<qsizetype>(value.size(), 1)), 0,
+                                     wide(value), lengths[i], &lengths[i]));
+    }
+    try {
+        run([&] { return SQLExecDirectW(stmt_.get(), wide(sql), SQL_NTS); });
+    } catch (const Error&) {
+        SQLFreeStmt(stmt_.get(), SQL_RESET_PARAMS);
+        throw;
+    }
+    SQLFreeStmt(stmt_.get(), SQL_RESET_PARAMS);
 }
 
 void Statement::finishResults() {
@@ -236,6 +305,10 @@ bool Statement::nextResult() {
         return false;
     }
     check(rc);
+    if (rc == SQL_SUCCESS_WITH_INFO) {
+        const std::vector<DiagRecord> more = diagnostics(SQL_HANDLE_STMT, stmt_.get());
+        messages_.insert(messages_.end(), more.begin(), more.end());
+    }
     return true;
 }
 

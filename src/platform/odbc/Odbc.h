@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -48,8 +49,9 @@ public:
     const std::vector<DiagRecord>& records() const { return records_; }
     // The cause told, or the empty text.
     const QString& cause() const { return cause_; }
-    // The number of the first message that came from the server, if any;
-    // the driver's own messages (it cannot connect, the link broke) have none.
+    // The number of the first error that came from the server, if any; the
+    // driver's own messages (it cannot connect, the link broke) have none,
+    // and the server's informational ones do not count.
     std::optional<std::int32_t> serverMessageNumber() const;
 
 private:
@@ -141,6 +143,29 @@ private:
     QString preamble_;
 };
 
+// Stops a statement that runs on another thread: cancel() sends the server
+// an attention (SQLCancel, which the driver allows from any thread), and
+// the statement's call then fails.  A statement is cancelled only while
+// its call runs, never before it starts or after it ended, when the
+// driver would take SQLCancel for a call on the calling thread; so a
+// cancel that comes just before the call reaches the driver is lost, and
+// the caller repeats it until the statement has ended.
+class Cancellation {
+public:
+    // From any thread.  Marks the cancellation asked for in any case.
+    void cancel();
+    bool asked() const;
+
+private:
+    friend class Statement;
+    void running(SQLHANDLE statement);
+    void ended();
+
+    mutable std::mutex mutex_;
+    SQLHANDLE running_ = SQL_NULL_HANDLE;
+    bool asked_ = false;
+};
+
 struct ColumnInfo {
     QString name;
     SQLSMALLINT sqlType = SQL_UNKNOWN_TYPE;
@@ -158,6 +183,17 @@ public:
     // Bounds the statement's calls; zero lets them wait without limit.
     void setQueryTimeout(std::chrono::seconds limit);
     void execute(const QString& sql);
+    // With text parameters for the statement's markers (?), in order: each
+    // goes to the server as an nvarchar value, never as part of the text.
+    void execute(const QString& sql, const std::vector<QString>& parameters);
+    // Lets `cancellation` stop the calls of this statement.
+    void setCancellation(std::shared_ptr<Cancellation> cancellation) {
+        cancellation_ = std::move(cancellation);
+    }
+    // The server's messages that came with the last call that succeeded
+    // (SQL_SUCCESS_WITH_INFO): progress, page counts, a success message.
+    // A failure carries its own in the Error's records.
+    const std::vector<DiagRecord>& messages() const { return messages_; }
     // Reads past every remaining result, so that an error the server sends
     // after the first one is not lost.
     void finishResults();
@@ -182,10 +218,15 @@ private:
     // watch's cause when it interrupted the statement.
     void check(SQLRETURN rc) const;
 
+    // Runs one call that executes: watched, cancellable, its messages kept.
+    template <typename Call> SQLRETURN run(Call&& call);
+
     Connection& connection_;
     Handle stmt_;
     std::shared_ptr<StatementWatch> watch_;
     bool watched_ = false; // the watch was told this statement started
+    std::shared_ptr<Cancellation> cancellation_;
+    std::vector<DiagRecord> messages_;
 };
 
 } // namespace odbc
