@@ -56,6 +56,14 @@ public:
         std::fprintf(stderr, "unexpected message: %s\n", qPrintable(text));
         std::abort();
     }
+    int showMessage(const QString& text, int style, const QString&, bool&) override {
+        return showMessage(text, style);
+    }
+    std::unique_ptr<ui::Progress> openProgress(const QString& text,
+                                               std::function<void()>) override {
+        showMessage(text, 0);
+        return nullptr;
+    }
     void setMousePointer(int value) override { pointer_ = value; }
     int mousePointer() const override { return pointer_; }
     void processPendingEvents() override {}

@@ -2,26 +2,71 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace testing_support {
 
 RecordingUi::RecordingUi() { ui::install(this); }
 
 RecordingUi::~RecordingUi() { ui::install(nullptr); }
 
+// Records what a progress window shows, and presses its button when told.
+class RecordingUi::Progress final : public ui::Progress {
+public:
+    Progress(RecordingUi& owner, std::function<void()> cancel)
+        : owner_(owner), cancel_(std::move(cancel)) {
+        ++owner_.progressOpen_;
+    }
+    ~Progress() override { --owner_.progressOpen_; }
+
+    void setText(const QString& text) override {
+        owner_.events_.push_back({UiEvent::Kind::Progress, text, 0});
+    }
+    void setPercent(std::optional<double> percent) override {
+        owner_.percents_.push_back(percent);
+        if (cancel_ && cancellable_ && percent && owner_.cancelAtPercent_ &&
+            *percent >= *owner_.cancelAtPercent_) {
+            std::exchange(cancel_, nullptr)();
+        }
+    }
+    void setDetail(const QString&) override {}
+    void setCancellable(bool cancellable) override { cancellable_ = cancellable; }
+
+private:
+    RecordingUi& owner_;
+    std::function<void()> cancel_;
+    bool cancellable_ = true;
+};
+
 RecordingUi& RecordingUi::answer(int value) {
-    script_.push_back(value);
+    script_.push_back({value, std::nullopt});
+    return *this;
+}
+
+RecordingUi& RecordingUi::answer(int value, bool option) {
+    script_.push_back({value, option});
     return *this;
 }
 
 RecordingUi& RecordingUi::allow(int count) {
     for (int i = 0; i < count; ++i) {
-        script_.push_back(ui::answer::Ok);
+        script_.push_back({ui::answer::Ok, std::nullopt});
     }
     return *this;
 }
 
 int RecordingUi::showMessage(const QString& text, int style) {
     messages_.push_back({text, style});
+    bool unused = false;
+    return answerNext(text, style, unused);
+}
+
+int RecordingUi::showMessage(const QString& text, int style, const QString& option, bool& checked) {
+    messages_.push_back({text, style, option, checked});
+    return answerNext(text, style, checked);
+}
+
+int RecordingUi::answerNext(const QString& text, int style, bool& checked) {
     events_.push_back({UiEvent::Kind::Message, text, style});
     if (onMessage) {
         onMessage(messages_.back());
@@ -31,9 +76,17 @@ int RecordingUi::showMessage(const QString& text, int style) {
         // The safe answer: never a Yes that nobody scripted.
         return (style & 0x7) == 4 ? ui::answer::No : ui::answer::Ok;
     }
-    const int reply = script_.front();
+    const Scripted reply = script_.front();
     script_.pop_front();
-    return reply;
+    if (reply.option) {
+        checked = *reply.option;
+    }
+    return reply.value;
+}
+
+std::unique_ptr<ui::Progress> RecordingUi::openProgress(const QString&,
+                                                        std::function<void()> cancel) {
+    return std::make_unique<Progress>(*this, std::move(cancel));
 }
 
 void RecordingUi::setMousePointer(int value) {
@@ -65,6 +118,7 @@ void RecordingUi::clear() {
     script_.clear();
     messages_.clear();
     events_.clear();
+    percents_.clear();
 }
 
 } // namespace testing_support

@@ -14,21 +14,30 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace testing_support {
 
 struct Message {
+    Message(QString text_, int style_, QString option_ = {}, bool optionChecked_ = false)
+        : text(std::move(text_)), style(style_), option(std::move(option_)),
+          optionChecked(optionChecked_) {}
     QString text;
     int style = 0;
+    // A box with a check box: its label, and whether it was shown checked.
+    QString option;
+    bool optionChecked = false;
     friend bool operator==(const Message&, const Message&) = default;
 };
 
 // One thing that happened, for tests of the order of steps.
 struct UiEvent {
-    enum class Kind { Message, Pointer, Events };
+    enum class Kind { Message, Pointer, Events, Progress };
     Kind kind;
-    QString text;  // the message text
+    QString text;  // the message text, or a progress window's step
     int value = 0; // the message style or the pointer value
     friend bool operator==(const UiEvent&, const UiEvent&) = default;
 };
@@ -42,10 +51,19 @@ public:
 
     // Scripts the answer to the next message box not yet answered.
     RecordingUi& answer(int value);
+    // Scripts the answer to the next box with a check box, and the state
+    // the user leaves the check box in.
+    RecordingUi& answer(int value, bool option);
     // Scripts `count` OK answers.
     RecordingUi& allow(int count = 1);
+    // The progress windows' "Cancelar" is pressed once a percent at least
+    // this high is shown.
+    void cancelAtPercent(double percent) { cancelAtPercent_ = percent; }
 
     int showMessage(const QString& text, int style) override;
+    int showMessage(const QString& text, int style, const QString& option, bool& checked) override;
+    std::unique_ptr<ui::Progress> openProgress(const QString& title,
+                                               std::function<void()> cancel) override;
     void setMousePointer(int value) override;
     int mousePointer() const override { return pointer_; }
     void processPendingEvents() override;
@@ -59,13 +77,27 @@ public:
     std::vector<int> pointers() const;
     const std::vector<UiEvent>& events() const { return events_; }
     int unansweredScript() const { return static_cast<int>(script_.size()); }
+    // Every percent the progress windows showed (none: a bar without one).
+    const std::vector<std::optional<double>>& progressPercents() const { return percents_; }
+    // Whether a progress window is open now.
+    bool progressOpen() const { return progressOpen_ > 0; }
     void clear();
 
     // Lets a test watch the UI at the moment a message is shown.
     std::function<void(const Message&)> onMessage;
 
 private:
-    std::deque<int> script_;
+    class Progress;
+    struct Scripted {
+        int value;
+        std::optional<bool> option;
+    };
+    int answerNext(const QString& text, int style, bool& checked);
+
+    std::deque<Scripted> script_;
+    std::vector<std::optional<double>> percents_;
+    std::optional<double> cancelAtPercent_;
+    int progressOpen_ = 0;
     std::vector<Message> messages_;
     std::vector<UiEvent> events_;
     int pointer_ = ui::pointer::Default;

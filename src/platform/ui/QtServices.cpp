@@ -1,6 +1,9 @@
 #include "QtServices.h"
 
+#include "QtProgress.h"
+
 #include <QApplication>
+#include <QCheckBox>
 #include <QCursor>
 #include <QMessageBox>
 
@@ -24,6 +27,19 @@ QMessageBox::Icon iconFor(int style) {
 } // namespace
 
 int QtServices::showMessage(const QString& text, int style) {
+    return showBox(text, style, nullptr, nullptr);
+}
+
+int QtServices::showMessage(const QString& text, int style, const QString& option, bool& checked) {
+    return showBox(text, style, &option, &checked);
+}
+
+std::unique_ptr<Progress> QtServices::openProgress(const QString& title,
+                                                   std::function<void()> cancel) {
+    return std::make_unique<QtProgress>(title, std::move(cancel), QApplication::activeWindow());
+}
+
+int QtServices::showBox(const QString& text, int style, const QString* option, bool* checked) {
     QMessageBox box(iconFor(style), QString::fromUtf8(kApplicationTitle), text,
                     QMessageBox::NoButton, QApplication::activeWindow());
     // Names, paths and server messages are shown as they are, never as markup.
@@ -39,11 +55,19 @@ int QtServices::showMessage(const QString& text, int style) {
         box.setDefaultButton(QMessageBox::Ok);
         box.setEscapeButton(QMessageBox::Ok);
     }
+    if (option != nullptr) {
+        auto* checkBox = new QCheckBox(*option); // the box owns it
+        checkBox->setChecked(*checked);
+        box.setCheckBox(checkBox);
+    }
     // A question asked while work runs is answered with the pointer the
     // procedure set, not the busy one of the work.
     const bool working = working_;
     setWorking(false);
     const int chosen = box.exec();
+    if (option != nullptr) {
+        *checked = box.checkBox()->isChecked();
+    }
     setWorking(working);
     if (chosen == QMessageBox::Yes) {
         return answer::Yes;

@@ -10,6 +10,10 @@
 
 #include <QString>
 
+#include <functional>
+#include <memory>
+#include <optional>
+
 namespace ui {
 
 // Message-box styles (buttons plus icon plus default button).
@@ -38,11 +42,34 @@ constexpr int Hourglass = 11;
 // Every message box bears this title.
 inline constexpr const char* kApplicationTitle = "Tarvelo";
 
+// A window that shows a long step while the work runs: what runs, how far
+// it is (or a bar that moves without a percent when that is unknown), a
+// line of detail (the time spent, an estimate), and a button that asks the
+// work to stop.  A screen reader hears each change.  Made, changed and
+// closed (destroyed) on the UI thread.
+class Progress {
+public:
+    virtual ~Progress() = default;
+    virtual void setText(const QString& text) = 0;
+    virtual void setPercent(std::optional<double> percent) = 0;
+    virtual void setDetail(const QString& text) = 0;
+    // Whether the button can still stop the work.
+    virtual void setCancellable(bool cancellable) = 0;
+};
+
 class Services {
 public:
     virtual ~Services() = default;
     // Shows a modal box and returns the answer (answer::Ok, Yes or No).
     virtual int showMessage(const QString& text, int style) = 0;
+    // The same with a check box below the text, labelled `option`: it shows
+    // `checked` as it comes in, which then holds what the user left.
+    virtual int showMessage(const QString& text, int style, const QString& option,
+                            bool& checked) = 0;
+    // Opens a progress window over the active one; `cancel` runs on the UI
+    // thread when the user asks to stop, once.
+    virtual std::unique_ptr<Progress> openProgress(const QString& title,
+                                                   std::function<void()> cancel) = 0;
     virtual void setMousePointer(int value) = 0;
     virtual int mousePointer() const = 0;
     virtual void processPendingEvents() = 0;
@@ -62,6 +89,11 @@ void install(Services* replacement);
 inline int MsgBox(const QString& text, int messageStyle = style::Ok) {
     int reply = (messageStyle & 0x7) == 4 ? answer::No : answer::Ok;
     onUiThread([&] { reply = services().showMessage(text, messageStyle); });
+    return reply;
+}
+inline int MsgBox(const QString& text, int messageStyle, const QString& option, bool& checked) {
+    int reply = (messageStyle & 0x7) == 4 ? answer::No : answer::Ok;
+    onUiThread([&] { reply = services().showMessage(text, messageStyle, option, checked); });
     return reply;
 }
 inline void setMousePointer(int value) {
