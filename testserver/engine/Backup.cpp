@@ -383,8 +383,11 @@ std::shared_ptr<BackupRun> startBackup(const sql::BackupDatabase& b, const Sessi
         refuse(statement, {262, 14, {statement, db->name}});
     }
     const state::Edition edition = catalog.state().edition;
-    if (b.compression.value_or(false) &&
-        (edition == state::Edition::Express || edition == state::Edition::Web)) {
+    const bool compressionRefused =
+        edition == state::Edition::Express || edition == state::Edition::Web ||
+        (d && d->backupFault &&
+         d->backupFault->kind == state::BackupFault::Kind::CompressionRefused);
+    if (b.compression.value_or(false) && compressionRefused) {
         refuse(
             statement,
             {1844, 16, {QStringLiteral("BACKUP DATABASE WITH COMPRESSION"), editionText(edition)}});

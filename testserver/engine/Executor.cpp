@@ -517,7 +517,9 @@ private:
         if (db && db->system) {
             throw StatementError{5058, 16, {accessName(a.access), db->name}};
         }
-        if (!db || !(session_.sysadmin || owns(*db))) {
+        // ALTER on the database: whoever may drop it (sysadmin, db_owner,
+        // ALTER ANY DATABASE) may change its access.
+        if (!db || !(session_.sysadmin || mayDrop(*db))) {
             throw StatementError{5011, 14, {a.name}};
         }
         const state::Database* d = catalog_.details(*db);
@@ -842,11 +844,6 @@ private:
             return a == b;
         }
         return matches(a, b, type);
-    }
-
-    bool owns(const DatabaseEntry& db) const {
-        const state::Database* d = catalog_.details(db);
-        return d && d->owner && sameName(*d->owner, session_.login);
     }
 
     bool isDbOwner(const DatabaseEntry& db) const {

@@ -214,7 +214,8 @@ const QList<std::pair<BackupFault::Kind, QString>>& backupFaultNames() {
     static const QList<std::pair<BackupFault::Kind, QString>> names = {
         {BackupFault::Kind::AccessDenied, "accessDenied"},
         {BackupFault::Kind::DiskFull, "diskFull"},
-        {BackupFault::Kind::DamagedPage, "damagedPage"}};
+        {BackupFault::Kind::DamagedPage, "damagedPage"},
+        {BackupFault::Kind::CompressionRefused, "compressionRefused"}};
     return names;
 }
 
@@ -426,7 +427,8 @@ BackupFault parseBackupFault(const QJsonObject& o, const QString& where) {
     onlyKeys(o, {"kind", "atPercent"}, at);
     BackupFault f;
     f.kind = valueOf(backupFaultNames(), requiredString(o, "kind", at), QStringLiteral("kind"), at);
-    const bool takesPercent = f.kind != BackupFault::Kind::AccessDenied;
+    const bool takesPercent =
+        f.kind == BackupFault::Kind::DiskFull || f.kind == BackupFault::Kind::DamagedPage;
     if (takesPercent != o.contains("atPercent")) {
         throw Invalid{QStringLiteral("%1: \"atPercent\" (0 to 100) goes with \"diskFull\" and "
                                      "\"damagedPage\", and only with them")
@@ -1005,7 +1007,8 @@ QJsonObject databaseObject(const Database& d) {
     }
     if (d.backupFault) {
         QJsonObject f{{"kind", nameOf(backupFaultNames(), d.backupFault->kind)}};
-        if (d.backupFault->kind != BackupFault::Kind::AccessDenied) {
+        if (d.backupFault->kind == BackupFault::Kind::DiskFull ||
+            d.backupFault->kind == BackupFault::Kind::DamagedPage) {
             f.insert("atPercent", d.backupFault->atPercent);
         }
         o.insert("backupFault", f);

@@ -121,10 +121,12 @@ struct HistoricBackup {
 };
 
 // A backup of the database fails as a real one would: the device refused
-// (3201, access denied), the disk full at `atPercent` (3202), or a damaged
-// page found at `atPercent` when the backup checks pages (3043).
+// (3201, access denied), the disk full at `atPercent` (3202), a damaged
+// page found at `atPercent` when the backup checks pages (3043), or
+// COMPRESSION refused (1844) whatever the edition says, as by a server
+// whose edition a client reads wrongly.
 struct BackupFault {
-    enum class Kind { AccessDenied, DiskFull, DamagedPage };
+    enum class Kind { AccessDenied, DiskFull, DamagedPage, CompressionRefused };
     Kind kind = Kind::AccessDenied;
     int atPercent = 0;
     friend bool operator==(const BackupFault&, const BackupFault&) = default;
