@@ -50,6 +50,15 @@ std::optional<qint64> numberOf(const rt::Variant& value) {
 
 bool flagOf(const rt::Variant& value) { return numberOf(value).value_or(0) != 0; }
 
+// A datetime as the driver writes it, to the second; the server's clock
+// has no zone, and none is given.
+QDateTime serverTime(const rt::Variant& value) {
+    return QDateTime::fromString(textOf(value).left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+// sys.databases' columns before is_encrypted, which SQL Server 2008 added.
+constexpr int kStateColumnsBefore2008 = 7;
+
 double realOf(const rt::Variant& value) {
     switch (value.kind()) {
     case rt::Variant::Kind::Single:
@@ -105,7 +114,8 @@ struct FactQuery {
 };
 
 const QString kLastBackupQuery = QStringLiteral(
-    "SELECT TOP 1 bs.backup_finish_date, bs.database_creation_date, mf.physical_device_name "
+    "SELECT TOP 1 bs.backup_finish_date, bs.database_creation_date, mf.physical_device_name, "
+    "bs.backup_start_date, bs.backup_size "
     "FROM msdb.dbo.backupset AS bs LEFT JOIN msdb.dbo.backupmediafamily AS mf ON "
     "mf.media_set_id = bs.media_set_id WHERE bs.database_name = @db AND bs.type = 'D' ORDER BY "
     "bs.backup_finish_date DESC");
@@ -116,15 +126,26 @@ const QString kSessionsQuery = QStringLiteral(
 
 // SQL Server 2005 and later; the availability group's views from 2012.
 QList<FactQuery> factQueries(int major) {
+    constexpr int kSqlServer2008 = 10;
     QList<FactQuery> queries{
         {{Fact::State, Fact::Replication},
          QStringLiteral("SELECT state_desc, user_access_desc, is_published, is_merge_published, "
-                        "create_date, database_id FROM sys.databases WHERE database_id = "
-                        "DB_ID(@db)")},
+                        "create_date, database_id, source_database_id") +
+             (major >= kSqlServer2008 ? QStringLiteral(", is_encrypted") : QString()) +
+             QStringLiteral(" FROM sys.databases WHERE database_id = DB_ID(@db)")},
         {{Fact::Rights},
          QStringLiteral("SELECT HAS_PERMS_BY_NAME(@db, 'DATABASE', 'CONTROL') AS may_control, "
                         "HAS_PERMS_BY_NAME(NULL, NULL, 'ALTER ANY DATABASE') AS "
-                        "may_alter_any_database, SUSER_SNAME() AS login_name")},
+                        "may_alter_any_database, SUSER_SNAME() AS login_name, "
+                        "HAS_PERMS_BY_NAME(NULL, NULL, 'VIEW SERVER STATE') AS "
+                        "may_view_server_state")},
+        // The first login (sid 0x01) is sa, which Amazon RDS renames rdsa.
+        {{Fact::Server},
+         QStringLiteral("SELECT SERVERPROPERTY('EngineEdition') AS engine_edition, "
+                        "SERVERPROPERTY('EditionID') AS edition_id, "
+                        "SERVERPROPERTY('InstanceDefaultBackupPath') AS default_backup_path, "
+                        "DB_ID(N'rdsadmin') AS rdsadmin_id, SUSER_SNAME(0x01) AS first_login, "
+                        "GETDATE() AS server_now")},
         {{Fact::Snapshots},
          QStringLiteral("SELECT name AS snapshot_name FROM sys.databases WHERE "
                         "source_database_id = DB_ID(@db)")},
@@ -215,7 +236,9 @@ private:
                  facts_.mayDrop = flagOf(field(rs, "may_control")) ||
                                   flagOf(field(rs, "may_alter_any_database"));
                  facts_.loginName = textOf(field(rs, "login_name"));
+                 facts_.seesOtherSessions = flagOf(field(rs, "may_view_server_state"));
              }},
+            {QStringLiteral("engine_edition"), [this](ado::Recordset& rs) { takeServer(rs); }},
             {QStringLiteral("snapshot_name"),
              [this](ado::Recordset& rs) {
                  facts_.snapshots.append(textOf(field(rs, "snapshot_name")));
@@ -301,6 +324,21 @@ private:
         facts_.published =
             flagOf(field(rs, "is_published")) || flagOf(field(rs, "is_merge_published"));
         facts_.databaseId = numberOf(field(rs, "database_id"));
+        facts_.snapshot = !field(rs, "source_database_id").isNull();
+        if (rs.FieldCount() > kStateColumnsBefore2008) {
+            facts_.encrypted = flagOf(field(rs, "is_encrypted"));
+        }
+    }
+
+    void takeServer(ado::Recordset& rs) {
+        ServerFacts server;
+        server.engineEdition = static_cast<int>(numberOf(field(rs, "engine_edition")).value_or(0));
+        server.editionId = numberOf(field(rs, "edition_id")).value_or(0);
+        server.defaultBackupPath = textOf(field(rs, "default_backup_path"));
+        server.amazonRds = !field(rs, "rdsadmin_id").isNull() &&
+                           textOf(field(rs, "first_login")) == QLatin1String("rdsa");
+        server.now = serverTime(field(rs, "server_now"));
+        facts_.server = server;
     }
 
     void takeGroup(ado::Recordset& rs) {
@@ -326,10 +364,10 @@ private:
             facts_.backupsOfAnEarlierDatabase = true;
             return;
         }
-        const QString finished = textOf(field(rs, "backup_finish_date")).left(19);
-        facts_.lastFullBackup =
-            LastFullBackup{QDateTime::fromString(finished, QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                           textOf(field(rs, "physical_device_name"))};
+        facts_.lastFullBackup = LastFullBackup{serverTime(field(rs, "backup_finish_date")),
+                                               textOf(field(rs, "physical_device_name")),
+                                               serverTime(field(rs, "backup_start_date")),
+                                               numberOf(field(rs, "backup_size")).value_or(0)};
     }
 
     void takeSession(ado::Recordset& rs) {

@@ -28,6 +28,19 @@ struct DatabaseFile {
 struct LastFullBackup {
     QDateTime finished; // the server's own clock, as msdb holds it
     QString device;     // empty when msdb does not say
+    QDateTime started;
+    qint64 bytes = 0;
+};
+
+// What the server is, for where and whether it can write a backup.
+struct ServerFacts {
+    int engineEdition = 0; // SERVERPROPERTY('EngineEdition')
+    qint64 editionId = 0;  // SERVERPROPERTY('EditionID')
+    // Its default backup folder; empty when it does not say (before SQL
+    // Server 2019).
+    QString defaultBackupPath;
+    bool amazonRds = false;
+    QDateTime now; // its clock
 };
 
 struct HoldingSession {
@@ -61,6 +74,7 @@ enum class Fact {
     RunningRequests,
     LastBackup,
     Sessions,
+    Server,
 };
 
 struct DatabaseFacts {
@@ -69,6 +83,8 @@ struct DatabaseFacts {
     QString state = QStringLiteral("ONLINE");
     QString userAccess = QStringLiteral("MULTI_USER");
     QStringList snapshots;  // database snapshots of it
+    bool snapshot = false;  // it is itself a snapshot of another database
+    bool encrypted = false; // transparent data encryption
     bool published = false; // replication
     bool mirrored = false;
     std::optional<AvailabilityGroup> group;
@@ -87,6 +103,9 @@ struct DatabaseFacts {
     // or dbcreator.  None when that could not be read.
     std::optional<bool> mayDrop;
     QString loginName; // the login as the server names it
+    // Whether the login sees other sessions' requests (VIEW SERVER STATE).
+    bool seesOtherSessions = false;
+    std::optional<ServerFacts> server; // none when unread
     // The facts the login could not read, in the order of Fact.
     QList<Fact> unread;
 

@@ -48,7 +48,8 @@ bool stillRunning(dmo::SQLServer& server, const LostAnswer& lost) {
 AfterLostAnswer lookAfterLostAnswer(const LostAnswer& lost,
                                     const std::function<bool(dmo::SQLServer&)>& done,
                                     const std::function<QString(int)>& waiting,
-                                    const std::function<void(const QString&)>& status) {
+                                    const std::function<void(const QString&)>& status,
+                                    const std::function<QString(dmo::SQLServer&)>& afterwards) {
     // A new connection, never the command's shared session, which is gone.
     const connection::SessionShare::Use ownSession(nullptr);
     AfterLostAnswer after;
@@ -76,6 +77,9 @@ AfterLostAnswer lookAfterLostAnswer(const LostAnswer& lost,
             std::this_thread::sleep_for(kPollEvery);
         }
         after.done = done(server);
+        if (afterwards) {
+            after.then = afterwards(server);
+        }
         server.DisConnect();
     } catch (const rt::RuntimeError& failure) {
         after.done.reset();

@@ -32,12 +32,16 @@ struct AfterLostAnswer {
     // got no answer, and `why` says what kept it.
     std::optional<bool> done;
     QString why;
+    QString then; // what `afterwards` said
 };
 
 // `done` asks the new connection whether the work shows (the database gone,
 // the backup listed); `waiting` words the status line with the seconds
-// left, and `status` shows it.
+// left, and `status` shows it.  `afterwards`, when given, runs on the same
+// connection once the look is over (to put back what the statement's
+// session had changed), and its line is kept in `then`.
 AfterLostAnswer lookAfterLostAnswer(const LostAnswer& lost,
                                     const std::function<bool(dmo::SQLServer&)>& done,
                                     const std::function<QString(int)>& waiting,
-                                    const std::function<void(const QString&)>& status);
+                                    const std::function<void(const QString&)>& status,
+                                    const std::function<QString(dmo::SQLServer&)>& afterwards = {});

@@ -1,5 +1,6 @@
 #include "Removal.h"
 
+#include "BackupTexts.h"
 #include "ExistenceCheck.h"
 #include "LostAnswer.h"
 #include "RemovalTexts.h"
@@ -23,6 +24,13 @@ constexpr std::int32_t kDatabaseInUse = 3702;
 // The login may not alter the database.
 constexpr std::int32_t kNoAlterRight = 5011;
 constexpr qsizetype kSessionsShown = 15;
+const QString kNeedsAlter = QStringLiteral(
+    "Para cerrar las sesiones, el inicio de sesión necesita el permiso ALTER sobre la base de "
+    "datos.");
+
+QString lineOf(const QString& text) {
+    return text.isEmpty() ? QString() : QStringLiteral("\r\n") + text;
+}
 
 bool isServerMessage(const rt::RuntimeError& failure, std::int32_t number) {
     return failure.number() == dmo::foldedNumber(number);
@@ -136,10 +144,7 @@ void removeClosingSessions(dmo::Database& database, const rt::RuntimeError& refu
             throw;
         }
         throw rt::RuntimeError(failure.number(),
-                               failure.description() +
-                                   QStringLiteral("\r\nPara cerrar las sesiones, el inicio de "
-                                                  "sesión necesita el permiso ALTER sobre la "
-                                                  "base de datos."));
+                               failure.description() + QStringLiteral("\r\n") + kNeedsAlter);
     }
     try {
         database.Remove();
@@ -176,6 +181,24 @@ void dropDatabase(dmo::Database& database, const DatabaseFacts& facts) {
 void tellFilesLeft(const DatabaseFacts& facts) {
     if (!facts.filesLeftOnDisk().isEmpty()) {
         ui::MsgBox(filesLeftMessage(facts), ui::style::Information);
+    }
+}
+
+// After a final backup every other session was kept out; one that came in
+// all the same may have written what the backup lacks, so the drop does
+// not close it.
+void dropAfterBackup(dmo::Database& database) {
+    try {
+        database.Remove();
+    } catch (const rt::RuntimeError& refusal) {
+        if (!isServerMessage(refusal, kDatabaseInUse)) {
+            throw;
+        }
+        throw rt::RuntimeError(
+            refusal.number(),
+            QStringLiteral("Otra sesión ha entrado en la base de datos después de la copia de "
+                           "seguridad final, y la base de datos no se ha eliminado: la copia "
+                           "podría no tener lo que esa sesión haya escrito."));
     }
 }
 
@@ -237,10 +260,11 @@ Removal::Outcome Removal::prepare() {
         ui::MsgBox(obstacleMessage(facts_, sServidor_), ui::style::Critical);
         return Outcome::Blocked;
     }
+    offer_ = ::backupOffer(facts_);
     return Outcome::Ready;
 }
 
-bool Removal::drop(const StatusLine& status) {
+bool Removal::drop(const StatusLine& status, bool finalBackup) {
     const connection::SessionShare::Use shared(sessions_);
     bool bBorrada = false;
     rt::withFailurePath(
@@ -251,28 +275,141 @@ bool Removal::drop(const StatusLine& status) {
             // Known before any statement that changes the server is sent:
             // the server may go on with it when its answer is lost.
             const std::int32_t processId = server.ProcessID();
-            try {
-                dropDatabase(database, facts_);
-            } catch (const rt::RuntimeError& failure) {
-                if (const auto told = obstacleRefusal(failure, facts_, sServidor_)) {
-                    ui::MsgBox(*told, ui::style::Critical);
+            if (finalBackup && offer_.possible) {
+                if (!keepOthersOutOrGiveBack(database)) {
                     return;
                 }
-                if (failure.number() != dmo::kNoServerMessage) {
-                    throw;
+                const BackupOutcome outcome = makeFinalBackup(
+                    server, {facts_,
+                             offer_,
+                             {sServidor_, sUsuario_, sPassword_, facts_.major, processId},
+                             [this](dmo::SQLServer& on) { return giveBackAccess(on); },
+                             status});
+                if (outcome.end != BackupOutcome::End::Proven) {
+                    const bool chosen = outcome.end == BackupOutcome::End::Cancelled ||
+                                        outcome.end == BackupOutcome::End::Declined;
+                    ui::MsgBox(outcome.told, chosen ? ui::style::Information : ui::style::Ok);
+                    return;
                 }
-                bBorrada = outcomeOfALostAnswer(failure, processId, status);
-                return;
+                backedUp_ = outcome.file;
+            }
+            try {
+                if (backedUp_) {
+                    dropAfterBackup(database);
+                } else {
+                    dropDatabase(database, facts_);
+                }
+            } catch (const rt::RuntimeError& failure) {
+                if (const auto told = obstacleRefusal(failure, facts_, sServidor_)) {
+                    ui::MsgBox(*told + lineOf(backedUp_ ? giveBackAccess(server) : QString()),
+                               ui::style::Critical);
+                    return;
+                }
+                if (failure.number() == dmo::kNoServerMessage) {
+                    bBorrada = outcomeOfALostAnswer(failure, processId, status);
+                    return;
+                }
+                if (backedUp_) {
+                    throw rt::RuntimeError(failure.number(),
+                                           failure.description() + lineOf(giveBackAccess(server)));
+                }
+                throw;
             }
             server.DisConnect();
             bBorrada = true;
-            tellFilesLeft(facts_);
+            tellWhatStays();
         },
         [] {
             ui::MsgBox(kRemovalFailure + QStringLiteral("\r\n") + rt::currentError().description,
                        ui::style::Ok);
         });
     return bBorrada;
+}
+
+// Keeps every other session out of the database from the backup to the
+// drop: single-user access, at once when no other session uses it, else on
+// the user's Yes to the in-use question, closing them.  False when the user
+// keeps them (and has read that nothing was done).
+bool Removal::keepOthersOut(dmo::Database& database) const {
+    if (database.SetSingleUserIfAlone()) {
+        return true;
+    }
+    QList<dmo::UsingSession> sessions;
+    try {
+        sessions = database.UsingSessions();
+    } catch (const rt::RuntimeError&) {
+        // The question names the sessions it can; the list is a help.
+    }
+    if (!closeSessionsConfirmed(facts_, sessions)) {
+        ui::MsgBox(QStringLiteral("La base de datos '") + text::visibleName(facts_.name) +
+                       QStringLiteral("' sigue en uso: no se ha hecho la copia de seguridad final "
+                                      "ni se ha eliminado."),
+                   ui::style::Information);
+        return false;
+    }
+    try {
+        database.SetSingleUserClosingSessions();
+    } catch (const rt::RuntimeError& failure) {
+        if (!isServerMessage(failure, kNoAlterRight)) {
+            throw;
+        }
+        throw rt::RuntimeError(failure.number(),
+                               failure.description() + QStringLiteral("\r\n") + kNeedsAlter);
+    }
+    return true;
+}
+
+// The single-user step, and when its answer is lost, whatever the server
+// did, the earlier access given back on a new connection.
+bool Removal::keepOthersOutOrGiveBack(dmo::Database& database) const {
+    try {
+        return keepOthersOut(database);
+    } catch (const rt::RuntimeError& failure) {
+        if (failure.number() != dmo::kNoServerMessage) {
+            throw;
+        }
+        QString givenBack;
+        try {
+            const connection::SessionShare::Use ownSession(nullptr);
+            dmo::SQLServer server;
+            connectPassingLogin(server, sServidor_, sUsuario_, sPassword_);
+            givenBack = giveBackAccess(server);
+        } catch (const rt::RuntimeError& again) {
+            givenBack = again.description();
+        }
+        throw rt::RuntimeError(failure.number(), failure.description() + lineOf(givenBack));
+    }
+}
+
+// The line that tells how the database got back the access it had before
+// the final backup; empty when it had single-user access already.
+QString Removal::giveBackAccess(dmo::SQLServer& server) const {
+    const QString access = earlierAccess(facts_);
+    if (access == QLatin1String("SINGLE_USER")) {
+        return {};
+    }
+    try {
+        dmo::Database database = server.Databases().Item(facts_.name);
+        const QString notRestored = restoreAccess(database, access);
+        return notRestored.isEmpty() ? QStringLiteral("Se le ha devuelto el acceso que tenía (") +
+                                           access + QStringLiteral(").")
+                                     : stuckInSingleUser(database, access, notRestored).mid(2);
+    } catch (const rt::RuntimeError& failure) {
+        return QStringLiteral("No se ha podido devolverle el acceso que tenía (") + access +
+               QStringLiteral("): ") + failure.description();
+    }
+}
+
+// What stays after the drop: the final backup, and the files it left.
+void Removal::tellWhatStays() const {
+    if (backedUp_) {
+        const QString access = earlierAccess(facts_);
+        ui::MsgBox(
+            backup_texts::afterDrop(sServidor_, facts_, *backedUp_,
+                                    access == QLatin1String("SINGLE_USER") ? QString() : access),
+            ui::style::Information);
+    }
+    tellFilesLeft(facts_);
 }
 
 // The drop (or the single-user step before it) was sent and its answer
@@ -294,7 +431,7 @@ bool Removal::outcomeOfALostAnswer(const rt::RuntimeError& failure, int processI
                        text::visibleName(facts_.name) +
                        QStringLiteral("' ya no está en el servidor: se ha eliminado."),
                    ui::style::Information);
-        tellFilesLeft(facts_);
+        tellWhatStays();
         return true;
     }
     if (!after.done) {

@@ -10,7 +10,11 @@
 //
 // drop(), after it: the management objects find the database and remove
 // it; a database in use is offered to be set to single-user access first
-// (and given back its access when the drop still fails).  When the answer
+// (and given back its access when the drop still fails).  With a final
+// backup (FinalBackup.h), every other session is kept out first (the
+// in-use question when there are any), the backup is made and proven, and
+// only then is the database dropped, on the same connection; on every
+// other end the database gets its access back and stays.  When the answer
 // to a statement that changes the server is lost, the removal looks again on
 // a new connection, waits while the server still runs that statement, and
 // tells what is true.
@@ -19,15 +23,21 @@
 // closes with the Removal.  Every failure is explained to the user, once.
 
 #include "DatabaseFacts.h"
+#include "FinalBackup.h"
 
 #include <QString>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace connection {
 class SessionShare;
 }
+namespace dmo {
+class Database;
+class SQLServer;
+} // namespace dmo
 namespace rt {
 class RuntimeError;
 }
@@ -47,11 +57,18 @@ public:
     // have; Blocked: what stands in the drop's way.  Both told already.
     Outcome prepare();
     const DatabaseFacts& facts() const { return facts_; }
+    // Whether and how the confirmation offers a final backup.
+    const BackupOffer& backupOffer() const { return offer_; }
 
-    // Drops the prepared database; true when it is gone.
-    bool drop(const StatusLine& status = {});
+    // Drops the prepared database, after a proven final backup when asked
+    // (and offered); true when it is gone.
+    bool drop(const StatusLine& status = {}, bool finalBackup = false);
 
 private:
+    bool keepOthersOut(dmo::Database& database) const;
+    bool keepOthersOutOrGiveBack(dmo::Database& database) const;
+    QString giveBackAccess(dmo::SQLServer& server) const;
+    void tellWhatStays() const;
     bool outcomeOfALostAnswer(const rt::RuntimeError& failure, int processId,
                               const StatusLine& status) const;
 
@@ -60,5 +77,7 @@ private:
     QString sUsuario_;
     QString sPassword_;
     DatabaseFacts facts_;
+    BackupOffer offer_;
+    std::optional<FinalBackupFile> backedUp_; // the proven final backup
     std::shared_ptr<connection::SessionShare> sessions_;
 };

@@ -50,31 +50,10 @@ QString factName(Fact fact) {
         return QStringLiteral("la última copia de seguridad");
     case Fact::Sessions:
         return QStringLiteral("las sesiones");
+    case Fact::Server:
+        return QStringLiteral("la edición y la carpeta de copias del servidor");
     }
     return {};
-}
-
-QString backupLine(const DatabaseFacts& facts) {
-    if (facts.isUnread(Fact::LastBackup)) {
-        return {};
-    }
-    if (!facts.lastFullBackup) {
-        return facts.backupsOfAnEarlierDatabase
-                   ? QStringLiteral(
-                         "Última copia de seguridad completa: nunca (las que guarda msdb "
-                         "con este nombre son de una base de datos anterior).")
-                   : QStringLiteral("Última copia de seguridad completa: nunca.");
-    }
-    const LastFullBackup& backup = *facts.lastFullBackup;
-    QString line = QStringLiteral("Última copia de seguridad completa: ") +
-                   (backup.finished.isValid()
-                        ? backup.finished.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) +
-                              QStringLiteral(" (hora del servidor)")
-                        : QStringLiteral("fecha desconocida"));
-    if (!backup.device.isEmpty()) {
-        line += QStringLiteral(", en '") + visibleName(backup.device) + u'\'';
-    }
-    return line + u'.';
 }
 
 QString sizeLine(const DatabaseFacts& facts) {
@@ -195,14 +174,37 @@ QString sessionLine(const HoldingSession& session) {
     return line;
 }
 
-QStringList confirmationLines(const DatabaseFacts& facts) {
+QString lastBackupLine(const DatabaseFacts& facts) {
+    if (facts.isUnread(Fact::LastBackup)) {
+        return {};
+    }
+    if (!facts.lastFullBackup) {
+        return facts.backupsOfAnEarlierDatabase
+                   ? QStringLiteral(
+                         "Última copia de seguridad completa: nunca (las que guarda msdb "
+                         "con este nombre son de una base de datos anterior).")
+                   : QStringLiteral("Última copia de seguridad completa: nunca.");
+    }
+    const LastFullBackup& backup = *facts.lastFullBackup;
+    QString line = QStringLiteral("Última copia de seguridad completa: ") +
+                   (backup.finished.isValid()
+                        ? backup.finished.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) +
+                              QStringLiteral(" (hora del servidor)")
+                        : QStringLiteral("fecha desconocida"));
+    if (!backup.device.isEmpty()) {
+        line += QStringLiteral(", en '") + visibleName(backup.device) + u'\'';
+    }
+    return line + u'.';
+}
+
+QStringList confirmationLines(const DatabaseFacts& facts, const QString& backupLine) {
     QStringList lines;
     auto add = [&lines](const QString& line) {
         if (!line.isEmpty()) {
             lines << line;
         }
     };
-    add(backupLine(facts));
+    add(backupLine);
     if (!facts.online() && !facts.state.isEmpty()) {
         add(QStringLiteral("Estado: ") + visibleName(facts.state) +
             QStringLiteral(" (no está en línea)."));

@@ -14,8 +14,11 @@
 #include <cstdint>
 #include <optional>
 
-// The lines under the confirmation's server line.
-QStringList confirmationLines(const DatabaseFacts& facts);
+// The lines under the confirmation's server line, `backupLine` first.
+QStringList confirmationLines(const DatabaseFacts& facts, const QString& backupLine);
+
+// The last full backup, as msdb knows it; empty when it could not be read.
+QString lastBackupLine(const DatabaseFacts& facts);
 
 // What makes the drop impossible, each with the statement that removes it;
 // for a blocked database only.

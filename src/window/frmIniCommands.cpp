@@ -38,14 +38,14 @@ const QString kRemovalCannotStop =
 // The names are shown with their invisible characters made visible, so
 // that what the user confirms reads as exactly the database that will be
 // removed, and the server it will be removed from; below them, what the
-// server knows of the database.
+// server knows of the database, its last backup first.
 QString confirmation(const QString& sBaseDatos, const QString& sServidor,
-                     const DatabaseFacts& facts) {
+                     const DatabaseFacts& facts, const QString& backupLine) {
     QString text = QStringLiteral("¿Está seguro que desea eliminar la base de datos '") +
                    text::visibleName(sBaseDatos) +
                    QStringLiteral("'?\r\nLa base de datos se eliminará y será irreversible.") +
                    QStringLiteral("\r\nServidor: '") + text::visibleName(sServidor) + u'\'';
-    for (const QString& line : confirmationLines(facts)) {
+    for (const QString& line : confirmationLines(facts, backupLine)) {
         text += QStringLiteral("\r\n") + line;
     }
     return text;
@@ -140,8 +140,15 @@ void frmIni::cmElimina_Click() {
         endRemoval(false);
         return;
     }
-    if (ui::MsgBox(confirmation(sBaseDatos, sServidor, removal->facts()),
-                   ui::style::YesNoWarningDefaultNo) != ui::answer::Yes) {
+    // Where the server can write a final backup, the confirmation offers
+    // it in a check box, proposed unless a recent backup exists.
+    const BackupOffer& offer = removal->backupOffer();
+    const QString question = confirmation(sBaseDatos, sServidor, removal->facts(), offer.line);
+    bool finalBackup = offer.proposed;
+    const int answer = offer.possible ? ui::MsgBox(question, ui::style::YesNoWarningDefaultNo,
+                                                   offer.option, finalBackup)
+                                      : ui::MsgBox(question, ui::style::YesNoWarningDefaultNo);
+    if (answer != ui::answer::Yes) {
         return;
     }
     // One confirmed removal per run, whatever its outcome.
@@ -152,7 +159,8 @@ void frmIni::cmElimina_Click() {
     // what it waits for shows in the status line.
     bool removed = false;
     runWhileWaiting(Work::Removing, [&] {
-        removed = removal->drop([this](const QString& text) { setStatus(text); });
+        removed = removal->drop([this](const QString& text) { setStatus(text); },
+                                offer.possible && finalBackup);
     });
     endRemoval(removed);
 }

@@ -38,13 +38,20 @@ const QString kNominas = QStringLiteral("Nóminas 2024");
 
 // The confirmation of a database of the default state, which has never
 // been backed up and which no session holds.
-QString confirmation(const QString& name, const QString& serverName) {
-    return QStringLiteral("¿Está seguro que desea eliminar la base de datos '") + name +
-           QStringLiteral("'?\r\nLa base de datos se eliminará y será irreversible.\r\n"
-                          "Servidor: '") +
-           serverName +
-           QStringLiteral("'\r\nÚltima copia de seguridad completa: nunca.\r\nTamaño: 10,0 MB."
-                          "\r\nSesiones que la usan ahora: ninguna.");
+// The confirmation of a database never backed up, on a server that names
+// no backup folder: the final backup is offered and proposed.
+Message confirmation(const QString& name, const QString& serverName) {
+    return {QStringLiteral("¿Está seguro que desea eliminar la base de datos '") + name +
+                QStringLiteral("'?\r\nLa base de datos se eliminará y será irreversible.\r\n"
+                               "Servidor: '") +
+                serverName +
+                QStringLiteral("'\r\nÚltima copia de seguridad completa: nunca; por eso se "
+                               "propone hacer antes una copia de seguridad final.\r\nTamaño: "
+                               "10,0 MB.\r\nSesiones que la usan ahora: ninguna."),
+            308,
+            QStringLiteral("Hacer antes una copia de seguridad final (solo copia) en la carpeta "
+                           "de copias de seguridad del servidor"),
+            true};
 }
 
 const QJsonObject kAnaAtWork{{"login", "ana"}, {"host", "PC-ANA"}, {"program", "Contabilidad"}};
@@ -260,8 +267,7 @@ TEST_F(WindowCommands, RemovalAnsweredNoChangesNothing) {
     const QJsonObject before = server.readState();
     ui.answer(7);
     remove();
-    EXPECT_EQ(ui.messages(),
-              (std::vector<Message>{{confirmation("Ventas", server.serverName()), 308}}));
+    EXPECT_EQ(ui.messages(), (std::vector<Message>{confirmation("Ventas", server.serverName())}));
     EXPECT_EQ(server.readState(), before);
     // What the confirmation shows was only read.
     for (const QJsonObject& line : server.logLines()) {
@@ -276,10 +282,9 @@ TEST_F(WindowCommands, RemovalAnsweredNoChangesNothing) {
 
 TEST_F(WindowCommands, ConfirmedRemovalDropsTheDatabaseAndDisablesTheButtonForGood) {
     loadAndPick(QStringLiteral("Compras"));
-    ui.answer(6);
+    ui.answer(6, false); // without a final backup
     remove();
-    EXPECT_EQ(ui.messages(),
-              (std::vector<Message>{{confirmation("Compras", server.serverName()), 308}}));
+    EXPECT_EQ(ui.messages(), (std::vector<Message>{confirmation("Compras", server.serverName())}));
     EXPECT_EQ(status(), kRemoved);
     EXPECT_FALSE(removal()->isEnabled());
     EXPECT_EQ(databasesOnServer(), (QStringList{"Ventas", kNominas}));
@@ -331,7 +336,7 @@ TEST_F(WindowCommands, RemovalOfADatabaseInUseOffersToCloseItsSessions) {
         window.findChild<QLineEdit*>(QStringLiteral("txtPwdSQL"))->setText("Secreto.1");
         combo->setEditText(kNominas);
         ui.clear();
-        ui.answer(6).answer(c.answer);
+        ui.answer(6, false).answer(c.answer);
         if (c.failure) {
             ui.allow(1);
         }
@@ -396,8 +401,7 @@ TEST_F(WindowCommands, TheListFollowsTheServerAndLoginFields) {
     ui.clear();
     ui.answer(7);
     remove();
-    EXPECT_EQ(ui.messages(),
-              (std::vector<Message>{{confirmation("Ventas", other.serverName()), 308}}));
+    EXPECT_EQ(ui.messages(), (std::vector<Message>{confirmation("Ventas", other.serverName())}));
 }
 
 // While a command's work waits for the server the window answers events,
@@ -460,7 +464,7 @@ TEST_F(WindowCommands, ASlowDropKeepsTheWindowAliveAndCannotBeAbandoned) {
     testing_support::TestServer slow(state);
     fill(slow.serverName(), "sa", "Secreto.1");
     list()->setEditText(QStringLiteral("Compras"));
-    ui.answer(6).allow(1);
+    ui.answer(6, false).allow(1);
     QStringList seen;
     bool closed = true;
     int ticks = 0;
