@@ -2,7 +2,8 @@
 """The program's status line as a screen reader sees it, through AT-SPI.
 
 listen SECONDS OUT: writes every accessible-name change of a label to OUT,
-one line with the label's name each, for SECONDS seconds.
+one line with the label's name each, and every value of a progress bar, a
+line "progress N" each, for SECONDS seconds.
 tree: prints the status line's name and description and the label of the
 focused control, one per line.
 press NAME...: runs the accessible action of each enabled push button so
@@ -45,9 +46,15 @@ def listen(seconds, out):
                 sink.write(event.source.name + "\n")
                 sink.flush()
 
+        def moved(event):
+            if event.source.getRole() == pyatspi.ROLE_PROGRESS_BAR:
+                sink.write("progress %d\n" % event.source.queryValue().currentValue)
+                sink.flush()
+
         # Registered before the program starts, which asks the registry at
         # its start which events anybody listens to.
         pyatspi.Registry.registerEventListener(changed, "object:property-change:accessible-name")
+        pyatspi.Registry.registerEventListener(moved, "object:property-change:accessible-value")
         sink.write("registered\n")
         sink.flush()
         program()

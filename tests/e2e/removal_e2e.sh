@@ -22,12 +22,16 @@ source "$(dirname "$0")/harness.sh"
 rm -rf "$SHOTS"
 mkdir -p "$SHOTS"
 state=$HARNESS_WORK/state.json
-cat >"$state" <<'JSON'
+# A full backup an hour old: the confirmation offers a final backup without
+# proposing it, so Yes drops at once.
+recent=$(date -d '-1 hour' +%Y-%m-%dT%H:%M:%S)
+cat >"$state" <<JSON
 {
   "version": "10.50.6000.34",
   "logins": [{"name": "sa", "password": "Secreto.1", "sysadmin": true}],
   "databases": [
-    {"name": "<i>Compras</i>"},
+    {"name": "<i>Compras</i>", "backups": [{"finished": "$recent", "type": "D",
+                                            "device": "/var/opt/mssql/backup/Compras.bak"}]},
     {"name": "Almacen"},
     {"name": "Compras"},
     {"name": "Nóminas 2024"},
