@@ -6,6 +6,10 @@
 // - the whole removal (the facts read before the confirmation, the
 //   confirmation answered at once, the drop: BorraDBSQL) beside one tsql
 //   session that logs in with encryption required and sends the DROP.
+// - the removal with a final backup that the server takes 3 s to write,
+//   beside the removal without: what the backup path adds on the
+//   removal's own session, and what the progress reading costs on its
+//   second connection, counted from the server's log and printed at the end.
 // The figures to read are the ratios printed at the end, and the round
 // trips counted by the relay (each time the client speaks after the server
 // did).  BENCH_DELAY_MS sets the one-way delay; BENCH_ENCRYPTION=strict
@@ -16,12 +20,15 @@
 #include "platform/connection/CertificateProbe.h"
 #include "platform/connection/Connect.h"
 #include "platform/connection/PrivateConf.h"
+#include "platform/ui/OffUiThread.h"
 #include "platform/ui/Services.h"
+#include "sqlserver/Removal.h"
 #include "sqlserver/Varios.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QHash>
+#include <QJsonArray>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -34,6 +41,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -50,18 +58,24 @@ namespace {
 using namespace testing_support;
 using Clock = std::chrono::steady_clock;
 
+const QString kFinalBackupMessage =
+    QStringLiteral("Antes de eliminarla se ha hecho una copia de seguridad final");
+
 class SilentUi final : public ui::Services {
 public:
-    int showMessage(const QString& text, int) override {
+    // Only the message that names a final backup after its drop is expected.
+    int showMessage(const QString& text, int style) override {
+        if (style == ui::style::Information && text.startsWith(kFinalBackupMessage)) {
+            return ui::answer::Ok;
+        }
         std::fprintf(stderr, "unexpected message: %s\n", qPrintable(text));
         std::abort();
     }
     int showMessage(const QString& text, int style, const QString&, bool&) override {
         return showMessage(text, style);
     }
-    std::unique_ptr<ui::Progress> openProgress(const QString& text,
-                                               std::function<void()>) override {
-        showMessage(text, 0);
+    // The progress window shows nothing here.
+    std::unique_ptr<ui::Progress> openProgress(const QString&, std::function<void()>) override {
         return nullptr;
     }
     void setMousePointer(int value) override { pointer_ = value; }
@@ -228,6 +242,8 @@ private:
 
 constexpr int kListed = 1000;
 constexpr int kRemovals = 20;
+constexpr int kFinalBackups = 5;
+constexpr int kBackupTakesMs = 3000;
 
 QStringList numberedNames(const QString& prefix, int count) {
     QStringList names;
@@ -251,11 +267,17 @@ Distant& distant() {
                                           numberedNames(QStringLiteral("ours"), kRemovals) +
                                               numberedNames(QStringLiteral("tsql"), kRemovals) +
                                               numberedNames(QStringLiteral("db"), kListed));
+        QJsonArray databases = state["databases"].toArray();
+        for (const QString& name : numberedNames(QStringLiteral("final"), kFinalBackups)) {
+            databases.append(QJsonObject{{"name", name}, {"backupTakes", kBackupTakesMs}});
+        }
+        state["databases"] = databases;
         if (strict()) {
             state.insert("encryption", "strict-capable");
         }
         gDistant = std::make_unique<Distant>();
         gDistant->server = std::make_unique<TestServer>(state);
+        gDistant->server->useOwnBackupFolder();
         gDistant->relay = std::make_unique<DelayRelay>(gDistant->server->port(), oneWayDelay());
     }
     return *gDistant;
@@ -365,10 +387,85 @@ void Distant_TsqlDrop(benchmark::State& state) {
     countRoundTrips(state, before);
 }
 
+// The removal with its final backup, made off the main thread as the
+// window makes it, since its progress is shown from a thread of its own.
+void Distant_RemovalWithFinalBackup(benchmark::State& state) {
+    Distant& d = distant();
+    int next = 0;
+    const long before = d.relay->roundTrips();
+    for (auto _ : state) {
+        const QString name =
+            QStringLiteral("final") + QString::number(next++).rightJustified(5, u'0');
+        bool dropped = false;
+        ui::OffUiThreadCall call([&] {
+            Removal removal(d.name(), name, kSa, kSaPassword);
+            dropped = removal.prepare() == Removal::Outcome::Ready &&
+                      removal.backupOffer().possible && removal.drop({}, true);
+        });
+        call.wait();
+        if (!dropped) {
+            state.SkipWithError("a removal with a final backup failed");
+            break;
+        }
+    }
+    countRoundTrips(state, before);
+}
+
 BENCHMARK(Distant_CargaBBDD)->Unit(benchmark::kMillisecond)->Iterations(kRemovals);
 BENCHMARK(Distant_TsqlList)->Unit(benchmark::kMillisecond)->Iterations(kRemovals);
 BENCHMARK(Distant_Removal)->Unit(benchmark::kMillisecond)->Iterations(kRemovals);
 BENCHMARK(Distant_TsqlDrop)->Unit(benchmark::kMillisecond)->Iterations(kRemovals);
+BENCHMARK(Distant_RemovalWithFinalBackup)->Unit(benchmark::kMillisecond)->Iterations(kFinalBackups);
+
+// The requests of each session that sent a statement containing `marker`,
+// from the server's log.
+QList<QList<QJsonObject>> sessionsThatSent(const QString& marker) {
+    QHash<int, QList<QJsonObject>> bySession;
+    QList<int> order;
+    for (const QJsonObject& line : distant().server->logLines()) {
+        const QString kind = line["request"].toString();
+        if (kind != u"batch" && kind != u"rpc") {
+            continue;
+        }
+        const int session = line["session"].toInt();
+        if (!bySession.contains(session)) {
+            order << session;
+        }
+        bySession[session] << line;
+    }
+    QList<QList<QJsonObject>> found;
+    for (const int session : order) {
+        const QList<QJsonObject>& lines = bySession[session];
+        if (std::any_of(lines.begin(), lines.end(), [&](const QJsonObject& l) {
+                return l["statement"].toString().contains(marker);
+            })) {
+            found << lines;
+        }
+    }
+    return found;
+}
+
+// What the final backup adds to a removal's own session, and what reading
+// its progress costs, as the server's log shows them.
+void printBackupCosts() {
+    const auto perRemoval = [](const QList<QList<QJsonObject>>& sessions) {
+        qsizetype requests = 0;
+        for (const auto& lines : sessions) {
+            requests += lines.size();
+        }
+        return sessions.isEmpty() ? 0.0 : double(requests) / double(sessions.size());
+    };
+    const double plain = perRemoval(sessionsThatSent(QStringLiteral("DROP DATABASE [ours")));
+    const double backedUp = perRemoval(sessionsThatSent(QStringLiteral("BACKUP DATABASE")));
+    const auto readers =
+        sessionsThatSent(QStringLiteral("percent_complete FROM sys.dm_exec_requests"));
+    std::printf("requests on the removal's session: %.1f without a final backup, %.1f with one "
+                "(%.1f more, BACKUP, VERIFYONLY among them)\n",
+                plain, backedUp, backedUp - plain);
+    std::printf("progress: %.1f statements per removal on its own connection, for a backup of "
+                "%d ms\n",
+                perRemoval(readers), kBackupTakesMs);
+}
 
 // Prints the runs as the console does, then the ratio of each pair.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -390,6 +487,7 @@ public:
                     strict() ? "strict encryption offered" : "TDS 7.x");
         ratio("Distant_CargaBBDD/iterations:20", "Distant_TsqlList/iterations:20");
         ratio("Distant_Removal/iterations:20", "Distant_TsqlDrop/iterations:20");
+        printBackupCosts();
     }
 
 private:
