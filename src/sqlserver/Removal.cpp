@@ -70,6 +70,20 @@ bool closeSessionsConfirmed(const DatabaseFacts& facts, const QList<dmo::UsingSe
     return ui::MsgBox(text, ui::style::YesNoWarningDefaultNo) == ui::answer::Yes;
 }
 
+// Single-user access with ROLLBACK IMMEDIATE, which ends the other
+// sessions; a login without ALTER on the database reads that it needs it.
+void closeSessions(dmo::Database& database) {
+    try {
+        database.SetSingleUserClosingSessions();
+    } catch (const rt::RuntimeError& failure) {
+        if (!isServerMessage(failure, kNoAlterRight)) {
+            throw;
+        }
+        throw rt::RuntimeError(failure.number(),
+                               failure.description() + QStringLiteral("\r\n") + kNeedsAlter);
+    }
+}
+
 // The access the database had before the single-user step.
 QString earlierAccess(const DatabaseFacts& facts) {
     return facts.userAccess.isEmpty() ? QStringLiteral("MULTI_USER") : facts.userAccess;
@@ -137,15 +151,7 @@ void removeClosingSessions(dmo::Database& database, const rt::RuntimeError& refu
     if (!closeSessionsConfirmed(facts, sessions)) {
         throw refusal;
     }
-    try {
-        database.SetSingleUserClosingSessions();
-    } catch (const rt::RuntimeError& failure) {
-        if (!isServerMessage(failure, kNoAlterRight)) {
-            throw;
-        }
-        throw rt::RuntimeError(failure.number(),
-                               failure.description() + QStringLiteral("\r\n") + kNeedsAlter);
-    }
+    closeSessions(database);
     try {
         database.Remove();
     } catch (const rt::RuntimeError& dropFailure) {
@@ -347,15 +353,7 @@ bool Removal::keepOthersOut(dmo::Database& database) const {
                    ui::style::Information);
         return false;
     }
-    try {
-        database.SetSingleUserClosingSessions();
-    } catch (const rt::RuntimeError& failure) {
-        if (!isServerMessage(failure, kNoAlterRight)) {
-            throw;
-        }
-        throw rt::RuntimeError(failure.number(),
-                               failure.description() + QStringLiteral("\r\n") + kNeedsAlter);
-    }
+    closeSessions(database);
     return true;
 }
 
