@@ -449,13 +449,13 @@ private:
             return options;
         }
         do {
-            const auto spec = std::find_if(known.begin(), known.end(),
-                                           [this](const auto& k) { return isWord(k.first); });
-            if (spec == known.end()) {
+            const auto match = std::find_if(known.begin(), known.end(),
+                                            [this](const auto& k) { return isWord(k.first); });
+            if (match == known.end()) {
                 fail();
             }
             OptionValue o{take().text.toUpper(), {}, {}};
-            switch (spec->second) {
+            switch (match->second) {
             case Takes::Nothing:
                 break;
             case Takes::Text:
