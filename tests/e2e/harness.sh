@@ -11,7 +11,18 @@ harness_stop() {
     local status=$? pid
     for ((i = ${#HARNESS_PIDS[@]} - 1; i >= 0; i--)); do
         pid=${HARNESS_PIDS[i]}
-        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true
+        kill "$pid" 2>/dev/null || continue
+        # A program that does not end on SIGTERM must not hold the run
+        # forever: it is told, then killed.
+        for ((t = 0; t < 100; t++)); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        if kill -0 "$pid" 2>/dev/null; then
+            echo "harness: $pid did not end within 10 s of SIGTERM; killed" >&2
+            kill -9 "$pid" 2>/dev/null
+        fi
+        wait "$pid" 2>/dev/null || true
     done
     HARNESS_PIDS=()
     rm -rf "$HARNESS_WORK"
