@@ -465,20 +465,24 @@ TEST_F(WindowCommands, ASlowDropKeepsTheWindowAliveAndCannotBeAbandoned) {
     fill(slow.serverName(), "sa", "Secreto.1");
     list()->setEditText(QStringLiteral("Compras"));
     ui.answer(6, false).allow(1);
-    QStringList seen;
+    // Escape and closing are tried once the drop itself runs, whenever the
+    // steps before it end (a loaded machine takes its time over them).
+    bool tried = false;
     bool closed = true;
     int ticks = 0;
     QTimer ticking;
-    QObject::connect(&ticking, &QTimer::timeout, [&] { ++ticks; });
-    ticking.start(100);
-    QTimer::singleShot(600, [&] {
-        seen << status();
-        QTest::keyClick(list(), Qt::Key_Escape);
-        closed = form.close();
+    QObject::connect(&ticking, &QTimer::timeout, [&] {
+        ++ticks;
+        if (!tried && status() == kRemoving) {
+            tried = true;
+            QTest::keyClick(list(), Qt::Key_Escape);
+            closed = form.close();
+        }
     });
+    ticking.start(100);
     remove();
     EXPECT_GE(ticks, 5) << "the window did not answer events during the drop";
-    EXPECT_EQ(seen, QStringList{kRemoving});
+    EXPECT_TRUE(tried) << "the drop's status never showed while it ran";
     EXPECT_FALSE(closed);
     ASSERT_EQ(ui.messages().size(), 2u);
     EXPECT_EQ(ui.messages()[1].style, 48);
