@@ -270,7 +270,10 @@ TEST(SecureLogin, YesTrustsExactlyThatCertificate) {
 // A TLS 1.3 handshake inside TDS 7.x (which the test server offers as no
 // SQL Server does) hides the certificate: where the guard checks its name
 // for the driver (FreeTDS 1.3), the connection ends before the login, with
-// the cause; FreeTDS 1.5 checks the name itself and goes on.
+// the cause.  FreeTDS 1.5 checks the name itself, but cannot finish such a
+// handshake: in TLS 1.3 the client's Finished comes last, and the server
+// gets the encrypted login where it waits for the Finished, so the
+// connection ends before any login is read.
 TEST(SecureLogin, ATls13HandshakeInsideTds7HidesTheCertificatesName) {
     connection::memory::forgetServersForTests();
     QJsonObject state = TestServer::defaultState();
@@ -279,7 +282,8 @@ TEST(SecureLogin, ATls13HandshakeInsideTds7HidesTheCertificatesName) {
     const QString failure =
         failureOf([&] { dmo::SQLServer().Connect(server.serverName(), kSa, kSaPassword); });
     if (driverSpeaksStrict()) {
-        EXPECT_EQ(failure, QString());
+        EXPECT_FALSE(failure.isEmpty());
+        EXPECT_EQ(logins(server).size(), 0);
         return;
     }
     EXPECT_TRUE(failure.startsWith(QStringLiteral("No se puede comprobar que el certificado del "
