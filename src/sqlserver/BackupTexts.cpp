@@ -54,15 +54,6 @@ QString roughly(std::chrono::seconds span) {
     return minutes == 1 ? QStringLiteral("un minuto") : QStringLiteral("%1 min").arg(minutes);
 }
 
-const dmo::ServerMessage* find(const QList<dmo::ServerMessage>& messages, std::int32_t number) {
-    for (const dmo::ServerMessage& m : messages) {
-        if (m.number == number) {
-            return &m;
-        }
-    }
-    return nullptr;
-}
-
 // The operating system's error in a 3201 or 3202 text: the number that
 // stands right before its own text in parentheses, in every language.
 std::optional<int> osError(const QString& text) {
@@ -176,10 +167,10 @@ QString partialFileLine(const QString& path) {
 
 QString failureCause(const QList<dmo::ServerMessage>& messages, const QString& path,
                      const QString& folder, const QString& fallback) {
-    if (const dmo::ServerMessage* m = find(messages, kCannotOpenDevice)) {
+    if (const dmo::ServerMessage* m = dmo::findMessage(messages, kCannotOpenDevice)) {
         return openCause(*m, path, folder) + serverWords(messages, kCannotOpenDevice);
     }
-    if (const dmo::ServerMessage* m = find(messages, kWriteFailed)) {
+    if (const dmo::ServerMessage* m = dmo::findMessage(messages, kWriteFailed)) {
         const std::optional<int> os = osError(m->text);
         return (os == kDiskFull ? QStringLiteral("El disco del servidor se ha llenado durante la "
                                                  "copia (error 112 del sistema operativo).")
@@ -187,30 +178,30 @@ QString failureCause(const QList<dmo::ServerMessage>& messages, const QString& p
                                       quoted(path) + u'.') +
                serverWords(messages, kWriteFailed);
     }
-    if (find(messages, kDamagedPage)) {
+    if (dmo::findMessage(messages, kDamagedPage)) {
         return QStringLiteral("La copia ha encontrado una página dañada en la base de datos. "
                               "Compruébela con DBCC CHECKDB antes de decidir qué hacer con ella.") +
                serverWords(messages, kDamagedPage);
     }
-    if (find(messages, kPermissionDenied)) {
+    if (dmo::findMessage(messages, kPermissionDenied)) {
         return QStringLiteral("El inicio de sesión no tiene permiso para hacer copias de seguridad "
                               "de la base de datos: lo tienen sysadmin y los roles db_owner y "
                               "db_backupoperator de la base de datos.") +
                serverWords(messages, kPermissionDenied);
     }
-    if (find(messages, kNotSupportedOnEdition)) {
+    if (dmo::findMessage(messages, kNotSupportedOnEdition)) {
         return QStringLiteral("La edición del servidor no admite copias comprimidas.") +
                serverWords(messages, kNotSupportedOnEdition);
     }
-    if (find(messages, kIncompleteSet)) {
+    if (dmo::findMessage(messages, kIncompleteSet)) {
         return QStringLiteral("La copia está incompleta.") + serverWords(messages, kIncompleteSet);
     }
-    if (find(messages, kReadFailed)) {
+    if (dmo::findMessage(messages, kReadFailed)) {
         return QStringLiteral("El servidor no ha podido leer los archivos de la base de datos.") +
                serverWords(messages, kReadFailed);
     }
     const QString words = serverWords(messages);
-    if (find(messages, kTerminatedAbnormally) && !words.isEmpty()) {
+    if (dmo::findMessage(messages, kTerminatedAbnormally) && !words.isEmpty()) {
         return QStringLiteral("El servidor ha terminado la operación de forma anómala.") + words;
     }
     return words.isEmpty() ? fallback : words.mid(2);

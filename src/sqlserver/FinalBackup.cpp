@@ -118,8 +118,7 @@ std::optional<std::chrono::seconds> lastDuration(const DatabaseFacts& facts) {
 }
 
 bool said(const QList<dmo::ServerMessage>& messages, std::int32_t number) {
-    return std::any_of(messages.begin(), messages.end(),
-                       [number](const dmo::ServerMessage& m) { return m.number == number; });
+    return dmo::findMessage(messages, number) != nullptr;
 }
 
 bool beforeTheFile(const QList<dmo::ServerMessage>& messages) {

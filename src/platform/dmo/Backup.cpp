@@ -5,6 +5,15 @@
 
 namespace dmo {
 
+const ServerMessage* findMessage(const QList<ServerMessage>& messages, std::int32_t number) {
+    for (const ServerMessage& m : messages) {
+        if (m.number == number) {
+            return &m;
+        }
+    }
+    return nullptr;
+}
+
 namespace {
 
 QList<ServerMessage> messagesOf(const std::vector<odbc::DiagRecord>& records) {

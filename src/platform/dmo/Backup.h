@@ -25,6 +25,9 @@ struct ServerMessage {
     QString text;
 };
 
+// The first of `messages` with that number, or null.
+const ServerMessage* findMessage(const QList<ServerMessage>& messages, std::int32_t number);
+
 // Runs statements that Abort() can stop, keeping their messages.
 class AbortableOperation {
 public:
