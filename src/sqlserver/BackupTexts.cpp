@@ -1,5 +1,6 @@
 #include "BackupTexts.h"
 
+#include "BackupMessages.h"
 #include "FinalBackup.h"
 #include "platform/dmo/Backup.h"
 #include "platform/dmo/Quoting.h"
@@ -14,14 +15,8 @@ namespace {
 
 using text::visibleName;
 
-constexpr std::int32_t kPermissionDenied = 262;
-constexpr std::int32_t kNotSupportedOnEdition = 1844;
-constexpr std::int32_t kCannotOpenDevice = 3201;
-constexpr std::int32_t kWriteFailed = 3202;
-constexpr std::int32_t kReadFailed = 3203;
-constexpr std::int32_t kDamagedPage = 3043;
-constexpr std::int32_t kTerminatedAbnormally = 3013;
-constexpr std::int32_t kIncompleteSet = 3256;
+using namespace backup_messages;
+
 constexpr int kDiskFull = 112;
 constexpr int kFileNotFound = 2;
 constexpr int kPathNotFound = 3;

@@ -1,5 +1,6 @@
 #include "FinalBackup.h"
 
+#include "BackupMessages.h"
 #include "BackupProgress.h"
 #include "BackupTexts.h"
 #include "RemovalTexts.h"
@@ -26,11 +27,17 @@ constexpr int kAzureSqlDatabase = 5;
 constexpr int kManagedInstance = 8;
 constexpr qint64 kStandardEdition = -1534726760;
 
-constexpr std::int32_t kSuccess = 3014;
-constexpr std::int32_t kValid = 3262;
-constexpr std::int32_t kPermissionDenied = 262;
+using namespace backup_messages;
 // Refusals that come before the server opens the file.
-constexpr std::int32_t kBeforeTheFile[] = {262, 1844, 3201, 911, 942, 3002, 3033, 3147, 40510};
+constexpr std::int32_t kBeforeTheFile[] = {kPermissionDenied,
+                                           kNotSupportedOnEdition,
+                                           kCannotOpenDevice,
+                                           911,
+                                           942,
+                                           3002,
+                                           3033,
+                                           3147,
+                                           40510};
 
 constexpr qsizetype kNameKept = 60;
 constexpr qsizetype kPathLimit = 259;
